@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <exception>
+
+// The one failure type of the program: a message text, shown as it stands by the
+// default error display. Every operation that fails throws it.
+class QuorvaneError : public std::exception
+{
+public:
+    explicit QuorvaneError(QString message);
+    const QString &message() const { return m_message; }
+    const char *what() const noexcept override { return m_utf8.constData(); }
+
+private:
+    QString m_message;
+    QByteArray m_utf8;
+};
+
+namespace Errors {
+// The system's description of an error code, without trailing blanks, control
+// characters and full stops; a lock held by another opener reads as a sharing violation.
+QString systemDescription(int errorCode);
+constexpr int SharingViolation = -32;
+
+QuorvaneError openError(const QString &fileName, int errorCode);
+QuorvaneError createError(const QString &fileName, int errorCode);
+QuorvaneError readError();
+QuorvaneError writeError();
+QuorvaneError encodingError();
+QuorvaneError memoCapacityError();
+QuorvaneError conversionError(const QString &text);
+QuorvaneError divisionByZero();
+QuorvaneError floatDivisionByZero();
+QuorvaneError cannotInsertLine();
+} // namespace Errors

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// Mode words of file streams. A high byte of 0xFF creates (replaces) the file, any other
+// high byte opens an existing one with the access of bits 0-1 and the sharing of bits 4-6.
+namespace FileMode {
+constexpr quint16 OpenReadDenyWrite = 0x0020;
+constexpr quint16 CreateExclusive = 0xFF10;
+constexpr quint16 CreateForSave = 0xFF00;
+} // namespace FileMode
+
+// A file opened or created with a mode word. Other openers are kept out as the sharing
+// says: on Linux through open-file-description locks, which only other lock takers see.
+class FileStream
+{
+public:
+    // Throws the open error (open modes) or the create error (create modes). A create
+    // mode with truncate false leaves an existing file's bytes as they are.
+    FileStream(const QString &fileName, quint16 mode, bool truncate = true);
+    ~FileStream();
+    FileStream(const FileStream &) = delete;
+    FileStream &operator=(const FileStream &) = delete;
+
+    qint64 size() const;
+    qint64 position() const;
+    void setPosition(qint64 position);
+    // Up to count bytes; 0 at the end of the file or when the system read fails.
+    qint64 read(char *buffer, qint64 count);
+    // Bytes actually written; 0 when the system write fails.
+    qint64 write(const char *buffer, qint64 count);
+    void close();
+    const QString &fileName() const { return m_fileName; }
+    int handle() const { return m_fd; }
+
+private:
+    QString m_fileName;
+    int m_fd = -1;
+};
+
+// Copies count bytes from source's position to destination's position in chunks of at
+// most 61440 bytes; a count of 0 or below copies the whole source from its first byte.
+// Returns the count it set out to copy. Throws the read or write error.
+qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count);
+
+// Size in bytes from the file's attributes, or -1 when they cannot be had.
+qint64 FileSizeOf(const QString &fileName);
+
+// True for an existing file that is not a directory, following symbolic links.
+bool FileExists(const QString &fileName);

@@ -1,0 +1,202 @@
+#include "primitives/LineReader.h"
+
+#include "primitives/Errors.h"
+
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+constexpr qsizetype StreamBufferSize = 256 * 1024;
+
+// Length of the well-formed UTF-8 character that starts at p, or 0 when none does or it
+// does not fit before end.
+int wellFormedLength(const uchar *p, const uchar *end)
+{
+    const uchar b = p[0];
+    const qsizetype avail = end - p;
+    auto cont = [&](int i, uchar lo = 0x80, uchar hi = 0xBF) {
+        return i < avail && p[i] >= lo && p[i] <= hi;
+    };
+    if (b < 0x80)
+        return 1;
+    if (b >= 0xC2 && b <= 0xDF)
+        return cont(1) ? 2 : 0;
+    if (b >= 0xE0 && b <= 0xEF) {
+        const uchar lo = b == 0xE0 ? 0xA0 : 0x80;
+        const uchar hi = b == 0xED ? 0x9F : 0xBF;
+        return cont(1, lo, hi) && cont(2) ? 3 : 0;
+    }
+    if (b >= 0xF0 && b <= 0xF4) {
+        const uchar lo = b == 0xF0 ? 0x90 : 0x80;
+        const uchar hi = b == 0xF4 ? 0x8F : 0xBF;
+        return cont(1, lo, hi) && cont(2) && cont(3) ? 4 : 0;
+    }
+    return 0;
+}
+
+// Number of bytes after the last complete well-formed character of the block; they are
+// read again with the next block. A block without any such character keeps all its bytes.
+qsizetype utf8Tail(const char *data, qsizetype size)
+{
+    const auto *begin = reinterpret_cast<const uchar *>(data);
+    const uchar *end = begin + size;
+    for (const uchar *p = end; p != begin;) {
+        --p;
+        if (const int len = wellFormedLength(p, end))
+            return end - (p + len);
+    }
+    return 0;
+}
+
+// Index of the first CR or LF in [from, size), or size when there is none.
+qsizetype findBreak(const char16_t *s, qsizetype from, qsizetype size)
+{
+    qsizetype i = from;
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi16('\n');
+    const __m128i cr = _mm_set1_epi16('\r');
+    for (; i + 8 <= size; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
+        const int mask =
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(v, cr)));
+        if (mask)
+            return i + (__builtin_ctz(unsigned(mask)) >> 1);
+    }
+#endif
+    for (; i < size; ++i)
+        if (s[i] == u'\n' || s[i] == u'\r')
+            return i;
+    return size;
+}
+
+} // namespace
+
+LineReader::LineReader(const QString &fileName)
+    : m_stream(fileName, FileMode::OpenReadDenyWrite),
+      m_utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom)
+{
+    m_buffer.resize(StreamBufferSize);
+}
+
+LineReader::~LineReader() { close(); }
+
+void LineReader::close() { m_stream.close(); }
+
+qsizetype LineReader::takeBlock(const char *&block)
+{
+    if (m_bufferEnd - m_bufferPos < BlockSize && !m_fileEnded) {
+        const qsizetype kept = m_bufferEnd - m_bufferPos;
+        std::memmove(m_buffer.data(), m_buffer.constData() + m_bufferPos, size_t(kept));
+        m_bufferPos = 0;
+        m_bufferEnd = kept;
+        while (m_bufferEnd < m_buffer.size()) {
+            const qint64 n = m_stream.read(m_buffer.data() + m_bufferEnd,
+                                           m_buffer.size() - m_bufferEnd);
+            if (n <= 0) {
+                m_fileEnded = true;
+                break;
+            }
+            m_bufferEnd += n;
+        }
+    }
+    block = m_buffer.constData() + m_bufferPos;
+    const qsizetype n = qMin(BlockSize, m_bufferEnd - m_bufferPos);
+    m_bufferPos += n;
+    return n;
+}
+
+void LineReader::fill()
+{
+    const char *block = nullptr;
+    qsizetype size = takeBlock(block);
+    const bool gotBytes = size > 0;
+    if (!gotBytes)
+        m_endOfData = true;
+    if (m_bomPending) {
+        m_bomPending = false;
+        const qsizetype bom = detectBom(QByteArrayView(block, size), m_encoding);
+        block += bom;
+        size -= bom;
+    }
+    if (gotBytes && m_encoding == TextEncoding::Utf8) {
+        const qsizetype tail = utf8Tail(block, size);
+        size -= tail;
+        m_bufferPos -= tail;
+    }
+    decodeBlock(block, size);
+}
+
+void LineReader::decodeBlock(const char *data, qsizetype size)
+{
+    if (size == 0)
+        return;
+    // Drop what was returned already before the queue grows.
+    if (m_head == m_queue.size()) {
+        m_queue.resize(0);
+        m_head = 0;
+    } else if (m_head > 65536 && m_head * 2 > m_queue.size()) {
+        m_queue.remove(0, m_head);
+        m_head = 0;
+    }
+    const qsizetype old = m_queue.size();
+    if (m_encoding == TextEncoding::Utf8) {
+        m_queue.resize(old + size);
+        QChar *end = m_utf8.appendToBuffer(m_queue.data() + old, QByteArrayView(data, size));
+        if (m_utf8.hasError()) {
+            m_queue.resize(old);
+            throw Errors::encodingError();
+        }
+        m_queue.resize(end - m_queue.constData());
+        return;
+    }
+    if (size == 1)
+        throw Errors::encodingError();
+    const qsizetype chars = size / 2;
+    m_queue.resize(old + chars);
+    char16_t *out = reinterpret_cast<char16_t *>(m_queue.data()) + old;
+    const auto *in = reinterpret_cast<const uchar *>(data);
+    if (m_encoding == TextEncoding::Utf16LE) {
+        for (qsizetype i = 0; i < chars; ++i)
+            out[i] = char16_t(in[2 * i] | (in[2 * i + 1] << 8));
+    } else {
+        for (qsizetype i = 0; i < chars; ++i)
+            out[i] = char16_t((in[2 * i] << 8) | in[2 * i + 1]);
+    }
+}
+
+bool LineReader::EndOfStream()
+{
+    if (m_head == m_queue.size() && !m_endOfData)
+        fill();
+    return m_endOfData && m_head == m_queue.size();
+}
+
+QString LineReader::ReadLine()
+{
+    for (;;) {
+        const auto *chars = reinterpret_cast<const char16_t *>(m_queue.constData()) + m_head;
+        const qsizetype available = m_queue.size() - m_head;
+        const qsizetype i = findBreak(chars, m_scanned, available);
+        // A break is taken only when the character after it is in the queue or the
+        // data has ended; otherwise the queue is filled first.
+        if (i < available && (i + 1 < available || m_endOfData)) {
+            const qsizetype breakLength =
+                (chars[i] == u'\r' && i + 1 < available && chars[i + 1] == u'\n') ? 2 : 1;
+            QString line(reinterpret_cast<const QChar *>(chars), i);
+            m_head += i + breakLength;
+            m_scanned = 0;
+            return line;
+        }
+        if (i == available && m_endOfData) {
+            QString line(reinterpret_cast<const QChar *>(chars), available);
+            m_head += available;
+            m_scanned = 0;
+            return line;
+        }
+        m_scanned = i;
+        fill();
+    }
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "primitives/FileStream.h"
+#include "primitives/TextFile.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringDecoder>
+
+// Reads a text file line by line: UTF-8, or the encoding its byte-order mark names.
+// Lines end at LF, CR LF or a lone CR. The file is decoded in blocks of 4096 bytes, so
+// a decoding error surfaces once the reader reaches the block that holds it.
+class LineReader
+{
+public:
+    explicit LineReader(const QString &fileName); // throws the open error
+    ~LineReader();
+    LineReader(const LineReader &) = delete;
+    LineReader &operator=(const LineReader &) = delete;
+
+    bool EndOfStream();
+    QString ReadLine();
+    void close();
+
+    static constexpr qsizetype BlockSize = 4096;
+
+private:
+    void fill();
+    qsizetype takeBlock(const char *&block); // bytes of the next block, at most BlockSize
+    void decodeBlock(const char *data, qsizetype size);
+
+    FileStream m_stream;
+    QByteArray m_buffer; // stream read buffer
+    qsizetype m_bufferPos = 0;
+    qsizetype m_bufferEnd = 0;
+    bool m_fileEnded = false;
+
+    TextEncoding m_encoding = TextEncoding::Utf8;
+    QStringDecoder m_utf8;
+    bool m_bomPending = true;
+    bool m_endOfData = false;
+
+    QString m_queue;      // decoded characters from m_head on
+    qsizetype m_head = 0; // first character not yet returned
+    qsizetype m_scanned = 0; // characters after m_head known to hold no CR or LF
+};

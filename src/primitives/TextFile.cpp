@@ -1,0 +1,205 @@
+#include "primitives/TextFile.h"
+
+#include "primitives/Errors.h"
+#include "primitives/FileStream.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Windows-1252 at 0x80-0x9F; the five unassigned bytes map to the same C1 code points.
+constexpr char16_t Cp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+constexpr char Substitute = '?';
+
+} // namespace
+
+qsizetype detectBom(QByteArrayView bytes, TextEncoding &encoding)
+{
+    if (bytes.startsWith("\xEF\xBB\xBF")) {
+        encoding = TextEncoding::Utf8;
+        return 3;
+    }
+    if (bytes.startsWith("\xFF\xFE")) {
+        encoding = TextEncoding::Utf16LE;
+        return 2;
+    }
+    if (bytes.startsWith("\xFE\xFF")) {
+        encoding = TextEncoding::Utf16BE;
+        return 2;
+    }
+    return 0;
+}
+
+QString decodeSystemCodePage(QByteArrayView bytes)
+{
+    QString text(bytes.size(), Qt::Uninitialized);
+    char16_t *out = reinterpret_cast<char16_t *>(text.data());
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const uchar b = uchar(bytes[i]);
+        out[i] = (b >= 0x80 && b < 0xA0) ? Cp1252High[b - 0x80] : char16_t(b);
+    }
+    return text;
+}
+
+QByteArray encodeSystemCodePage(QStringView text)
+{
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        char b = Substitute;
+        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+            b = char(c);
+        } else {
+            for (int k = 0; k < 32; ++k)
+                if (Cp1252High[k] == c) {
+                    b = char(0x80 + k);
+                    break;
+                }
+        }
+        bytes[i] = b;
+    }
+    return bytes;
+}
+
+QString loadTextFile(const QString &fileName, TextEncoding &recorded)
+{
+    FileStream stream(fileName, FileMode::OpenReadDenyWrite);
+    const qint64 size = stream.size() - stream.position();
+    if (size >= (qint64(1) << 31))
+        throw Errors::memoCapacityError();
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qint64 done = 0; done < size;) {
+        const qint64 n = stream.read(bytes.data() + done, size - done);
+        if (n <= 0)
+            throw Errors::readError();
+        done += n;
+    }
+    stream.close();
+
+    TextEncoding encoding = TextEncoding::SystemCodePage;
+    const qsizetype bom = detectBom(bytes, encoding);
+    recorded = encoding;
+    const QByteArrayView body = QByteArrayView(bytes).sliced(bom);
+    switch (encoding) {
+    case TextEncoding::Utf8: {
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+        QString text = decoder.decode(body);
+        if (decoder.hasError())
+            throw Errors::encodingError();
+        return text;
+    }
+    case TextEncoding::Utf16LE:
+    case TextEncoding::Utf16BE: {
+        if (body.size() == 1)
+            throw Errors::encodingError();
+        QString text(body.size() / 2, Qt::Uninitialized);
+        char16_t *out = reinterpret_cast<char16_t *>(text.data());
+        const auto *in = reinterpret_cast<const uchar *>(body.data());
+        const bool little = encoding == TextEncoding::Utf16LE;
+        for (qsizetype i = 0; i < text.size(); ++i)
+            out[i] = little ? char16_t(in[2 * i] | (in[2 * i + 1] << 8))
+                            : char16_t((in[2 * i] << 8) | in[2 * i + 1]);
+        return text;
+    }
+    default:
+        return decodeSystemCodePage(body);
+    }
+}
+
+QString memoText(QStringView text)
+{
+    const qsizetype nul = text.indexOf(QChar(0));
+    if (nul >= 0)
+        text = text.first(nul);
+    QString result;
+    result.reserve(text.size() + text.size() / 16);
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c != u'\r' && c != u'\n')
+            continue;
+        result.append(text.sliced(start, i - start));
+        result.append(u"\r\n");
+        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            ++i;
+        start = i + 1;
+    }
+    result.append(text.sliced(start));
+    return result;
+}
+
+QString listText(const QStringList &items)
+{
+    QString text;
+    for (const QString &item : items) {
+        text += item;
+        text += u"\r\n";
+    }
+    return text;
+}
+
+void saveTextFile(const QString &fileName, QStringView text, TextEncoding encoding)
+{
+    QByteArray bytes;
+    switch (encoding) {
+    case TextEncoding::Utf8:
+        bytes = "\xEF\xBB\xBF" + QStringEncoder(QStringEncoder::Utf8).encode(text);
+        break;
+    case TextEncoding::Utf16LE:
+    case TextEncoding::Utf16BE: {
+        const bool little = encoding == TextEncoding::Utf16LE;
+        bytes.resize(2 + 2 * text.size());
+        char *out = bytes.data();
+        *out++ = little ? '\xFF' : '\xFE';
+        *out++ = little ? '\xFE' : '\xFF';
+        for (const QChar c : text) {
+            const char16_t u = c.unicode();
+            *out++ = char(little ? u & 0xFF : u >> 8);
+            *out++ = char(little ? u >> 8 : u & 0xFF);
+        }
+        break;
+    }
+    default:
+        bytes = encodeSystemCodePage(text);
+    }
+
+    // The target is created (or opened without truncation) and locked like a created
+    // stream first, so that a file held by another opener or that cannot be created fails
+    // with the create error and stays untouched. The bytes go to a temporary file beside
+    // it, which replaces the target only once all of them are written.
+    FileStream target(fileName, FileMode::CreateForSave, false);
+    QFileInfo info(fileName);
+    const QString finalName = info.isSymLink() ? info.canonicalFilePath() : info.absoluteFilePath();
+    QTemporaryFile temporary(finalName + QStringLiteral(".XXXXXX"));
+    if (!temporary.open())
+        throw Errors::createError(fileName, errno ? errno : EACCES);
+    const int fd = temporary.handle();
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw Errors::writeError();
+        done += n;
+    }
+    struct stat st;
+    const mode_t mode = ::fstat(target.handle(), &st) == 0 ? st.st_mode & 07777 : 0644;
+    if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
+        throw Errors::writeError();
+    if (::rename(QFile::encodeName(temporary.fileName()).constData(),
+                 QFile::encodeName(finalName).constData()) != 0)
+        throw Errors::writeError();
+    temporary.setAutoRemove(false);
+}

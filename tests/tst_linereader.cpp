@@ -1,0 +1,139 @@
+#include "primitives/Errors.h"
+#include "primitives/LineReader.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Reads a file through a LineReader, collecting its lines and the error it ends with.
+static QStringList readAll(const QString &path, QString *error = nullptr)
+{
+    QStringList lines;
+    try {
+        LineReader reader(path);
+        while (!reader.EndOfStream())
+            lines << reader.ReadLine();
+    } catch (const QuorvaneError &e) {
+        if (error)
+            *error = e.message();
+    }
+    return lines;
+}
+
+static QByteArray utf16(const QString &text, bool little)
+{
+    QByteArray out(little ? "\xFF\xFE" : "\xFE\xFF");
+    for (QChar c : text) {
+        const char lo = char(c.unicode() & 0xFF), hi = char(c.unicode() >> 8);
+        out += little ? lo : hi;
+        out += little ? hi : lo;
+    }
+    return out;
+}
+
+class TestLineReader : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString write(const QByteArray &bytes)
+    {
+        static int n = 0;
+        const QString path = m_dir.filePath(QString::number(++n));
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(bytes);
+        return path;
+    }
+
+private slots:
+    void lines_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("lines");
+        const QByteArray block(4095, 'a');
+        QTest::newRow("empty") << QByteArray() << QStringList();
+        QTest::newRow("crlf") << QByteArray("a\r\nb") << QStringList{"a", "b"};
+        QTest::newRow("final crlf") << QByteArray("a\r\nb\r\n") << QStringList{"a", "b"};
+        QTest::newRow("lone cr") << QByteArray("a\rb\nc") << QStringList{"a", "b", "c"};
+        QTest::newRow("lf cr b") << QByteArray("\n\rb") << QStringList{"", "", "b"};
+        QTest::newRow("two lf") << QByteArray("\n\n") << QStringList{"", ""};
+        QTest::newRow("nul kept") << QByteArray("a\0b\n", 4) << QStringList{QString("a") + QChar(0) + "b"};
+        QTest::newRow("utf8 bom only") << QByteArray("\xEF\xBB\xBF") << QStringList{""};
+        QTest::newRow("utf16 bom only") << QByteArray("\xFF\xFE") << QStringList{""};
+        QTest::newRow("utf8 bom") << QByteArray("\xEF\xBB\xBFh\xC3\xA9\r\nx") << QStringList{"hé", "x"};
+        QTest::newRow("second bom kept")
+            << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBFz") << QStringList{QString(QChar(0xFEFF)) + "z"};
+        QTest::newRow("no bom utf8") << QByteArray("caf\xC3\xA9") << QStringList{"café"};
+        QTest::newRow("utf16le") << utf16("hé\r\nx\ry", true) << QStringList{"hé", "x", "y"};
+        QTest::newRow("utf16be") << utf16("hé\r\nx\ry", false) << QStringList{"hé", "x", "y"};
+        QTest::newRow("utf16 odd tail") << utf16("ab", true) + "c" << QStringList{"ab"};
+        QTest::newRow("utf16 lone surrogate")
+            << utf16(QString(QChar(0xD800)) + "x", true) << QStringList{QString(QChar(0xD800)) + "x"};
+        QTest::newRow("crlf split at 4096") << block + "\r\nb" << QStringList{QString(4095, 'a'), "b"};
+        QTest::newRow("char split at 4096")
+            << QByteArray(4095, 'a') + "\xE2\x82\xAC\n" << QStringList{QString(4095, 'a') + "€"};
+        QTest::newRow("pair split at 4096")
+            << QByteArray(4094, 'a') + "\xF0\x9F\x98\x80" << QStringList{QString(4094, 'a') + "😀"};
+        QTest::newRow("utf16 crlf split")
+            << utf16(QString(2046, 'a') + "\r\nb", true) << QStringList{QString(2046, 'a'), "b"};
+    }
+    void lines()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, lines);
+        QString error;
+        QCOMPARE(readAll(write(bytes), &error), lines);
+        QCOMPARE(error, QString());
+    }
+
+    // Ill-formed input fails with the encoding error once its block is reached; the lines
+    // that end in earlier blocks are returned first.
+    void encodingErrors_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("linesBefore");
+        QTest::newRow("stray continuation") << QByteArray("a\n\x80\n") << 0;
+        QTest::newRow("truncated") << QByteArray("a\n\xE2\x82") << 0;
+        QTest::newRow("truncated mid") << QByteArray("a\n\xE2\x82z\n") << 0;
+        QTest::newRow("overlong") << QByteArray("\xC0\xAF\n") << 0;
+        QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80\n") << 0;
+        QTest::newRow("above 10FFFF") << QByteArray("\xF4\x90\x80\x80") << 0;
+        QTest::newRow("utf16 single byte") << QByteArray("\xFF\xFEx") << 0;
+        QByteArray late;
+        for (int i = 0; i < 2000; ++i)
+            late += "line\n"; // 10000 bytes of ASCII lines
+        late[4999] = '\xE9';
+        // Lines ending within the first 4095 bytes: 819 lines of 5 bytes.
+        QTest::newRow("E9 at byte 5000") << late << 819;
+    }
+    void encodingErrors()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, linesBefore);
+        QString error;
+        QCOMPARE(readAll(write(bytes), &error).size(), linesBefore);
+        QCOMPARE(error, Errors::encodingError().message());
+    }
+
+    void missingFileIsOpenError()
+    {
+        QString error;
+        readAll(m_dir.filePath("missing.txt"), &error);
+        QVERIFY(error.startsWith("Impossible d'ouvrir le fichier \"" + m_dir.filePath("missing.txt") + "\". "));
+        QVERIFY(!error.endsWith('.'));
+    }
+
+    void holdsShareLockWhileOpen()
+    {
+        const QString path = write("x\n");
+        LineReader reader(path);
+        QVERIFY_THROWS_EXCEPTION(QuorvaneError, FileStream(path, FileMode::CreateExclusive));
+        LineReader second(path); // readers share
+        reader.close();
+        second.close();
+        FileStream created(path, FileMode::CreateExclusive);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLineReader)
+#include "tst_linereader.moc"

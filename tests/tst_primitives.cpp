@@ -1,0 +1,252 @@
+#include "primitives/Errors.h"
+#include "primitives/FileStream.h"
+#include "primitives/TextFile.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
+static QByteArray contents(const QString &path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+static QByteArray pattern(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(i * 7 + i / 251);
+    return bytes;
+}
+
+class TestPrimitives : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString write(const QString &name, const QByteArray &bytes)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile f(path);
+        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        f.write(bytes);
+        return path;
+    }
+
+private slots:
+    void createTruncatesAndLocks()
+    {
+        const QString path = write("big", QByteArray(1 << 20, 'x'));
+        {
+            FileStream created(path, FileMode::CreateExclusive);
+            QCOMPARE(FileSizeOf(path), 0);
+            // Another opener is refused while it is held, with the file's absolute name.
+            try {
+                FileStream reader(path, FileMode::OpenReadDenyWrite);
+                QFAIL("open succeeded");
+            } catch (const QuorvaneError &e) {
+                QVERIFY(e.message().startsWith("Impossible d'ouvrir le fichier \"" + path + "\". "));
+            }
+            QVERIFY_THROWS_EXCEPTION(QuorvaneError, FileStream(path, FileMode::CreateExclusive));
+            QVERIFY(FileExists(path)); // a locked file still exists
+        }
+        FileStream reader(path, FileMode::OpenReadDenyWrite);
+        // A create refused by a reader's lock leaves the file as it was.
+        write("kept", "keep");
+        FileStream keptReader(m_dir.filePath("kept"), FileMode::OpenReadDenyWrite);
+        QVERIFY_THROWS_EXCEPTION(QuorvaneError, FileStream(m_dir.filePath("kept"), FileMode::CreateExclusive));
+        QCOMPARE(contents(m_dir.filePath("kept")), QByteArray("keep"));
+    }
+
+    void modeWords_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("0x0020") << 0x0020 << true;
+        QTest::newRow("0x0040 deny none") << 0x0040 << true;
+        QTest::newRow("0x0002 read write") << 0x0002 << true;
+        QTest::newRow("0x0003 bad access") << 0x0003 << false;
+        QTest::newRow("0x0050 bad sharing") << 0x0050 << false;
+        QTest::newRow("0x0024 stray bit") << 0x0024 << false;
+    }
+    void modeWords()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, opens);
+        const QString path = write("modes", "abc");
+        bool opened = true;
+        try {
+            FileStream stream(path, quint16(mode));
+        } catch (const QuorvaneError &) {
+            opened = false;
+        }
+        QCOMPARE(opened, opens);
+    }
+
+    void createErrorNamesTheFile()
+    {
+        const QString path = m_dir.filePath("no/such/folder/x");
+        try {
+            FileStream s(path, FileMode::CreateExclusive);
+            QFAIL("created");
+        } catch (const QuorvaneError &e) {
+            QCOMPARE(e.message(), "Impossible de créer le fichier \"" + path + "\". No such file or directory");
+        }
+    }
+
+    void copyWholeSourceFromMiddle()
+    {
+        const QByteArray data = pattern(200000);
+        FileStream source(write("src", data), FileMode::OpenReadDenyWrite);
+        source.setPosition(100000);
+        FileStream dest(m_dir.filePath("dst"), FileMode::CreateExclusive);
+        dest.write("head", 4);
+        QCOMPARE(CopyFrom(dest, source, 0), qint64(200000));
+        dest.close();
+        QCOMPARE(contents(m_dir.filePath("dst")), "head" + data);
+    }
+
+    void copyShortSourceWritesWholeChunksOnly()
+    {
+        FileStream source(write("short", pattern(100000)), FileMode::OpenReadDenyWrite);
+        FileStream dest(m_dir.filePath("dst2"), FileMode::CreateExclusive);
+        try {
+            CopyFrom(dest, source, 150000);
+            QFAIL("copied");
+        } catch (const QuorvaneError &e) {
+            QCOMPARE(e.message(), QString("Erreur de lecture du flux"));
+        }
+        dest.close();
+        QCOMPARE(contents(m_dir.filePath("dst2")), pattern(100000).left(61440));
+    }
+
+    void fileSizeAndExistence()
+    {
+        const QString file = write("f", "12345");
+        QCOMPARE(FileSizeOf(file), qint64(5));
+        QCOMPARE(FileSizeOf(write("empty", "")), qint64(0));
+        QCOMPARE(FileSizeOf(m_dir.filePath("missing")), qint64(-1));
+        QCOMPARE(FileSizeOf(QString()), qint64(-1));
+        // A sparse file of 5 GiB.
+        const QString big = m_dir.filePath("sparse");
+        QFile sparse(big);
+        sparse.open(QIODevice::WriteOnly);
+        QVERIFY(sparse.resize(qint64(5) << 30));
+        QCOMPARE(FileSizeOf(big), qint64(5) << 30);
+
+        QVERIFY(FileExists(file));
+        QVERIFY(!FileExists(m_dir.path()));
+        QVERIFY(!FileExists(m_dir.filePath("missing")));
+        QVERIFY(QFile::link(file, m_dir.filePath("link")));
+        QVERIFY(FileExists(m_dir.filePath("link")));
+        QVERIFY(QFile::link(m_dir.filePath("gone"), m_dir.filePath("dangling")));
+        QVERIFY(!FileExists(m_dir.filePath("dangling")));
+        QVERIFY(QFile::link(m_dir.path(), m_dir.filePath("dirlink")));
+        QVERIFY(!FileExists(m_dir.filePath("dirlink")));
+    }
+
+    void loadDecodes_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("encoding");
+        QTest::newRow("code page") << QByteArray("caf\xC3\xA9 \x80") << QString("cafÃ© €")
+                                   << int(TextEncoding::SystemCodePage);
+        QTest::newRow("utf8 bom") << QByteArray("\xEF\xBB\xBF" "caf\xC3\xA9") << QString("café")
+                                  << int(TextEncoding::Utf8);
+        QTest::newRow("utf16le odd") << QByteArray("\xFF\xFE" "a\0b\0c", 7) << QString("ab")
+                                     << int(TextEncoding::Utf16LE);
+        QTest::newRow("utf16be") << QByteArray("\xFE\xFF\0a", 4) << QString("a")
+                                 << int(TextEncoding::Utf16BE);
+        QTest::newRow("late E9") << QByteArray(5000, 'a') + "\xE9" << QString(5000, 'a') + "é"
+                                 << int(TextEncoding::SystemCodePage);
+    }
+    void loadDecodes()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, text);
+        QFETCH(int, encoding);
+        TextEncoding recorded = TextEncoding::None;
+        QCOMPARE(loadTextFile(write("load", bytes), recorded), text);
+        QCOMPARE(int(recorded), encoding);
+    }
+
+    void failedLoadStillRecordsEncoding()
+    {
+        TextEncoding recorded = TextEncoding::None;
+        QVERIFY_THROWS_EXCEPTION(QuorvaneError, loadTextFile(write("bad", "\xEF\xBB\xBF\xFF"), recorded));
+        QCOMPARE(recorded, TextEncoding::Utf8);
+        recorded = TextEncoding::None;
+        QVERIFY_THROWS_EXCEPTION(QuorvaneError, loadTextFile(write("one", "\xFF\xFEx"), recorded));
+        QCOMPARE(recorded, TextEncoding::Utf16LE);
+    }
+
+    void memoTextNormalises()
+    {
+        QCOMPARE(memoText(u"a\rb\nc\r\nd"), QString("a\r\nb\r\nc\r\nd"));
+        QCOMPARE(memoText(QString("a\nb") + QChar(0) + "c\n"), QString("a\r\nb"));
+    }
+
+    void saveRoundTrips_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("code page") << QByteArray("caf\xE9\r\n\x80");
+        QTest::newRow("utf8 bom") << QByteArray("\xEF\xBB\xBF" "caf\xC3\xA9\r\nx");
+        QTest::newRow("utf16le") << QByteArray("\xFF\xFE" "a\0\r\0\n\0", 8);
+        QTest::newRow("utf16be") << QByteArray("\xFE\xFF\0a\0\r\0\n", 8);
+    }
+    void saveRoundTrips()
+    {
+        QFETCH(QByteArray, bytes);
+        TextEncoding recorded = TextEncoding::None;
+        const QString text = memoText(loadTextFile(write("rt", bytes), recorded));
+        saveTextFile(m_dir.filePath("rt-out"), text, recorded);
+        QCOMPARE(contents(m_dir.filePath("rt-out")), bytes);
+    }
+
+    void listSaveBytes()
+    {
+        saveTextFile(m_dir.filePath("list"), listText({"a", "b"}), TextEncoding::None);
+        QCOMPARE(contents(m_dir.filePath("list")), QByteArray("a\r\nb\r\n"));
+        saveTextFile(m_dir.filePath("list"), listText({}), TextEncoding::None);
+        QCOMPARE(contents(m_dir.filePath("list")), QByteArray());
+        // Characters the code page lacks become a substitute.
+        saveTextFile(m_dir.filePath("list"), listText({"x€ж"}), TextEncoding::None);
+        QCOMPARE(contents(m_dir.filePath("list")), QByteArray("x\x80?\r\n"));
+    }
+
+    // A save that cannot write everything leaves the file it replaces untouched.
+    void failedSaveKeepsOldFile()
+    {
+        const QString path = write("precious", "old contents");
+        struct rlimit old;
+        getrlimit(RLIMIT_FSIZE, &old);
+        struct rlimit small = old;
+        small.rlim_cur = 1000;
+        signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        QString error;
+        try {
+            saveTextFile(path, QString(5000, 'z'), TextEncoding::None);
+        } catch (const QuorvaneError &e) {
+            error = e.message();
+        }
+        setrlimit(RLIMIT_FSIZE, &old);
+        QCOMPARE(error, QString("Erreur d'écriture dans le flux"));
+        QCOMPARE(contents(path), QByteArray("old contents"));
+        QCOMPARE(QDir(m_dir.path()).entryList({"precious*"}, QDir::Files | QDir::Hidden),
+                 QStringList{"precious"});
+
+        // A file held by another opener cannot be replaced: the create error.
+        FileStream holder(path, FileMode::OpenReadDenyWrite);
+        QVERIFY_THROWS_EXCEPTION(QuorvaneError, saveTextFile(path, u"new", TextEncoding::None));
+        QCOMPARE(contents(path), QByteArray("old contents"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPrimitives)
+#include "tst_primitives.moc"
