@@ -1,0 +1,133 @@
+#include "Fcoupure_Unit.h"
+
+#include "primitives/Clock.h"
+#include "primitives/Errors.h"
+#include "primitives/FileStream.h"
+#include "primitives/Numbers.h"
+#include "toolkit/ErrorDisplay.h"
+#include "toolkit/WindowLook.h"
+#include "ui_Fcoupure.h"
+
+TFcoupure *Fcoupure = nullptr;
+QString SourceExtension;
+QStringList PieceNames;
+
+namespace {
+const QString CutDoneText = QStringLiteral("Cut Done, Check the folder !");
+const QString CutFailedText = QStringLiteral("Cut failed, see the message.");
+
+bool isFolderSeparator(QChar c) { return c == u'\\' || c == u'/' || c == u':'; }
+} // namespace
+
+void CutFileIntoPieces(const QString &sourceName, qint64 pieceSize)
+{
+    if (sourceName.isEmpty())
+        throw QuorvaneError(QStringLiteral("No file was chosen: use Select File first"));
+    if (pieceSize <= 0)
+        throw QuorvaneError(QStringLiteral("The size of a piece must be at least 1 Kb"));
+    FileStream source(sourceName, FileMode::OpenReadDenyWrite);
+    const qint64 size = source.size();
+    for (qsizetype b = 0; b < PieceNames.size(); ++b) {
+        FileStream piece(PieceNames[b], FileMode::CreateExclusive);
+        const qint64 remaining = size - source.position();
+        const bool last = b == PieceNames.size() - 1;
+        const qint64 n = last ? remaining : qMin(pieceSize, remaining);
+        if (n > 0) // a count of 0 would copy the whole source
+            CopyFrom(piece, source, n);
+    }
+}
+
+TFcoupure::TFcoupure(QWidget *parent)
+    : QWidget(parent), ui(new Ui::TFcoupure), OpenDialog1(this, FileDialog::Open),
+      OpenTextFileDialog1(this, FileDialog::Open)
+{
+    ui->setupUi(this);
+    WindowLook::apply(this, false);
+    ui->UpDown1->setRange(0, 100);
+    ui->UpDown1->setAssociate(ui->Edit2);
+    using ErrorDisplay::connectClick;
+    connectClick(ui->Button4, [this] { Button4Click(); });
+    connectClick(ui->Button1, [this] { Button1Click(); });
+    connectClick(ui->Button2, [this] { Button2Click(); });
+    connect(ui->UpDown1, &UpDown::clicked, this,
+            [this] { ErrorDisplay::runGuarded([this] { UpDown1Click(); }); });
+}
+
+TFcoupure::~TFcoupure() { delete ui; }
+
+void TFcoupure::Button4Click()
+{
+    ui->Edit1->clear();
+    ui->Edit2->clear();
+    ui->Edit3->clear();
+    ui->Edit4->clear();
+    ui->Edit5->clear();
+    ui->ListBox1->clear();
+    if (!OpenDialog1.execute())
+        return;
+    const QString fullName = OpenDialog1.fileName();
+    qsizetype namePart = fullName.size();
+    while (namePart > 0 && !isFolderSeparator(fullName[namePart - 1]))
+        --namePart;
+    const QString name = fullName.mid(namePart);
+    const qsizetype dot = fullName.lastIndexOf(u'.');
+    QString extension;
+    if (dot >= 0 && dot >= namePart)
+        extension = fullName.mid(dot);
+    ui->Edit1->setText(name.left(extension.size() + 5));
+    SourceExtension = extension;
+    const qint64 size = FileSizeOf(fullName);
+    ui->Edit3->setText(QString::number(size < 0 ? 0 : size / 1024));
+}
+
+void TFcoupure::UpDown1Click()
+{
+    const int kib = Numbers::StrToInt(ui->Edit3->text());
+    const int count = Numbers::StrToInt(ui->Edit2->text());
+    if (count == 0)
+        throw Errors::divisionByZero();
+    ui->Edit4->setText(QString::number(qint64(kib) / count));
+}
+
+void TFcoupure::Button1Click()
+{
+    const QDateTime now = Clock::now();
+    const int count = Numbers::StrToInt(ui->Edit2->text());
+    if (count <= 0)
+        return;
+    if (count > MaxPieces)
+        throw QuorvaneError(
+            QStringLiteral("Cannot plan %1 pieces: the most is %2").arg(count).arg(MaxPieces));
+    const QDate date = now.date();
+    const QTime time = now.time();
+    const QString stamp = QStringLiteral("_%1%2%3_%4%5%6")
+                              .arg(date.year())
+                              .arg(date.month())
+                              .arg(date.day())
+                              .arg(time.hour())
+                              .arg(time.minute())
+                              .arg(time.second());
+    QStringList names;
+    for (int b = 1; b <= count; ++b)
+        names << ui->Edit1->text() + u'_' + QString::number(b) + stamp + SourceExtension;
+    for (const QString &name : std::as_const(names))
+        ui->ListBox1->add(name);
+    PieceNames = names;
+}
+
+void TFcoupure::Button2Click()
+{
+    ui->Edit5->clear();
+    const qint64 pieceSize = qint64(Numbers::StrToInt(ui->Edit4->text())) * 1024;
+    if (ui->ListBox1->count() == 0) {
+        ui->Edit5->setText(CutDoneText);
+        return;
+    }
+    try {
+        CutFileIntoPieces(OpenDialog1.fileName(), pieceSize);
+    } catch (...) {
+        ui->Edit5->setText(CutFailedText);
+        throw;
+    }
+    ui->Edit5->setText(CutDoneText);
+}

@@ -1,0 +1,83 @@
+#include "Fedittext_Unit.h"
+
+#include "primitives/Errors.h"
+#include "primitives/LineReader.h"
+#include "toolkit/ErrorDisplay.h"
+#include "toolkit/Pump.h"
+#include "toolkit/WindowLook.h"
+#include "ui_Fedittext.h"
+
+TFedittext *Fedittext = nullptr;
+
+bool EditRunning = false;
+QString EditFileName;
+qint64 EditLineCount = 0;
+std::unique_ptr<LineReader> EditLineReader;
+
+TFedittext::TFedittext(QWidget *parent)
+    : QWidget(parent), ui(new Ui::TFedittext), OpenTextFileDialog1(this, FileDialog::Open),
+      SaveTextFileDialog1(this, FileDialog::Save)
+{
+    ui->setupUi(this);
+    WindowLook::apply(this, false);
+    using ErrorDisplay::connectClick;
+    connectClick(ui->Button4, [this] { Button4Click(); });
+    connectClick(ui->Button1, [this] { Button1Click(); });
+    connectClick(ui->Button5, [this] { Button5Click(); });
+    connectClick(ui->Button6, [this] { Button6Click(); });
+}
+
+TFedittext::~TFedittext() { delete ui; }
+
+void TFedittext::Button4Click()
+{
+    EditRunning = true;
+    ui->Memo1->clear();
+    if (!OpenTextFileDialog1.execute())
+        return;
+    QString failure;
+    try {
+        ui->Memo1->loadFromFile(OpenTextFileDialog1.fileName());
+    } catch (const QuorvaneError &e) {
+        failure = e.message();
+    } catch (const std::bad_alloc &) {
+        failure = QStringLiteral("Mémoire insuffisante");
+    }
+    ui->Edit3->setText(OpenTextFileDialog1.fileName());
+    if (!failure.isEmpty())
+        ErrorDisplay::showError(failure);
+}
+
+void TFedittext::Button1Click()
+{
+    if (EditLineReader)
+        return; // one run at a time: Start during a run's pump is ignored
+    ui->Edit4->clear();
+    if (ui->Edit3->text().isEmpty()) {
+        ui->Edit4->setText(QStringLiteral("Click Open File First "));
+        return;
+    }
+    EditLineCount = 0;
+    EditFileName = OpenTextFileDialog1.fileName();
+    EditLineReader = std::make_unique<LineReader>(EditFileName);
+    struct CloseReader
+    {
+        ~CloseReader() { EditLineReader.reset(); }
+    } closeReader;
+    Memo *memo = ui->Memo1;
+    while (!EditLineReader->EndOfStream() && EditRunning) {
+        const QString line = EditLineReader->ReadLine();
+        memo->addLine(ui->Edit1->text() + line + ui->Edit2->text());
+        if (++EditLineCount % 1000 == 0)
+            Pump::pumpMessages();
+    }
+}
+
+void TFedittext::Button5Click() { EditRunning = false; }
+
+void TFedittext::Button6Click()
+{
+    if (!SaveTextFileDialog1.execute())
+        return;
+    ui->Memo1->saveToFile(SaveTextFileDialog1.fileName());
+}

@@ -66,46 +66,50 @@ QByteArray nativeName(const QString &fileName) { return QFile::encodeName(fileNa
 FileStream::FileStream(const QString &fileName, quint16 mode, bool truncate)
     : m_fileName(fileName)
 {
+    bool create = false;
+    if (const int code = open(mode, truncate, create))
+        throw create ? Errors::createError(fileName, code) : Errors::openError(fileName, code);
+}
+
+FileStream::FileStream(const QString &fileName, quint16 mode, int &errorCode)
+    : m_fileName(fileName)
+{
+    bool create = false;
+    errorCode = open(mode, true, create);
+}
+
+int FileStream::open(quint16 mode, bool truncate, bool &create)
+{
     ModeSpec spec;
     const bool valid = parseMode(mode, spec);
-    auto fail = [&](int code) -> QuorvaneError {
-        return spec.create ? Errors::createError(fileName, code)
-                           : Errors::openError(fileName, code);
-    };
+    create = spec.create;
     if (!valid)
-        throw fail(EINVAL);
-    if (fileName.isEmpty())
-        throw fail(ENOENT);
-    const QByteArray name = nativeName(fileName);
-    if (spec.create) {
-        // Open without truncating, so that a file held by another opener stays as it was.
-        m_fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (m_fd < 0)
-            throw fail(errno);
-        if (!takeLock(m_fd, lockTypeFor(spec))) {
-            ::close(m_fd);
-            m_fd = -1;
-            throw fail(Errors::SharingViolation);
-        }
-        if (truncate && ::ftruncate(m_fd, 0) != 0) {
-            const int code = errno;
-            ::close(m_fd);
-            m_fd = -1;
-            throw fail(code);
-        }
-        return;
-    }
-    const int flags = spec.access == 0 ? O_RDONLY : spec.access == 1 ? O_WRONLY : O_RDWR;
-    m_fd = ::open(name.constData(), flags | O_CLOEXEC);
+        return EINVAL;
+    if (m_fileName.isEmpty())
+        return ENOENT;
+    const QByteArray name = nativeName(m_fileName);
+    const int flags = spec.create            ? O_RDWR | O_CREAT
+                      : spec.access == 0     ? O_RDONLY
+                      : spec.access == 1     ? O_WRONLY
+                                             : O_RDWR;
+    // A create opens without truncating first, so that a file held by another opener
+    // stays as it was.
+    m_fd = ::open(name.constData(), flags | O_CLOEXEC, 0666);
     if (m_fd < 0)
-        throw fail(errno);
-    if (!takeLock(m_fd, lockTypeFor(spec))) {
+        return errno;
+    int code = 0;
+    if (!takeLock(m_fd, lockTypeFor(spec)))
+        code = Errors::SharingViolation;
+    else if (spec.create && truncate && ::ftruncate(m_fd, 0) != 0)
+        code = errno;
+    if (code) {
         ::close(m_fd);
         m_fd = -1;
-        throw fail(Errors::SharingViolation);
+        return code;
     }
-    if (spec.access == 0)
+    if (!spec.create && spec.access == 0)
         ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return 0;
 }
 
 FileStream::~FileStream() { close(); }

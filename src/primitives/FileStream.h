@@ -19,6 +19,10 @@ public:
     // Throws the open error (open modes) or the create error (create modes). A create
     // mode with truncate false leaves an existing file's bytes as they are.
     FileStream(const QString &fileName, quint16 mode, bool truncate = true);
+    // Does not throw: on failure isOpen() is false and errorCode holds the system's code
+    // (Errors::SharingViolation for a lock held by another opener).
+    FileStream(const QString &fileName, quint16 mode, int &errorCode);
+    bool isOpen() const { return m_fd >= 0; }
     ~FileStream();
     FileStream(const FileStream &) = delete;
     FileStream &operator=(const FileStream &) = delete;
@@ -35,6 +39,8 @@ public:
     int handle() const { return m_fd; }
 
 private:
+    int open(quint16 mode, bool truncate, bool &create);
+
     QString m_fileName;
     int m_fd = -1;
 };

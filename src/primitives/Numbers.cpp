@@ -10,7 +10,7 @@
 
 namespace Numbers {
 
-int StrToInt(const QString &text)
+static qint64 convert(const QString &text, qint64 maxPositive)
 {
     qsizetype i = 0;
     const qsizetype n = text.size();
@@ -29,8 +29,9 @@ int StrToInt(const QString &text)
     }
     if (i == n)
         throw Errors::conversionError(text);
-    const qint64 limit = negative ? qint64(1) << 31 : (qint64(1) << 31) - 1;
-    qint64 value = 0;
+    // Accumulate as unsigned so that the negative limit's magnitude fits.
+    const quint64 limit = negative ? quint64(maxPositive) + 1 : quint64(maxPositive);
+    quint64 value = 0;
     for (; i < n; ++i) {
         const char16_t c = text[i].unicode();
         const int digit = (c >= '0' && c <= '9')                ? c - '0'
@@ -39,12 +40,15 @@ int StrToInt(const QString &text)
                                                                : -1;
         if (digit < 0)
             throw Errors::conversionError(text);
-        value = value * base + digit;
-        if (value > limit)
+        if (value > (limit - quint64(digit)) / quint64(base))
             throw Errors::conversionError(text);
+        value = value * quint64(base) + quint64(digit);
     }
-    return int(negative ? -value : value);
+    return negative ? qint64(0 - value) : qint64(value);
 }
+
+int StrToInt(const QString &text) { return int(convert(text, 0x7FFFFFFF)); }
+qint64 StrToInt64(const QString &text) { return convert(text, 0x7FFFFFFFFFFFFFFF); }
 
 static QChar &separatorStorage()
 {

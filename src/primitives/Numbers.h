@@ -10,6 +10,8 @@ namespace Numbers {
 // decimal digits or hexadecimal ones after "$", "x", "X", "0x" or "0X", nothing after.
 // Anything else, or a value that does not fit, throws the conversion error.
 int StrToInt(const QString &text);
+// The same for a signed 64-bit integer.
+qint64 StrToInt64(const QString &text);
 
 // The decimal separator of the user's locale, read once at start-up.
 QChar decimalSeparator();

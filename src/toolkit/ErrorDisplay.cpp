@@ -1,0 +1,90 @@
+#include "toolkit/ErrorDisplay.h"
+
+#include "primitives/Errors.h"
+#include "toolkit/Pump.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace ErrorDisplay {
+
+namespace {
+QString &titleStorage()
+{
+    static QString title = QStringLiteral("Quorvane");
+    return title;
+}
+std::function<void(const QString &)> &sinkStorage()
+{
+    static std::function<void(const QString &)> sink;
+    return sink;
+}
+} // namespace
+
+QString titleFromExecutable(const QString &path)
+{
+    QString name = QFileInfo(path).fileName();
+    const qsizetype dot = name.indexOf(u'.');
+    if (dot >= 0)
+        name.truncate(dot);
+    if (name.size() > 1)
+        name = name.front() + name.mid(1).toLower();
+    return name;
+}
+
+QString applicationTitle() { return titleStorage(); }
+void setApplicationTitle(const QString &title) { titleStorage() = title; }
+
+QString withFullStop(const QString &message)
+{
+    if (!message.isEmpty() && message.back() > QChar(u'.'))
+        return message + u'.';
+    return message;
+}
+
+void setSink(std::function<void(const QString &)> sink) { sinkStorage() = std::move(sink); }
+
+void showError(const QString &message)
+{
+    const QString text = withFullStop(message);
+    if (sinkStorage()) {
+        sinkStorage()(text);
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, applicationTitle(), text, QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+}
+
+void runGuarded(const std::function<void()> &handler)
+{
+    QString failure;
+    try {
+        handler();
+        Pump::flushBatches();
+        return;
+    } catch (const QuorvaneError &e) {
+        failure = e.message();
+    } catch (const std::bad_alloc &) {
+        failure = QStringLiteral("Mémoire insuffisante");
+    } catch (const std::exception &e) {
+        failure = QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        failure = QStringLiteral("Exception inconnue");
+    }
+    try {
+        Pump::flushBatches();
+    } catch (...) {
+    }
+    showError(failure);
+}
+
+void connectClick(QAbstractButton *button, std::function<void()> handler)
+{
+    QObject::connect(button, &QAbstractButton::clicked, button,
+                     [handler = std::move(handler)] { runGuarded(handler); });
+}
+
+} // namespace ErrorDisplay

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "toolkit/FileDialog.h"
+
+#include <QWidget>
+
+class FileStream;
+namespace Ui {
+class TFjointure;
+}
+
+// The Join Files tool: writes every listed file, each followed by its numbered companions,
+// into one destination file.
+class TFjointure : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TFjointure(QWidget *parent = nullptr);
+    ~TFjointure() override;
+
+    void Button1Click(); // Add File
+    void Button3Click(); // Select Destination
+    void Button2Click(); // Join Files
+
+    Ui::TFjointure *ui;
+    FileDialog OpenTextFileDialog1;
+};
+
+extern TFjointure *Fjointure;
+
+// Clears the destination field, the status field and the source list.
+void ResetJoinWindow(TFjointure *window);
+
+// Companion number of a name: its stem (up to its extension dot, where no '\', '/' or ':'
+// follows that dot), "._" and the number.
+QString CompanionName(const QString &fileName, int number);
+
+// Appends the listed file and its companions 2, 3, ... up to the first missing one.
+void JoinFileInto(const QString &fileName, FileStream &destination);

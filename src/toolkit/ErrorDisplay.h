@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QAbstractButton;
+
+// The application title, the default error display and the click guard that routes every
+// failure of a handler to it.
+namespace ErrorDisplay {
+
+// "Quorvane.exe" or "/opt/bin/QUORVANE" gives "Quorvane": directory dropped, cut at the
+// first full stop, first character kept, the others in lower case.
+QString titleFromExecutable(const QString &path);
+QString applicationTitle();
+void setApplicationTitle(const QString &title);
+
+// A message not ending with a character at or before "." in code order gets a full stop.
+QString withFullStop(const QString &message);
+
+// Shows the message in a modal box with the error icon, titled with the application title,
+// owned by the active window. Tests replace the box by a sink that records the message.
+void showError(const QString &message);
+void setSink(std::function<void(const QString &)> sink);
+
+// Runs a handler; any exception that escapes it is shown by showError, after the batched
+// contents of memos and list boxes have been handed to their views.
+void runGuarded(const std::function<void()> &handler);
+
+// Connects a button's click to a handler run through runGuarded.
+void connectClick(QAbstractButton *button, std::function<void()> handler);
+
+} // namespace ErrorDisplay

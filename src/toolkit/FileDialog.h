@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+class QWidget;
+
+// The system's file dialogs as the windows use them: modal, confirmed or cancelled, keeping
+// the last confirmed name on cancel. Confirming makes the chosen file's folder the current
+// folder. Tests script the answers instead of showing the dialog.
+class FileDialog
+{
+public:
+    enum Kind { Open, Save };
+    FileDialog(QWidget *owner, Kind kind) : m_owner(owner), m_kind(kind) {}
+
+    bool execute();
+    const QString &fileName() const { return m_fileName; }
+
+    // Queues the answer of the next dialog shown: a file name to confirm, or nullopt to
+    // cancel. While answers are queued no dialog is shown.
+    static void scriptAnswer(std::optional<QString> answer);
+    static int scriptedAnswersLeft();
+
+private:
+    QWidget *m_owner;
+    Kind m_kind;
+    QString m_fileName;
+};

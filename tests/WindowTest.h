@@ -1,0 +1,52 @@
+#pragma once
+
+// Helpers shared by the window tests: the five windows created as at start-up, scripted
+// dialogs, recorded error messages and small files in a temporary folder.
+#include "FExtraction_Unit.h"
+#include "Fcoupure_Unit.h"
+#include "Fedittext_Unit.h"
+#include "Fiche_principale_Unit.h"
+#include "Fjointure_Unit.h"
+#include "primitives/Errors.h"
+#include "toolkit/ErrorDisplay.h"
+#include "toolkit/FileDialog.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+struct WindowFixture
+{
+    QTemporaryDir dir;
+    QStringList errors;
+
+    WindowFixture()
+    {
+        CreateApplicationWindows();
+        ErrorDisplay::setSink([this](const QString &message) { errors << message; });
+    }
+    ~WindowFixture()
+    {
+        ErrorDisplay::setSink({});
+        DestroyApplicationWindows();
+    }
+
+    QString path(const QString &name) const { return dir.filePath(name); }
+    QString write(const QString &name, const QByteArray &bytes) const
+    {
+        QFile file(path(name));
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write(bytes);
+        return path(name);
+    }
+    static QByteArray read(const QString &fileName)
+    {
+        QFile file(fileName);
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    }
+    QString takeError() { return errors.isEmpty() ? QString() : errors.takeFirst(); }
+};
+
+// Queues dialog answers: a name confirms, nullopt cancels.
+inline void answer(std::optional<QString> name) { FileDialog::scriptAnswer(std::move(name)); }

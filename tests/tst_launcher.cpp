@@ -1,0 +1,172 @@
+#include "WindowTest.h"
+#include "toolkit/Pump.h"
+#include "ui_FExtraction.h"
+#include "ui_Fiche_principale.h"
+#include "ui_Fjointure.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+class TestLauncher : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<WindowFixture> f;
+
+private slots:
+    void init() { f = std::make_unique<WindowFixture>(); }
+    void cleanup() { f.reset(); }
+
+    void startUpCreatesFiveWindows()
+    {
+        QVERIFY(Fiche_principale && FExtraction && Fjointure && Fcoupure && Fedittext);
+        QCOMPARE(Fiche_principale->windowTitle(), QString("Quorvane"));
+        QCOMPARE(FExtraction->windowTitle(), QString("FExtraction"));
+        QVERIFY(Fiche_principale->windowFlags() & Qt::WindowStaysOnTopHint);
+        QVERIFY(FExtraction->windowFlags() & Qt::WindowStaysOnTopHint);
+        QVERIFY(!(Fjointure->windowFlags() & Qt::WindowStaysOnTopHint));
+        for (QWidget *tool : {(QWidget *)FExtraction, (QWidget *)Fjointure, (QWidget *)Fcoupure,
+                              (QWidget *)Fedittext}) {
+            QVERIFY(!tool->isVisible());
+            QCOMPARE(tool->parentWidget(), Fiche_principale); // owned: stays in front
+            QVERIFY(tool->isWindow());
+            QVERIFY(!(tool->windowFlags() & Qt::WindowMaximizeButtonHint));
+            QCOMPARE(tool->minimumSize(), tool->maximumSize()); // fixed frame
+        }
+        QCOMPARE(Fiche_principale->size(), QSize(643, 479));
+        QCOMPARE(FExtraction->size(), QSize(645, 478));
+        QCOMPARE(Fcoupure->size(), QSize(641, 491));
+        QVERIFY(!Fiche_principale->ui->Image2->pixmap().isNull());
+        QCOMPARE(Fiche_principale->ui->Image2->pixmap().size(), QSize(640, 476));
+        QCOMPARE(FExtraction->font().pixelSize(), 11);
+    }
+
+    void buttonTwiceGivesOneWindow()
+    {
+        Fiche_principale->show();
+        const int before = QApplication::topLevelWidgets().size();
+        Fiche_principale->ui->SpeedButton1->click();
+        Fiche_principale->ui->SpeedButton1->click();
+        QVERIFY(FExtraction->isVisible());
+        QCOMPARE(QApplication::topLevelWidgets().size(), before);
+        // Closing hides; showing again keeps contents and position.
+        FExtraction->ui->Memo2->addLine(u"kept");
+        FExtraction->ui->Memo2->flush();
+        const QPoint where = FExtraction->pos();
+        FExtraction->close();
+        QVERIFY(!FExtraction->isVisible());
+        Fiche_principale->ui->SpeedButton1->click();
+        QVERIFY(FExtraction->isVisible());
+        QCOMPARE(FExtraction->pos(), where);
+        QCOMPARE(FExtraction->ui->Memo2->text(), QString("kept\r\n"));
+        Fiche_principale->ui->SpeedButton3->click();
+        Fiche_principale->ui->SpeedButton4->click();
+        QVERIFY(Fcoupure->isVisible() && Fedittext->isVisible());
+    }
+
+    void joinButtonResetsEveryTime()
+    {
+        for (int round = 0; round < 2; ++round) {
+            Fjointure->ui->Edit1->setText("dest");
+            Fjointure->ui->Edit5->setText("status");
+            Fjointure->ui->ListBox1->add("a");
+            Fiche_principale->ui->SpeedButton2->click();
+            QVERIFY(Fjointure->isVisible());
+            QCOMPARE(Fjointure->ui->Edit1->text(), QString());
+            QCOMPARE(Fjointure->ui->Edit5->text(), QString());
+            QCOMPARE(Fjointure->ui->ListBox1->count(), 0);
+        }
+    }
+
+    void fullStopRule_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("letter") << "Erreur de lecture du flux" << "Erreur de lecture du flux.";
+        QTest::newRow("digit") << "Erreur E/S 21" << "Erreur E/S 21.";
+        QTest::newRow("colon") << "a:" << "a:.";
+        QTest::newRow("full stop") << "Done." << "Done.";
+        QTest::newRow("bang") << "Stop !" << "Stop !";
+        QTest::newRow("paren") << "(x)" << "(x)";
+        QTest::newRow("quote") << "\"x\"" << "\"x\"";
+        QTest::newRow("empty") << "" << "";
+    }
+    void fullStopRule()
+    {
+        QFETCH(QString, message);
+        QFETCH(QString, shown);
+        // Through the click guard, as any handler's failure reaches it.
+        ErrorDisplay::runGuarded([&] { throw QuorvaneError(message); });
+        QCOMPARE(f->takeError(), shown);
+    }
+
+    void guardCatchesEveryException()
+    {
+        ErrorDisplay::runGuarded([] { throw std::bad_alloc(); });
+        QCOMPARE(f->takeError(), QString("Mémoire insuffisante."));
+        ErrorDisplay::runGuarded([] { throw std::runtime_error("boom"); });
+        QCOMPARE(f->takeError(), QString("boom."));
+    }
+
+    void titleFromExecutable_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("exe") << "C:/Tools/Quorvane.exe" << "Quorvane";
+        QTest::newRow("upper") << "/opt/bin/QUORVANE" << "Quorvane";
+        QTest::newRow("dots") << "/x/quorvane.old.exe" << "quorvane";
+    }
+    void titleFromExecutable()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, title);
+        QCOMPARE(ErrorDisplay::titleFromExecutable(path), title);
+    }
+
+    // Closing the launcher while a loop pumps ends the application only once the loop is
+    // back in the message loop.
+    void closeDuringPumpEndsAfterLoop()
+    {
+        Fiche_principale->show();
+        bool loopFinished = false;
+        QTimer::singleShot(0, [&] {
+            ErrorDisplay::runGuarded([&] {
+                QTimer::singleShot(0, Fiche_principale, [] { Fiche_principale->close(); });
+                for (int i = 0; i < 5; ++i)
+                    Pump::pumpMessages();
+                loopFinished = true;
+            });
+        });
+        QTimer::singleShot(10000, [] { QCoreApplication::exit(1); }); // safety net
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(loopFinished);
+        QVERIFY(!Fiche_principale->isVisible());
+    }
+
+    // The real message box and file dialog, closed by a timer.
+    void realDialogsSmoke()
+    {
+        ErrorDisplay::setSink({});
+        QString shownText, shownTitle;
+        QTimer::singleShot(50, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                shownText = box->text();
+                shownTitle = box->windowTitle();
+                box->accept();
+            }
+        });
+        ErrorDisplay::showError("Erreur de lecture du flux");
+        QCOMPARE(shownText, QString("Erreur de lecture du flux."));
+        QCOMPARE(shownTitle, ErrorDisplay::applicationTitle());
+
+        QTimer::singleShot(50, [] {
+            if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget()))
+                dialog->reject();
+        });
+        FileDialog dialog(nullptr, FileDialog::Open);
+        QVERIFY(!dialog.execute());
+        QCOMPARE(dialog.fileName(), QString());
+    }
+};
+
+QTEST_MAIN(TestLauncher)
+#include "tst_launcher.moc"
