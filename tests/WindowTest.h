@@ -28,6 +28,7 @@ struct WindowFixture
     ~WindowFixture()
     {
         ErrorDisplay::setSink({});
+        FileDialog::clearScript();
         DestroyApplicationWindows();
     }
 

@@ -16,6 +16,8 @@ void FileDialog::scriptAnswer(std::optional<QString> answer) { script().push_bac
 
 int FileDialog::scriptedAnswersLeft() { return int(script().size()); }
 
+void FileDialog::clearScript() { script().clear(); }
+
 bool FileDialog::execute()
 {
     std::optional<QString> chosen;

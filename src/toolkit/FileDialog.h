@@ -21,6 +21,7 @@ public:
     // cancel. While answers are queued no dialog is shown.
     static void scriptAnswer(std::optional<QString> answer);
     static int scriptedAnswersLeft();
+    static void clearScript();
 
 private:
     QWidget *m_owner;

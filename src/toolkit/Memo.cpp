@@ -6,6 +6,10 @@
 #include <QTextBlock>
 #include <QTextCursor>
 
+namespace {
+constexpr QChar LoneCr(0x240D);
+}
+
 Memo::Memo(QWidget *parent) : QPlainTextEdit(parent)
 {
     setUndoRedoEnabled(false);
@@ -46,6 +50,9 @@ void Memo::addLine(QStringView line)
     const qsizetype nul = QStringView(m_pending).sliced(before).indexOf(QChar(0));
     if (nul >= 0)
         m_pending.truncate(before + nul);
+    for (qsizetype i = before; i < m_pending.size(); ++i)
+        if (m_pending[i] == u'\r')
+            m_pending[i] = LoneCr;
     if (m_pending.size() > before) {
         m_textEmpty = false;
         m_endsWithBreak = m_pending.back() == u'\n';
@@ -69,6 +76,7 @@ QString Memo::text()
 {
     flush();
     QString text = toPlainText();
+    text.replace(LoneCr, u'\r');
     return text.replace(u'\n', QStringLiteral("\r\n"));
 }
 

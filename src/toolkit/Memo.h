@@ -19,7 +19,8 @@ public:
     // CR LF; otherwise CR LF and the line, and one more CR LF for an empty line. The piece
     // added is taken up to its first NUL.
     void addLine(QStringView line);
-    // The whole text, lines separated by CR LF.
+    // The whole text, lines separated by CR LF. A CR inside a line (one not followed by
+    // LF) is shown as the symbol U+240D, since the view breaks lines at every CR.
     QString text();
     void setText(const QString &text);
     void flush();

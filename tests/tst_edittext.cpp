@@ -1,0 +1,145 @@
+#include "WindowTest.h"
+#include "primitives/LineReader.h"
+#include "ui_Fedittext.h"
+
+class TestEditText : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<WindowFixture> f;
+    Ui::TFedittext *ui() { return Fedittext->ui; }
+
+    void open(std::optional<QString> fileName)
+    {
+        answer(std::move(fileName));
+        ui()->Button4->click();
+    }
+    QByteArray save()
+    {
+        answer(f->path("saved.out"));
+        ui()->Button6->click();
+        return WindowFixture::read(f->path("saved.out"));
+    }
+
+private slots:
+    void init() { f = std::make_unique<WindowFixture>(); }
+    void cleanup() { f.reset(); }
+
+    void decoratesAndSaves_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::newRow("final break") << QByteArray("a\r\nb\r\n") << QByteArray("a\r\nb\r\nxay\r\nxby\r\n");
+        QTest::newRow("no final break") << QByteArray("a\r\nb") << QByteArray("a\r\nb\r\nxay\r\nxby");
+        QTest::newRow("empty file") << QByteArray() << QByteArray();
+        QTest::newRow("empty lines") << QByteArray("a\n\nb") << QByteArray("a\r\n\r\nb\r\nxay\r\nxy\r\nxby");
+        QTest::newRow("utf8 bom") << QByteArray("\xEF\xBB\xBF\xC3\xA9\n") << QByteArray("\xEF\xBB\xBF\xC3\xA9\r\nx\xC3\xA9y\r\n");
+        QTest::newRow("utf16le")
+            << QByteArray("\xFF\xFE" "a\0\n\0", 6) << QByteArray("\xFF\xFE" "a\0\r\0\n\0x\0a\0y\0\r\0\n\0", 18);
+        QTest::newRow("NUL cuts the piece") << QByteArray("q\na\0b\n", 6) << QByteArray("q\r\na\r\nxqy\r\nxa");
+    }
+    void decoratesAndSaves()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, saved);
+        open(f->write("in.txt", file));
+        QCOMPARE(ui()->Edit3->text(), f->path("in.txt"));
+        ui()->Edit1->setText("x");
+        ui()->Edit2->setText("y");
+        ui()->Button1->click();
+        QCOMPARE(save(), saved);
+        QVERIFY(f->errors.isEmpty());
+        QVERIFY(!EditLineReader);
+    }
+
+    void startWithoutFileName()
+    {
+        ui()->Memo1->setText("keep");
+        ui()->Button1->click();
+        QCOMPARE(ui()->Edit4->text(), QString("Click Open File First "));
+        QCOMPARE(ui()->Memo1->text(), QString("keep"));
+    }
+
+    void prefixChangesBetweenRunsAndCancelKeepsFile()
+    {
+        const QString file = f->write("p.txt", "1\n2\n");
+        open(file);
+        ui()->Edit1->setText("<");
+        ui()->Button1->click();
+        ui()->Edit1->setText("");
+        ui()->Edit2->setText(">");
+        ui()->Button1->click(); // two runs after one Open append twice
+        QCOMPARE(ui()->Memo1->text(), QString("1\r\n2\r\n<1\r\n<2\r\n1>\r\n2>\r\n"));
+
+        open(std::nullopt); // cancel: memo emptied, field kept, the earlier file read again
+        QCOMPARE(ui()->Memo1->text(), QString());
+        QCOMPARE(ui()->Edit3->text(), file);
+        ui()->Edit3->setText("something else"); // only its emptiness counts
+        ui()->Button1->click();
+        QCOMPARE(ui()->Memo1->text(), QString("1>\r\n2>\r\n"));
+    }
+
+    void stopThenStartAddsNothingUntilOpen()
+    {
+        QByteArray lines;
+        for (int i = 0; i < 2500; ++i)
+            lines += "l\n";
+        const QString file = f->write("big.txt", lines);
+        open(file);
+        QTimer::singleShot(0, Fedittext, [this] {
+            ui()->Button1->click(); // Start during the pump: ignored
+            ui()->Button5->click(); // Stop
+        });
+        ui()->Button1->click();
+        QCOMPARE(ui()->Memo1->document()->blockCount(), 2500 + 1000 + 1);
+        QCOMPARE(EditLineCount, qint64(1000));
+        ui()->Button1->click(); // stopped: opens, adds nothing
+        QCOMPARE(ui()->Memo1->document()->blockCount(), 3501);
+        open(file);
+        ui()->Button1->click();
+        QCOMPARE(ui()->Memo1->document()->blockCount(), 5001);
+    }
+
+    void codePageFileFailsPartWay()
+    {
+        QByteArray bytes;
+        for (int i = 0; i < 1000; ++i)
+            bytes += "line\n";
+        bytes += "caf\xE9\n";
+        open(f->write("cp.txt", bytes));
+        QVERIFY(ui()->Memo1->text().endsWith("café\r\n")); // the load reads the code page
+        ui()->Button1->click();
+        QCOMPARE(f->takeError(), Errors::encodingError().message() + ".");
+        // The lines of the blocks before the failing one were added.
+        const int added = ui()->Memo1->document()->blockCount() - 1002;
+        QCOMPARE(added, 819);
+        QVERIFY(!EditLineReader);
+    }
+
+    void failedLoadIsReported()
+    {
+        open(f->write("bad.txt", "\xEF\xBB\xBF\xFF"));
+        QCOMPARE(f->takeError(), Errors::encodingError().message() + ".");
+        QCOMPARE(ui()->Memo1->text(), QString());
+        QCOMPARE(ui()->Edit3->text(), f->path("bad.txt"));
+        QVERIFY(EditRunning);
+        // The encoding of the failed load is still used by Save.
+        ui()->Memo1->setText("é");
+        QCOMPARE(save(), QByteArray("\xEF\xBB\xBF\xC3\xA9"));
+    }
+
+    void saveOverOpenedFileAndFailedSave()
+    {
+        const QString file = f->write("same.txt", "a\n");
+        open(file);
+        ui()->Button1->click();
+        answer(file);
+        ui()->Button6->click();
+        QCOMPARE(WindowFixture::read(file), QByteArray("a\r\na\r\n"));
+        answer(f->path("no/such/dir/x.txt"));
+        ui()->Button6->click();
+        QVERIFY(f->takeError().startsWith("Impossible de créer le fichier"));
+    }
+};
+
+QTEST_MAIN(TestEditText)
+#include "tst_edittext.moc"

@@ -1,0 +1,266 @@
+#include "WindowTest.h"
+#include "primitives/Numbers.h"
+#include "ui_FExtraction.h"
+
+// Lines of the log box, split at CR LF only (the count line holds a lone CR).
+static QStringList logLines()
+{
+    QString text = FExtraction->ui->Memo2->text();
+    if (text.endsWith("\r\n"))
+        text.chop(2);
+    return text.isEmpty() ? QStringList() : text.split("\r\n");
+}
+
+static QByteArray numberedLines(int count, const char *suffix = "")
+{
+    QByteArray bytes;
+    for (int i = 1; i <= count; ++i)
+        bytes += "line" + QByteArray::number(i) + suffix + "\n";
+    return bytes;
+}
+
+class TestExtraction : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<WindowFixture> f;
+
+    void open(const QString &fileName)
+    {
+        answer(fileName);
+        FExtraction->ui->Button4->click();
+    }
+
+private slots:
+    void init()
+    {
+        f = std::make_unique<WindowFixture>();
+        Numbers::setDecimalSeparator(u'.');
+    }
+    void cleanup() { f.reset(); }
+
+    void lineCount_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<qint64>("count");
+        QTest::newRow("empty") << QByteArray() << qint64(0);
+        QTest::newRow("a LF b LF") << QByteArray("a\nb\n") << qint64(2);
+        QTest::newRow("a LF b") << QByteArray("a\nb") << qint64(2);
+        QTest::newRow("CR LF") << QByteArray("a\r\nb\r\n") << qint64(2);
+        QTest::newRow("lone CR") << QByteArray("a\rb\r") << qint64(1);
+        QTest::newRow("LF") << QByteArray("\n") << qint64(1);
+        QTest::newRow("LF LF") << QByteArray("\n\n") << qint64(2);
+        QTest::newRow("^Z at line start") << QByteArray("a\n\x1A" "b\n") << qint64(1);
+        QTest::newRow("^Z mid line") << QByteArray("a\x1A" "b\n") << qint64(2);
+        QTest::newRow("^Z first") << QByteArray("\x1A" "a\n") << qint64(0);
+        QTest::newRow("BOM is bytes") << QByteArray("\xEF\xBB\xBF") << qint64(1);
+        QByteArray big(300000, 'x');
+        big[150000] = '\n';
+        big[128513] = '\x1A';
+        QTest::newRow("across buffers") << big << qint64(3);
+    }
+    void lineCount()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(qint64, count);
+        QCOMPARE(CountLines(f->write("count.txt", bytes)), count);
+    }
+
+    void countFailures_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing") << "missing.txt" << "Fichier introuvable";
+        QTest::newRow("too long") << QString(300, 'n') << "Nom de fichier non valide";
+        QTest::newRow("directory") << "." << "Erreur E/S 21";
+    }
+    void countFailures()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, message);
+        try {
+            CountLines(f->path(name));
+            QFAIL("counted");
+        } catch (const QuorvaneError &e) {
+            QCOMPARE(e.message(), message);
+        }
+    }
+
+    void splitter_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("pieces");
+        const QString mark = QString(QChar(0x0301)); // combining acute: a non-spacing mark
+        QTest::newRow("tab and quotes") << "x@y\t\"p q@r\" z" << QStringList{"x@y", "p q@r", "z"};
+        QTest::newRow("commas stay") << "x@y,z@w" << QStringList{"x@y,z@w"};
+        QTest::newRow("piece after quote") << "\"x\"@y" << QStringList{"x", "@y"};
+        QTest::newRow("inner quotes") << "x\"\"@y" << QStringList{"x\"\"@y"};
+        QTest::newRow("doubled quote") << "\"x\"\"@y\"" << QStringList{"x\"@y"};
+        QTest::newRow("unclosed") << "\"x@y" << QStringList{"x@y"};
+        QTest::newRow("empty quoted") << "a \"\" b" << QStringList{"a", "", "b"};
+        QTest::newRow("runs of separators") << "  \r\n a \x01\x1f b  " << QStringList{"a", "b"};
+        QTest::newRow("only separators") << " \t " << QStringList{};
+        QTest::newRow("empty") << "" << QStringList{};
+        QTest::newRow("NUL ends") << QString("a@b c") + QChar(0) + " d@e" << QStringList{"a@b", "c"};
+        QTest::newRow("mark after blank dropped") << "a " + mark + "b" << QStringList{"a", "b"};
+        QTest::newRow("mark after letter kept") << "a" + mark + " b" << QStringList{"a" + mark, "b"};
+        QTest::newRow("surrogate pair") << QString::fromUtf8("x😀@y z") << QStringList{QString::fromUtf8("x😀@y"), "z"};
+    }
+    void splitter()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, pieces);
+        QStringList list{"old"};
+        SplitDelimited(u' ', text, &list);
+        QCOMPARE(list, pieces);
+    }
+
+    void splitterNeedsList()
+    {
+        QVERIFY_THROWS_EXCEPTION(QuorvaneError, SplitDelimited(u' ', "a", nullptr));
+    }
+
+    void openReportsAndScans()
+    {
+        const QString file = f->write("mails.txt", "hello a@b.c\nno address\n\"x y@z\" w@v,\n");
+        open(file);
+        const QStringList log = logLines();
+        QCOMPARE(log.size(), 3);
+        QCOMPARE(log[0], QString("File Size : 36 Bytes "));
+        QVERIFY(log[1].startsWith("Lines read = 3\r elapsed time = "));
+        QVERIFY(log[2].startsWith("3 Records loaded in "));
+        QVERIFY(log[2].endsWith(" seconds."));
+        QCOMPARE(FExtraction->ui->Edit3->text(), QString("3"));
+        QCOMPARE(FExtraction->ui->Memo1->text(),
+                 QString("\r\nhello a@b.c\r\nno address\r\n\"x y@z\" w@v,\r\n"));
+        QCOMPARE(FExtraction->ui->ListBox1->items(), (QStringList{"a@b.c", "x y@z", "w@v,"}));
+        QCOMPARE(FExtraction->ui->Edit1->text(), QString("\"x y@z\" w@v,"));
+        QCOMPARE(ExtractionLineCount, qint64(3));
+        QVERIFY(f->errors.isEmpty());
+
+        // A second Open appends; Save Emails writes everything in the system code page.
+        open(file);
+        QCOMPARE(FExtraction->ui->ListBox1->count(), 6);
+        answer(f->path("out.txt"));
+        FExtraction->ui->Button6->click();
+        QCOMPARE(WindowFixture::read(f->path("out.txt")),
+                 QByteArray("a@b.c\r\nx y@z\r\nw@v,\r\n").repeated(2));
+    }
+
+    void saveEmptyList()
+    {
+        answer(f->path("none.txt"));
+        FExtraction->ui->Button6->click();
+        QVERIFY(QFile::exists(f->path("none.txt")));
+        QCOMPARE(WindowFixture::read(f->path("none.txt")), QByteArray());
+        answer(std::nullopt);
+        FExtraction->ui->Button6->click(); // cancelled: nothing happens
+        QVERIFY(f->errors.isEmpty());
+    }
+
+    void progressLines_data()
+    {
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<QStringList>("progress");
+        QTest::newRow("999") << 999 << QStringList{};
+        QTest::newRow("1000") << 1000 << QStringList{"Lines Done : 1000 / 1000 Percentage  :100.0%"};
+        QTest::newRow("2500") << 2500
+                              << QStringList{"Lines Done : 1000 / 2500 Percentage  :40.0%",
+                                             "Lines Done : 2000 / 2500 Percentage  :80.0%"};
+    }
+    void progressLines()
+    {
+        QFETCH(int, lines);
+        QFETCH(QStringList, progress);
+        open(f->write("n.txt", numberedLines(lines)));
+        const QStringList log = logLines();
+        QCOMPARE(log.mid(2, log.size() - 3), progress);
+        QVERIFY(log.last().startsWith(QString::number(lines) + " Records loaded in "));
+        QCOMPARE(FExtraction->ui->Memo1->document()->blockCount(), lines + 2);
+    }
+
+    void percentageAboveHundredForCrLines()
+    {
+        QByteArray bytes;
+        for (int i = 0; i < 1000; ++i)
+            bytes += "x\r";
+        open(f->write("cr.txt", bytes));
+        QCOMPARE(logLines().at(2), QString("Lines Done : 1000 / 1 Percentage  :100000.0%"));
+    }
+
+    void stopAtPumpThenOpenScansAgain()
+    {
+        const QString file = f->write("long.txt", numberedLines(3500, " a@b"));
+        QTimer::singleShot(0, FExtraction, [] { FExtraction->ui->Button9->click(); });
+        open(file);
+        QStringList log = logLines();
+        QCOMPARE(log.at(log.size() - 2), QString("Lines Done : 1000 / 3500 Percentage  :28.6%"));
+        QVERIFY(log.last().startsWith("1000 Records loaded in "));
+        QCOMPARE(FExtraction->ui->ListBox1->count(), 1000);
+        QVERIFY(!ExtractionRunning);
+
+        open(file); // Open arms the scan again
+        QVERIFY(logLines().last().startsWith("3500 Records loaded in "));
+        QCOMPARE(FExtraction->ui->ListBox1->count(), 4500);
+    }
+
+    void openDuringScanIsIgnored()
+    {
+        const QString file = f->write("two.txt", numberedLines(2000, " a@b"));
+        QTimer::singleShot(0, FExtraction, [&] { open(f->write("other.txt", "x@y\n")); });
+        open(file);
+        QCOMPARE(FExtraction->ui->ListBox1->count(), 2000);
+        QCOMPARE(FileDialog::scriptedAnswersLeft(), 1); // the second Open showed no dialog
+    }
+
+    void encodingErrorAfterSummary()
+    {
+        QByteArray bytes = numberedLines(2000);
+        bytes[9000] = '\xE9';
+        QString summaryAtError;
+        ErrorDisplay::setSink([&](const QString &message) {
+            f->errors << message;
+            summaryAtError = logLines().last();
+        });
+        open(f->write("bad.txt", bytes));
+        QCOMPARE(f->takeError(), Errors::encodingError().message() + ".");
+        QVERIFY(summaryAtError.contains(" Records loaded in "));
+        QVERIFY(!ExtractionLineReader); // closed
+        QVERIFY(FExtraction->ui->Memo1->document()->blockCount() > 1000);
+    }
+
+    void missingFileStopsAfterSize()
+    {
+        FExtraction->ui->Edit3->setText("77");
+        open(f->path("absent.txt"));
+        QCOMPARE(f->takeError(), QString("Fichier introuvable."));
+        QCOMPARE(logLines(), QStringList{"File Size : -1 Bytes "});
+        QCOMPARE(FExtraction->ui->Edit3->text(), QString("77"));
+        QCOMPARE(FExtraction->ui->Memo1->text(), QString("\r\n"));
+    }
+
+    void cancelEndsTheChain()
+    {
+        open(f->write("first.txt", "a@b\n"));
+        answer(std::nullopt);
+        FExtraction->ui->Button4->click();
+        QCOMPARE(logLines(), QStringList());
+        QCOMPARE(FExtraction->ui->ListBox1->count(), 1);
+        QVERIFY(f->errors.isEmpty());
+    }
+
+    void zeroCountFieldFailsAtThousand()
+    {
+        QString summaryAtError;
+        ErrorDisplay::setSink([&](const QString &message) {
+            f->errors << message;
+            summaryAtError = logLines().last();
+        });
+        open(f->write("z.txt", "\x1A" + numberedLines(1500)));
+        QCOMPARE(f->takeError(), QString("Division par zéro en virgule flottante."));
+        QVERIFY(summaryAtError.startsWith("1000 Records loaded in "));
+        QCOMPARE(FExtraction->ui->Edit3->text(), QString("0"));
+    }
+};
+
+QTEST_MAIN(TestExtraction)
+#include "tst_extraction.moc"

@@ -1,0 +1,132 @@
+#include "WindowTest.h"
+#include "primitives/FileStream.h"
+#include "ui_Fjointure.h"
+
+class TestJoin : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<WindowFixture> f;
+    Ui::TFjointure *ui() { return Fjointure->ui; }
+
+    void add(const QString &fileName)
+    {
+        answer(fileName);
+        ui()->Button1->click();
+    }
+    void join(const QString &destination)
+    {
+        answer(destination);
+        ui()->Button3->click();
+        ui()->Button2->click();
+    }
+
+private slots:
+    void init() { f = std::make_unique<WindowFixture>(); }
+    void cleanup() { f.reset(); }
+
+    void companionNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("companion");
+        QTest::newRow("extension") << "C:\\data\\words.txt" << 2 << "C:\\data\\words._2";
+        QTest::newRow("ten") << "C:\\data\\words.txt" << 10 << "C:\\data\\words._10";
+        QTest::newRow("no extension") << "C:\\data\\words" << 2 << "C:\\data\\words._2";
+        QTest::newRow("dot in folder") << "C:\\old.data\\words" << 2 << "C:\\old.data\\words._2";
+        QTest::newRow("dot in posix folder") << "/old.data/words" << 3 << "/old.data/words._3";
+        QTest::newRow("drive only") << "C:words" << 2 << "C:words._2";
+        QTest::newRow("companion") << "/d/words._2" << 3 << "/d/words._3";
+    }
+    void companionNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, number);
+        QFETCH(QString, companion);
+        QCOMPARE(CompanionName(name, number), companion);
+    }
+
+    void joinsPiecesAndCompanions()
+    {
+        f->write("a.txt", "A1");
+        f->write("a._2", "A2");
+        f->write("a._3", "A3");
+        f->write("a._5", "A5"); // after the gap: not used
+        f->write("b", "B1");
+        f->write("b._2", "");   // an empty piece adds nothing; the series goes on
+        f->write("b._3", "B3");
+        f->write("c._2", "C2"); // c itself is missing: nothing of it is used
+        for (int k = 2; k <= 10; ++k)
+            f->write("d._" + QString::number(k), QByteArray::number(k));
+        QDir(f->dir.path()).mkdir("dir.txt");
+        for (const char *name : {"a.txt", "b", "c", "a._2", "a.txt", "dir.txt", "d._9"})
+            add(f->path(name));
+        QCOMPARE(ui()->ListBox1->count(), 7);
+        join(f->path("out.bin"));
+        QCOMPARE(ui()->Edit5->text(), QString("Files Joinded Succesfully !, Check the folder !"));
+        QCOMPARE(WindowFixture::read(f->path("out.bin")),
+                 QByteArray("A1A2A3" "B1B3" "A2" "A2A3" "A1A2A3" "9" "2345678910"));
+        QVERIFY(f->errors.isEmpty());
+    }
+
+    void emptyListAndMissingFiles()
+    {
+        ui()->Edit1->setText(f->path("never.bin"));
+        ui()->Button2->click();
+        QCOMPARE(ui()->Edit5->text(), QString("Files Joinded Succesfully !, Check the folder !"));
+        QVERIFY(!QFile::exists(f->path("never.bin")));
+
+        add(f->path("ghost1"));
+        add(f->path("ghost2"));
+        join(f->path("empty.bin"));
+        QVERIFY(QFile::exists(f->path("empty.bin")));
+        QCOMPARE(WindowFixture::read(f->path("empty.bin")), QByteArray());
+    }
+
+    void destinationThatIsAPieceIsRefused_data()
+    {
+        QTest::addColumn<QString>("destination");
+        QTest::newRow("listed file") << "src.txt";
+        QTest::newRow("companion") << "src._2";
+        QTest::newRow("other spelling") << "sub/../src._2";
+        QTest::newRow("link") << "link";
+    }
+    void destinationThatIsAPieceIsRefused()
+    {
+        QFETCH(QString, destination);
+        f->write("src.txt", "keep");
+        f->write("src._2", "keep2");
+        QDir(f->dir.path()).mkdir("sub");
+        QFile::link(f->path("src._2"), f->path("link"));
+        add(f->path("src.txt"));
+        ui()->Edit5->setText("old status");
+        ui()->Edit1->setText(f->path(destination));
+        ui()->Button2->click();
+        QVERIFY(f->takeError().startsWith("The destination \"" + f->path(destination) + "\" is one of the files to join"));
+        QVERIFY(ui()->Edit5->text() != "old status");
+        QVERIFY(ui()->Edit5->text() != "Files Joinded Succesfully !, Check the folder !");
+        QCOMPARE(WindowFixture::read(f->path("src.txt")), QByteArray("keep"));
+        QCOMPARE(WindowFixture::read(f->path("src._2")), QByteArray("keep2"));
+    }
+
+    void failurePartWayKeepsEarlierPieces()
+    {
+        f->write("one.txt", "first");
+        f->write("two.txt", "second");
+        add(f->path("one.txt"));
+        add(f->path("two.txt"));
+        // Another opener holds two.txt for writing: its open fails.
+        FileStream writer(f->path("two.txt"), 0x0012);
+        join(f->path("out.bin"));
+        QVERIFY(f->takeError().startsWith("Impossible d'ouvrir le fichier \"" + f->path("two.txt") + "\"."));
+        QCOMPARE(ui()->Edit5->text(), QString("Join failed, see the message."));
+        QCOMPARE(WindowFixture::read(f->path("out.bin")), QByteArray("first"));
+
+        // A destination that cannot be created: nothing written.
+        writer.close();
+        join(f->path("missing/dir/out.bin"));
+        QVERIFY(f->takeError().startsWith("Impossible de créer le fichier"));
+    }
+};
+
+QTEST_MAIN(TestJoin)
+#include "tst_join.moc"
