@@ -64,7 +64,7 @@ private slots:
         file.resize(size);
         file.close();
         ui()->Edit5->setText("status");
-        ui()->ListBox1->add("old");
+        ui()->ListBox1->add(u"old");
         select(f->path(name));
         QCOMPARE(ui()->Edit1->text(), field);
         QCOMPARE(SourceExtension, extension);

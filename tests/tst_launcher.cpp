@@ -68,7 +68,7 @@ private slots:
         for (int round = 0; round < 2; ++round) {
             Fjointure->ui->Edit1->setText("dest");
             Fjointure->ui->Edit5->setText("status");
-            Fjointure->ui->ListBox1->add("a");
+            Fjointure->ui->ListBox1->add(u"a");
             Fiche_principale->ui->SpeedButton2->click();
             QVERIFY(Fjointure->isVisible());
             QCOMPARE(Fjointure->ui->Edit1->text(), QString());

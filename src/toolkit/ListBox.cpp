@@ -4,80 +4,224 @@
 #include "primitives/TextFile.h"
 #include "toolkit/Pump.h"
 
-#include <QAbstractListModel>
+#include <QAccessibleWidget>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <mutex>
 
-// Items of a list box, held as a plain string list.
-class LineListModel : public QAbstractListModel
+namespace {
+
+// One item of a list box, as accessibility tools see it.
+class ListItemAccessible : public QAccessibleInterface
 {
 public:
-    using QAbstractListModel::QAbstractListModel;
-    int rowCount(const QModelIndex &parent = {}) const override
+    ListItemAccessible(ListBox *list, int row) : m_list(list), m_row(row) {}
+    bool isValid() const override { return m_list && m_row < m_list->count(); }
+    QObject *object() const override { return nullptr; }
+    QWindow *window() const override { return m_list ? m_list->window()->windowHandle() : nullptr; }
+    QAccessibleInterface *parent() const override
     {
-        return parent.isValid() ? 0 : int(m_items.size());
+        return QAccessible::queryAccessibleInterface(m_list);
     }
-    QVariant data(const QModelIndex &index, int role) const override
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
+    QString text(QAccessible::Text t) const override
     {
-        if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)
-            return m_items.value(index.row());
-        return {};
+        return t == QAccessible::Name && isValid() ? m_list->item(m_row) : QString();
     }
-    void append(QStringList &items)
+    void setText(QAccessible::Text, const QString &) override {}
+    QRect rect() const override { return {}; }
+    QAccessible::Role role() const override { return QAccessible::ListItem; }
+    QAccessible::State state() const override
     {
-        beginInsertRows({}, int(m_items.size()), int(m_items.size() + items.size() - 1));
-        m_items.append(std::move(items));
-        endInsertRows();
-        items.clear();
+        QAccessible::State s;
+        s.selectable = true;
+        s.selected = isValid() && m_list->currentIndex() == m_row;
+        return s;
     }
-    void clear()
-    {
-        beginResetModel();
-        m_items.clear();
-        endResetModel();
-    }
-    QStringList m_items;
+
+private:
+    QPointer<ListBox> m_list;
+    int m_row;
 };
 
-ListBox::ListBox(QWidget *parent) : QListView(parent), m_model(new LineListModel(this))
+// The list box as accessibility tools see it: a list whose children are its items.
+class ListBoxAccessible : public QAccessibleWidget
 {
-    setModel(m_model);
-    setUniformItemSizes(true);
-    setSelectionMode(QAbstractItemView::SingleSelection);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
+public:
+    explicit ListBoxAccessible(ListBox *list) : QAccessibleWidget(list, QAccessible::List) {}
+    ~ListBoxAccessible() override
+    {
+        for (auto id : std::as_const(m_children))
+            QAccessible::deleteAccessibleInterface(id);
+    }
+    int childCount() const override { return list()->count(); }
+    QAccessibleInterface *child(int index) const override
+    {
+        if (index < 0 || index >= list()->count())
+            return nullptr;
+        if (!m_children.contains(index)) {
+            auto *item = new ListItemAccessible(list(), index);
+            m_children.insert(index, QAccessible::registerAccessibleInterface(item));
+        }
+        return QAccessible::accessibleInterface(m_children.value(index));
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        for (auto it = m_children.cbegin(); it != m_children.cend(); ++it)
+            if (QAccessible::accessibleInterface(it.value()) == child)
+                return it.key();
+        return -1;
+    }
+
+private:
+    ListBox *list() const { return static_cast<ListBox *>(widget()); }
+    mutable QHash<int, QAccessible::Id> m_children;
+};
+
+QAccessibleInterface *accessibleFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("ListBox") && object && object->isWidgetType())
+        return new ListBoxAccessible(static_cast<ListBox *>(object));
+    return nullptr;
+}
+
+} // namespace
+
+ListBox::ListBox(QWidget *parent) : QAbstractScrollArea(parent)
+{
+    static std::once_flag registered;
+    std::call_once(registered, [] { QAccessible::installFactory(accessibleFactory); });
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
     m_batchId = Pump::registerBatch([this] { flush(); });
 }
 
 ListBox::~ListBox() { Pump::unregisterBatch(m_batchId); }
 
-void ListBox::add(const QString &item)
+void ListBox::add(QStringView item)
 {
-    if (count() == INT_MAX)
+    if (m_items.count() >= INT_MAX)
         throw Errors::cannotInsertLine();
-    m_pending.append(item);
+    m_items.append(item);
 }
 
-int ListBox::count() const { return int(m_model->m_items.size() + m_pending.size()); }
-
-QString ListBox::item(int index) const
+QStringList ListBox::items() const
 {
-    const int shown = int(m_model->m_items.size());
-    return index < shown ? m_model->m_items.value(index) : m_pending.value(index - shown);
+    QStringList all;
+    all.reserve(count());
+    for (int i = 0; i < count(); ++i)
+        all << item(i);
+    return all;
 }
-
-QStringList ListBox::items() const { return m_model->m_items + m_pending; }
 
 void ListBox::clear()
 {
-    m_pending.clear();
-    m_model->clear();
+    m_items.clear();
+    m_current = -1;
+    verticalScrollBar()->setValue(0);
+    flush();
+}
+
+void ListBox::setCurrentIndex(int index)
+{
+    if (count() == 0)
+        return;
+    m_current = qBound(0, index, count() - 1);
+    QScrollBar *v = verticalScrollBar();
+    if (m_current < v->value())
+        v->setValue(m_current);
+    else if (m_current >= v->value() + pageRows())
+        v->setValue(m_current - pageRows() + 1);
+    viewport()->update();
 }
 
 void ListBox::flush()
 {
-    if (!m_pending.isEmpty())
-        m_model->append(m_pending);
+    updateScrollBars();
+    viewport()->update();
 }
 
 void ListBox::saveToFile(const QString &fileName) const
 {
-    saveTextFile(fileName, listText(items()), TextEncoding::None);
+    QString text;
+    text.reserve(m_items.characterCount() + 2 * m_items.count());
+    for (qsizetype i = 0; i < m_items.count(); ++i) {
+        text += m_items.line(i);
+        text += u"\r\n";
+    }
+    saveTextFile(fileName, text, TextEncoding::None);
+}
+
+int ListBox::pageRows() const { return qMax(1, viewport()->height() / ItemHeight); }
+
+void ListBox::updateScrollBars()
+{
+    QScrollBar *v = verticalScrollBar();
+    v->setRange(0, qMax(0, count() - pageRows()));
+    v->setPageStep(pageRows());
+    QScrollBar *h = horizontalScrollBar();
+    h->setRange(0, 0);
+}
+
+void ListBox::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollBars();
+}
+
+void ListBox::paintEvent(QPaintEvent *)
+{
+    QPainter painter(viewport());
+    const int first = verticalScrollBar()->value();
+    const int width = viewport()->width();
+    for (int row = first, y = 0; row < count() && y < viewport()->height(); ++row, y += ItemHeight) {
+        const QRect rect(0, y, width, ItemHeight);
+        if (row == m_current) {
+            painter.fillRect(rect, palette().highlight());
+            painter.setPen(palette().highlightedText().color());
+        } else {
+            painter.setPen(palette().text().color());
+        }
+        painter.drawText(rect.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                         m_items.line(row).toString());
+    }
+}
+
+void ListBox::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Up:
+        setCurrentIndex(m_current - 1);
+        break;
+    case Qt::Key_Down:
+        setCurrentIndex(m_current + 1);
+        break;
+    case Qt::Key_PageUp:
+        setCurrentIndex(m_current - pageRows());
+        break;
+    case Qt::Key_PageDown:
+        setCurrentIndex(m_current + pageRows());
+        break;
+    case Qt::Key_Home:
+        setCurrentIndex(0);
+        break;
+    case Qt::Key_End:
+        setCurrentIndex(count() - 1);
+        break;
+    default:
+        event->ignore();
+    }
+}
+
+void ListBox::mousePressEvent(QMouseEvent *event)
+{
+    setFocus(Qt::MouseFocusReason);
+    const int row = verticalScrollBar()->value() + int(event->position().y()) / ItemHeight;
+    if (row < count())
+        setCurrentIndex(row);
 }

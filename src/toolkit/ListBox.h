@@ -1,30 +1,44 @@
 #pragma once
 
-#include <QListView>
+#include "toolkit/LineStore.h"
+
+#include <QAbstractScrollArea>
 #include <QStringList>
 
-class LineListModel;
-
-// A list box of text items. Items added in code are collected and handed to the view in
-// one batch at the next pump (or when the handler ends); count and items include them.
-class ListBox : public QListView
+// A list box of text items with one selection. The items live in a compact store and only
+// the rows on screen are drawn, so a list of millions of items stays small and quick.
+class ListBox : public QAbstractScrollArea
 {
     Q_OBJECT
 public:
     explicit ListBox(QWidget *parent = nullptr);
     ~ListBox() override;
 
-    void add(const QString &item);
-    int count() const;
-    QString item(int index) const;
+    void add(QStringView item); // throws "Impossible d'insérer une ligne" when full
+    int count() const { return int(m_items.count()); }
+    QString item(int index) const { return m_items.line(index).toString(); }
     QStringList items() const;
     void clear();
+    int currentIndex() const { return m_current; }
+    void setCurrentIndex(int index);
+    // Brings the scroll bar and the view up to date with items added since.
     void flush();
     // Whole-file text save: every item followed by CR LF, in the system code page.
     void saveToFile(const QString &fileName) const;
 
+    static constexpr int ItemHeight = 13;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+
 private:
-    LineListModel *m_model;
-    QStringList m_pending;
+    void updateScrollBars();
+    int pageRows() const;
+
+    LineStore m_items;
+    int m_current = -1;
     int m_batchId;
 };

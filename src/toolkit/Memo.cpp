@@ -1,90 +1,151 @@
 #include "toolkit/Memo.h"
 
-#include "primitives/Errors.h"
 #include "toolkit/Pump.h"
 
-#include <QTextBlock>
-#include <QTextCursor>
+#include <QAccessibleWidget>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTextLayout>
+#include <mutex>
 
 namespace {
-constexpr QChar LoneCr(0x240D);
+
+constexpr QChar LoneCrSymbol(0x240D); // a CR inside a line is shown as this symbol
+constexpr int Margin = 3;
+
+// What screen readers and accessibility-based tools read of a memo: its text, or the
+// lines on screen when the text is very large.
+class MemoAccessible : public QAccessibleWidget
+{
+public:
+    explicit MemoAccessible(Memo *memo) : QAccessibleWidget(memo, QAccessible::EditableText) {}
+    QString text(QAccessible::Text t) const override
+    {
+        auto *memo = static_cast<Memo *>(widget());
+        if (t != QAccessible::Value)
+            return QAccessibleWidget::text(t);
+        if (memo->lineCount() < 100000)
+            return memo->text();
+        QStringList shown;
+        const qsizetype first = memo->cursorPosition().line;
+        for (qsizetype i = first; i < qMin(first + 100, memo->lineCount()); ++i)
+            shown << memo->line(i).toString();
+        return shown.join(QStringLiteral("\r\n"));
+    }
+};
+
+QAccessibleInterface *accessibleFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("Memo") && object && object->isWidgetType())
+        return new MemoAccessible(static_cast<Memo *>(object));
+    return nullptr;
 }
 
-Memo::Memo(QWidget *parent) : QPlainTextEdit(parent)
+// Splits text at CR LF, CR and LF; a NUL ends it.
+QStringList splitLines(QStringView text)
 {
-    setUndoRedoEnabled(false);
+    const qsizetype nul = text.indexOf(QChar(0));
+    if (nul >= 0)
+        text = text.first(nul);
+    QStringList lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != u'\r' && text[i] != u'\n')
+            continue;
+        lines << text.sliced(start, i - start).toString();
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            ++i;
+        start = i + 1;
+    }
+    lines << text.sliced(start).toString();
+    return lines;
+}
+
+} // namespace
+
+Memo::Memo(QWidget *parent) : QAbstractScrollArea(parent)
+{
+    static std::once_flag registered;
+    std::call_once(registered, [] { QAccessible::installFactory(accessibleFactory); });
+    m_lines.append(u"");
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_InputMethodEnabled);
+    viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
     m_batchId = Pump::registerBatch([this] { flush(); });
+    updateScrollBars();
 }
 
 Memo::~Memo() { Pump::unregisterBatch(m_batchId); }
 
 void Memo::clear()
 {
-    m_pending.clear();
-    m_stateKnown = false;
-    QPlainTextEdit::clear();
-}
-
-void Memo::takeState()
-{
-    const QTextDocument *doc = document();
-    m_textEmpty = doc->characterCount() <= 1;
-    m_endsWithBreak = doc->blockCount() > 1 && doc->lastBlock().length() == 1;
-    m_stateKnown = true;
+    m_lines.clear();
+    m_lines.append(u"");
+    m_cursor = m_anchor = {};
+    m_widest = 0;
+    verticalScrollBar()->setValue(0);
+    horizontalScrollBar()->setValue(0);
+    contentChanged();
 }
 
 void Memo::addLine(QStringView line)
 {
-    if (!m_stateKnown)
-        takeState();
-    const qsizetype before = m_pending.size();
-    if (m_textEmpty || m_endsWithBreak) {
-        m_pending += line;
-        m_pending += u'\n';
+    const qsizetype last = m_lines.count() - 1;
+    const bool emptyOrBreak = m_lines.line(last).isEmpty(); // empty text, or ends with CR LF
+    const qsizetype nul = line.indexOf(QChar(0));
+    const QStringView shown = nul < 0 ? line : line.first(nul);
+    if (emptyOrBreak) {
+        m_lines.appendToLast(shown);
+        if (nul < 0)
+            m_lines.append(u"");
     } else {
-        m_pending += u'\n';
-        m_pending += line;
-        if (line.isEmpty())
-            m_pending += u'\n';
+        m_lines.append(shown);
+        if (nul < 0 && line.isEmpty())
+            m_lines.append(u"");
     }
-    const qsizetype nul = QStringView(m_pending).sliced(before).indexOf(QChar(0));
-    if (nul >= 0)
-        m_pending.truncate(before + nul);
-    for (qsizetype i = before; i < m_pending.size(); ++i)
-        if (m_pending[i] == u'\r')
-            m_pending[i] = LoneCr;
-    if (m_pending.size() > before) {
-        m_textEmpty = false;
-        m_endsWithBreak = m_pending.back() == u'\n';
-    }
+    m_visibleDirty = true;
 }
 
-void Memo::flush()
+QString Memo::text() const
 {
-    if (m_pending.isEmpty()) {
-        m_stateKnown = false;
-        return;
+    QString text;
+    text.reserve(m_lines.characterCount() + 2 * m_lines.count());
+    for (qsizetype i = 0; i < m_lines.count(); ++i) {
+        if (i)
+            text += u"\r\n";
+        text += m_lines.line(i);
     }
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(m_pending);
-    m_pending.clear();
-    m_stateKnown = false;
-}
-
-QString Memo::text()
-{
-    flush();
-    QString text = toPlainText();
-    text.replace(LoneCr, u'\r');
-    return text.replace(u'\n', QStringLiteral("\r\n"));
+    return text;
 }
 
 void Memo::setText(const QString &text)
 {
-    clear();
-    QString plain = memoText(text);
-    setPlainText(plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    const QStringList lines = splitLines(text);
+    m_lines.clear();
+    for (const QString &line : lines)
+        m_lines.append(line);
+    m_cursor = m_anchor = {};
+    m_widest = 0;
+    contentChanged();
+}
+
+void Memo::flush()
+{
+    updateScrollBars();
+    m_visibleDirty = true;
+    viewport()->update();
+}
+
+void Memo::setWordWrap(bool wrap)
+{
+    m_wordWrap = wrap;
+    setHorizontalScrollBarPolicy(wrap ? Qt::ScrollBarAlwaysOff : horizontalScrollBarPolicy());
+    contentChanged();
 }
 
 void Memo::loadFromFile(const QString &fileName)
@@ -92,4 +153,339 @@ void Memo::loadFromFile(const QString &fileName)
     setText(loadTextFile(fileName, m_encoding));
 }
 
-void Memo::saveToFile(const QString &fileName) { saveTextFile(fileName, text(), m_encoding); }
+void Memo::saveToFile(const QString &fileName) const
+{
+    saveTextFile(fileName, text(), m_encoding);
+}
+
+int Memo::lineHeight() const { return fontMetrics().height(); }
+
+int Memo::pageLines() const { return qMax(1, viewport()->height() / qMax(1, lineHeight())); }
+
+void Memo::updateScrollBars()
+{
+    QScrollBar *v = verticalScrollBar();
+    v->setRange(0, int(qMin<qsizetype>(INT_MAX, qMax<qsizetype>(0, m_lines.count() - pageLines()))));
+    v->setPageStep(pageLines());
+    v->setSingleStep(1);
+    QScrollBar *h = horizontalScrollBar();
+    h->setRange(0, m_wordWrap ? 0 : qMax(0, m_widest + 2 * Margin - viewport()->width()));
+    h->setPageStep(viewport()->width());
+    h->setSingleStep(fontMetrics().averageCharWidth() * 4);
+}
+
+void Memo::contentChanged()
+{
+    m_visibleDirty = true;
+    updateScrollBars();
+    viewport()->update();
+}
+
+std::shared_ptr<QTextLayout> Memo::layoutLine(qsizetype index) const
+{
+    QString shown = m_lines.line(index).toString();
+    shown.replace(u'\r', LoneCrSymbol);
+    auto layout = std::make_shared<QTextLayout>(shown, font());
+    QTextOption option;
+    option.setWrapMode(m_wordWrap ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
+    layout->setTextOption(option);
+    layout->setCacheEnabled(true);
+    const qreal width = m_wordWrap ? qMax(1, viewport()->width() - 2 * Margin) : 1e9;
+    layout->beginLayout();
+    qreal y = 0;
+    for (QTextLine line = layout->createLine(); line.isValid(); line = layout->createLine()) {
+        line.setLineWidth(width);
+        line.setPosition(QPointF(0, y));
+        y += line.height();
+    }
+    layout->endLayout();
+    return layout;
+}
+
+const std::vector<Memo::VisibleLine> &Memo::visibleLines() const
+{
+    if (!m_visibleDirty)
+        return m_visible;
+    m_visible.clear();
+    int top = 0;
+    const int bottom = viewport()->height();
+    for (qsizetype i = verticalScrollBar()->value(); i < m_lines.count() && top < bottom; ++i) {
+        auto layout = layoutLine(i);
+        m_visible.push_back({i, top, layout});
+        top += qMax(lineHeight(), int(std::ceil(layout->boundingRect().height())));
+        m_widest = qMax(m_widest, int(std::ceil(layout->maximumWidth())));
+    }
+    m_visibleDirty = false;
+    return m_visible;
+}
+
+void Memo::paintEvent(QPaintEvent *)
+{
+    QPainter painter(viewport());
+    const int widestBefore = m_widest;
+    const int dx = m_wordWrap ? 0 : horizontalScrollBar()->value();
+    const Position from = qMin(m_cursor, m_anchor), to = qMax(m_cursor, m_anchor);
+    for (const VisibleLine &shown : visibleLines()) {
+        QList<QTextLayout::FormatRange> selection;
+        if (from != to && shown.line >= from.line && shown.line <= to.line) {
+            QTextLayout::FormatRange range;
+            range.start = int(shown.line == from.line ? from.column : 0);
+            const int end = int(shown.line == to.line ? to.column : m_lines.line(shown.line).size() + 1);
+            range.length = end - range.start;
+            range.format.setBackground(palette().highlight());
+            range.format.setForeground(palette().highlightedText());
+            selection << range;
+        }
+        const QPointF origin(Margin - dx, shown.top);
+        shown.layout->draw(&painter, origin, selection);
+        if (m_cursorShown && shown.line == m_cursor.line)
+            shown.layout->drawCursor(&painter, origin, int(m_cursor.column));
+    }
+    if (m_widest != widestBefore)
+        QMetaObject::invokeMethod(this, [this] { updateScrollBars(); }, Qt::QueuedConnection);
+}
+
+void Memo::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    contentChanged();
+}
+
+void Memo::scrollContentsBy(int, int)
+{
+    m_visibleDirty = true;
+    viewport()->update();
+}
+
+Memo::Position Memo::clamp(Position p) const
+{
+    p.line = qBound<qsizetype>(0, p.line, m_lines.count() - 1);
+    p.column = qBound<qsizetype>(0, p.column, m_lines.line(p.line).size());
+    return p;
+}
+
+Memo::Position Memo::hitTest(const QPoint &point) const
+{
+    const auto &shown = visibleLines();
+    if (shown.empty())
+        return clamp({m_lines.count() - 1, 0});
+    const int dx = m_wordWrap ? 0 : horizontalScrollBar()->value();
+    const qreal x = point.x() - Margin + dx;
+    if (point.y() < 0)
+        return {shown.front().line, shown.front().layout->lineAt(0).xToCursor(x)};
+    for (const VisibleLine &visible : shown) {
+        const QTextLayout &layout = *visible.layout;
+        for (int k = 0; k < layout.lineCount(); ++k) {
+            const QTextLine line = layout.lineAt(k);
+            if (point.y() < visible.top + line.y() + line.height())
+                return {visible.line, line.xToCursor(x)};
+        }
+    }
+    const VisibleLine &last = shown.back();
+    return {last.line, last.layout->lineAt(last.layout->lineCount() - 1).xToCursor(x)};
+}
+
+void Memo::moveCursor(Position to, bool keepAnchor)
+{
+    m_cursor = clamp(to);
+    if (!keepAnchor)
+        m_anchor = m_cursor;
+    ensureCursorVisible();
+    viewport()->update();
+}
+
+void Memo::ensureCursorVisible()
+{
+    QScrollBar *v = verticalScrollBar();
+    if (m_cursor.line < v->value())
+        v->setValue(int(m_cursor.line));
+    else if (m_cursor.line >= v->value() + pageLines())
+        v->setValue(int(m_cursor.line - pageLines() + 1));
+    if (m_wordWrap)
+        return;
+    const int x = int(layoutLine(m_cursor.line)->lineAt(0).cursorToX(int(m_cursor.column)));
+    QScrollBar *h = horizontalScrollBar();
+    const int visibleWidth = viewport()->width() - 2 * Margin;
+    if (x > m_widest) {
+        m_widest = x;
+        updateScrollBars();
+    }
+    if (x < h->value())
+        h->setValue(x);
+    else if (x > h->value() + visibleWidth)
+        h->setValue(x - visibleWidth);
+}
+
+QString Memo::textBetween(Position from, Position to) const
+{
+    if (from.line == to.line)
+        return m_lines.line(from.line).sliced(from.column, to.column - from.column).toString();
+    QString text = m_lines.line(from.line).sliced(from.column).toString();
+    for (qsizetype i = from.line + 1; i < to.line; ++i)
+        text += QStringLiteral("\r\n") + m_lines.line(i).toString();
+    return text + QStringLiteral("\r\n") + m_lines.line(to.line).first(to.column).toString();
+}
+
+QString Memo::selectedText() const
+{
+    return textBetween(qMin(m_cursor, m_anchor), qMax(m_cursor, m_anchor));
+}
+
+void Memo::removeSelection()
+{
+    if (m_cursor == m_anchor)
+        return;
+    const Position from = qMin(m_cursor, m_anchor), to = qMax(m_cursor, m_anchor);
+    const QString joined = m_lines.line(from.line).first(from.column).toString() +
+                           m_lines.line(to.line).sliced(to.column).toString();
+    m_lines.replace(from.line, joined);
+    if (to.line > from.line)
+        m_lines.remove(from.line + 1, to.line - from.line);
+    m_cursor = m_anchor = from;
+}
+
+void Memo::insertText(const QString &text)
+{
+    removeSelection();
+    const QStringList parts = splitLines(text);
+    const QStringView current = m_lines.line(m_cursor.line);
+    const QString head = current.first(m_cursor.column).toString();
+    const QString tail = current.sliced(m_cursor.column).toString();
+    if (parts.size() == 1) {
+        m_lines.replace(m_cursor.line, head + parts[0] + tail);
+        m_cursor.column += parts[0].size();
+    } else {
+        m_lines.replace(m_cursor.line, head + parts[0]);
+        for (qsizetype k = 1; k < parts.size(); ++k)
+            m_lines.insert(m_cursor.line + k, k + 1 < parts.size() ? parts[k] : parts[k] + tail);
+        m_cursor = {m_cursor.line + parts.size() - 1, parts.last().size()};
+    }
+    m_anchor = m_cursor;
+    contentChanged();
+    ensureCursorVisible();
+}
+
+void Memo::keyPressEvent(QKeyEvent *event)
+{
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
+    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    const Position end{m_lines.count() - 1, m_lines.line(m_lines.count() - 1).size()};
+    if (event == QKeySequence::SelectAll) {
+        m_anchor = {};
+        moveCursor(end, true);
+        return;
+    }
+    if (event == QKeySequence::Copy || event == QKeySequence::Cut) {
+        if (m_cursor != m_anchor)
+            QGuiApplication::clipboard()->setText(selectedText());
+        if (event == QKeySequence::Cut) {
+            removeSelection();
+            contentChanged();
+        }
+        return;
+    }
+    if (event == QKeySequence::Paste) {
+        insertText(QGuiApplication::clipboard()->text());
+        return;
+    }
+    Position p = m_cursor;
+    const qsizetype length = m_lines.line(p.line).size();
+    switch (event->key()) {
+    case Qt::Key_Left:
+        if (p.column > 0)
+            --p.column;
+        else if (p.line > 0)
+            p = {p.line - 1, m_lines.line(p.line - 1).size()};
+        moveCursor(p, shift);
+        return;
+    case Qt::Key_Right:
+        if (p.column < length)
+            ++p.column;
+        else if (p.line + 1 < m_lines.count())
+            p = {p.line + 1, 0};
+        moveCursor(p, shift);
+        return;
+    case Qt::Key_Up:
+        moveCursor({p.line - 1, p.column}, shift);
+        return;
+    case Qt::Key_Down:
+        moveCursor({p.line + 1, p.column}, shift);
+        return;
+    case Qt::Key_PageUp:
+        moveCursor({p.line - pageLines(), p.column}, shift);
+        return;
+    case Qt::Key_PageDown:
+        moveCursor({p.line + pageLines(), p.column}, shift);
+        return;
+    case Qt::Key_Home:
+        moveCursor(ctrl ? Position{} : Position{p.line, 0}, shift);
+        return;
+    case Qt::Key_End:
+        moveCursor(ctrl ? end : Position{p.line, length}, shift);
+        return;
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+        if (m_cursor == m_anchor) {
+            const bool back = event->key() == Qt::Key_Backspace;
+            if (back && p == Position{})
+                return;
+            if (!back && p == end)
+                return;
+            m_anchor = back ? (p.column > 0 ? Position{p.line, p.column - 1}
+                                            : Position{p.line - 1, m_lines.line(p.line - 1).size()})
+                            : (p.column < length ? Position{p.line, p.column + 1}
+                                                 : Position{p.line + 1, 0});
+        }
+        removeSelection();
+        contentChanged();
+        ensureCursorVisible();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        insertText(QStringLiteral("\n"));
+        return;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Escape:
+        event->ignore();
+        return;
+    default:
+        break;
+    }
+    const QString typed = event->text();
+    if (!typed.isEmpty() && !ctrl && typed.front().isPrint()) {
+        insertText(typed);
+        return;
+    }
+    event->ignore();
+}
+
+void Memo::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    setFocus(Qt::MouseFocusReason);
+    moveCursor(hitTest(event->position().toPoint()), event->modifiers() & Qt::ShiftModifier);
+}
+
+void Memo::mouseMoveEvent(QMouseEvent *event)
+{
+    if (event->buttons() & Qt::LeftButton)
+        moveCursor(hitTest(event->position().toPoint()), true);
+}
+
+void Memo::focusInEvent(QFocusEvent *event)
+{
+    m_cursorShown = true;
+    viewport()->update();
+    QAbstractScrollArea::focusInEvent(event);
+}
+
+void Memo::focusOutEvent(QFocusEvent *event)
+{
+    m_cursorShown = false;
+    viewport()->update();
+    QAbstractScrollArea::focusOutEvent(event);
+}
+
+bool Memo::focusNextPrevChild(bool next) { return QWidget::focusNextPrevChild(next); }

@@ -1,15 +1,19 @@
 #pragma once
 
 #include "primitives/TextFile.h"
+#include "toolkit/LineStore.h"
 
-#include <QPlainTextEdit>
+#include <QAbstractScrollArea>
 
-// A multi-line text box whose text holds its lines separated by CR LF. Lines added in code
-// are collected and handed to the view in one batch at the next pump (or when the handler
-// ends), so a loop adding millions of lines does not pay for a view update per line.
-class Memo : public QPlainTextEdit
+class QTextLayout;
+
+// A multi-line text box whose text holds its lines separated by CR LF. The lines live in a
+// compact store and the view lays out only the lines on screen, so a memo of tens of
+// millions of lines stays small and quick; it stays editable with keyboard and mouse.
+class Memo : public QAbstractScrollArea
 {
     Q_OBJECT
+    Q_PROPERTY(bool wordWrap READ wordWrap WRITE setWordWrap)
 public:
     explicit Memo(QWidget *parent = nullptr);
     ~Memo() override;
@@ -19,24 +23,72 @@ public:
     // CR LF; otherwise CR LF and the line, and one more CR LF for an empty line. The piece
     // added is taken up to its first NUL.
     void addLine(QStringView line);
-    // The whole text, lines separated by CR LF. A CR inside a line (one not followed by
-    // LF) is shown as the symbol U+240D, since the view breaks lines at every CR.
-    QString text();
+    // The whole text, lines separated by CR LF.
+    QString text() const;
+    // Replaces the text; line breaks (CR LF, CR, LF) separate lines, a NUL ends it.
     void setText(const QString &text);
+    qsizetype lineCount() const { return m_lines.count(); }
+    QStringView line(qsizetype index) const { return m_lines.line(index); }
+    // Brings the scroll bars and the view up to date with lines added since.
     void flush();
+
+    bool wordWrap() const { return m_wordWrap; }
+    void setWordWrap(bool wrap);
 
     // Whole-file text load and save with the encoding recorded at the last load.
     void loadFromFile(const QString &fileName);
-    void saveToFile(const QString &fileName);
+    void saveToFile(const QString &fileName) const;
     TextEncoding recordedEncoding() const { return m_encoding; }
 
-private:
-    void takeState();
+    struct Position
+    {
+        qsizetype line = 0;
+        qsizetype column = 0;
+        auto operator<=>(const Position &) const = default;
+    };
+    Position cursorPosition() const { return m_cursor; }
+    QString selectedText() const;
 
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    struct VisibleLine
+    {
+        qsizetype line;
+        int top;
+        std::shared_ptr<QTextLayout> layout;
+    };
+    std::shared_ptr<QTextLayout> layoutLine(qsizetype index) const;
+    const std::vector<VisibleLine> &visibleLines() const;
+    Position hitTest(const QPoint &point) const;
+    void moveCursor(Position to, bool keepAnchor);
+    void ensureCursorVisible();
+    void insertText(const QString &text);
+    void removeSelection();
+    void contentChanged();
+    void updateScrollBars();
+    int lineHeight() const;
+    int pageLines() const;
+    QString textBetween(Position from, Position to) const;
+    Position clamp(Position p) const;
+
+    LineStore m_lines; // always at least one line
+    bool m_wordWrap = false;
+    Position m_cursor;
+    Position m_anchor;
+    bool m_cursorShown = false;
+    mutable int m_widest = 0;
+    mutable std::vector<VisibleLine> m_visible;
+    mutable bool m_visibleDirty = true;
     int m_batchId;
-    QString m_pending;   // pieces not yet in the view, line breaks as LF
-    bool m_stateKnown = false;
-    bool m_textEmpty = true;
-    bool m_endsWithBreak = false;
     TextEncoding m_encoding = TextEncoding::None;
 };
