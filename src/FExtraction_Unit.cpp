@@ -123,10 +123,12 @@ void SplitDelimited(QChar delimiter, const QString &text, QStringList *list)
     const qsizetype nul = text.indexOf(QChar(0));
     const QStringView s = QStringView(text).first(nul < 0 ? text.size() : nul);
     const qsizetype n = s.size();
-    // One step passes over a following low surrogate and non-spacing marks.
+    // One step passes over a following low surrogate and non-spacing marks (none of
+    // which lies below U+0300, so most characters skip the category lookup).
     auto next = [&](qsizetype i) {
         ++i;
-        while (i < n && (s[i].isLowSurrogate() || s[i].category() == QChar::Mark_NonSpacing))
+        while (i < n && s[i].unicode() >= 0x300 &&
+               (s[i].isLowSurrogate() || s[i].category() == QChar::Mark_NonSpacing))
             ++i;
         return i;
     };

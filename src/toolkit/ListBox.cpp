@@ -123,6 +123,7 @@ void ListBox::clear()
 {
     m_items.clear();
     m_current = -1;
+    m_viewFilled = false;
     verticalScrollBar()->setValue(0);
     flush();
 }
@@ -143,7 +144,8 @@ void ListBox::setCurrentIndex(int index)
 void ListBox::flush()
 {
     updateScrollBars();
-    viewport()->update();
+    if (!m_viewFilled)
+        viewport()->update();
 }
 
 void ListBox::saveToFile(const QString &fileName) const
@@ -162,10 +164,11 @@ int ListBox::pageRows() const { return qMax(1, viewport()->height() / ItemHeight
 void ListBox::updateScrollBars()
 {
     QScrollBar *v = verticalScrollBar();
-    v->setRange(0, qMax(0, count() - pageRows()));
-    v->setPageStep(pageRows());
-    QScrollBar *h = horizontalScrollBar();
-    h->setRange(0, 0);
+    const int maximum = qMax(0, count() - pageRows());
+    if (v->maximum() != maximum)
+        v->setRange(0, maximum);
+    if (v->pageStep() != pageRows())
+        v->setPageStep(pageRows());
 }
 
 void ListBox::resizeEvent(QResizeEvent *event)
@@ -179,7 +182,8 @@ void ListBox::paintEvent(QPaintEvent *)
     QPainter painter(viewport());
     const int first = verticalScrollBar()->value();
     const int width = viewport()->width();
-    for (int row = first, y = 0; row < count() && y < viewport()->height(); ++row, y += ItemHeight) {
+    int y = 0;
+    for (int row = first; row < count() && y < viewport()->height(); ++row, y += ItemHeight) {
         const QRect rect(0, y, width, ItemHeight);
         if (row == m_current) {
             painter.fillRect(rect, palette().highlight());
@@ -190,6 +194,7 @@ void ListBox::paintEvent(QPaintEvent *)
         painter.drawText(rect.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter,
                          m_items.line(row).toString());
     }
+    m_viewFilled = y >= viewport()->height();
 }
 
 void ListBox::keyPressEvent(QKeyEvent *event)

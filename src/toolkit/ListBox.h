@@ -40,5 +40,6 @@ private:
 
     LineStore m_items;
     int m_current = -1;
+    bool m_viewFilled = false; // the last paint filled the view: items added below leave it
     int m_batchId;
 };

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QTextLayout>
+#include <limits>
 #include <mutex>
 
 namespace {
@@ -96,6 +97,7 @@ void Memo::clear()
 void Memo::addLine(QStringView line)
 {
     const qsizetype last = m_lines.count() - 1;
+    m_changedFrom = qMin(m_changedFrom, last);
     const bool emptyOrBreak = m_lines.line(last).isEmpty(); // empty text, or ends with CR LF
     const qsizetype nul = line.indexOf(QChar(0));
     const QStringView shown = nul < 0 ? line : line.first(nul);
@@ -108,7 +110,6 @@ void Memo::addLine(QStringView line)
         if (nul < 0 && line.isEmpty())
             m_lines.append(u"");
     }
-    m_visibleDirty = true;
 }
 
 QString Memo::text() const
@@ -134,11 +135,19 @@ void Memo::setText(const QString &text)
     contentChanged();
 }
 
+bool Memo::needsRepaint() const
+{
+    return m_visibleDirty || !m_viewFilled || m_visible.empty() ||
+           m_changedFrom <= m_visible.back().line;
+}
+
 void Memo::flush()
 {
     updateScrollBars();
-    m_visibleDirty = true;
-    viewport()->update();
+    if (needsRepaint()) {
+        m_visibleDirty = true;
+        viewport()->update();
+    }
 }
 
 void Memo::setWordWrap(bool wrap)
@@ -162,16 +171,24 @@ int Memo::lineHeight() const { return fontMetrics().height(); }
 
 int Memo::pageLines() const { return qMax(1, viewport()->height() / qMax(1, lineHeight())); }
 
+// Sets a scroll bar's range and steps, leaving it untouched (and unpainted) when they stay.
+static void setScrollBar(QScrollBar *bar, int maximum, int pageStep, int singleStep)
+{
+    if (bar->maximum() != maximum || bar->minimum() != 0)
+        bar->setRange(0, maximum);
+    if (bar->pageStep() != pageStep)
+        bar->setPageStep(pageStep);
+    if (bar->singleStep() != singleStep)
+        bar->setSingleStep(singleStep);
+}
+
 void Memo::updateScrollBars()
 {
-    QScrollBar *v = verticalScrollBar();
-    v->setRange(0, int(qMin<qsizetype>(INT_MAX, qMax<qsizetype>(0, m_lines.count() - pageLines()))));
-    v->setPageStep(pageLines());
-    v->setSingleStep(1);
-    QScrollBar *h = horizontalScrollBar();
-    h->setRange(0, m_wordWrap ? 0 : qMax(0, m_widest + 2 * Margin - viewport()->width()));
-    h->setPageStep(viewport()->width());
-    h->setSingleStep(fontMetrics().averageCharWidth() * 4);
+    const qsizetype lastTop = qMax<qsizetype>(0, m_lines.count() - pageLines());
+    setScrollBar(verticalScrollBar(), int(qMin<qsizetype>(INT_MAX, lastTop)), pageLines(), 1);
+    setScrollBar(horizontalScrollBar(),
+                 m_wordWrap ? 0 : qMax(0, m_widest + 2 * Margin - viewport()->width()),
+                 viewport()->width(), fontMetrics().averageCharWidth() * 4);
 }
 
 void Memo::contentChanged()
@@ -204,7 +221,7 @@ std::shared_ptr<QTextLayout> Memo::layoutLine(qsizetype index) const
 
 const std::vector<Memo::VisibleLine> &Memo::visibleLines() const
 {
-    if (!m_visibleDirty)
+    if (!needsRepaint())
         return m_visible;
     m_visible.clear();
     int top = 0;
@@ -215,6 +232,8 @@ const std::vector<Memo::VisibleLine> &Memo::visibleLines() const
         top += qMax(lineHeight(), int(std::ceil(layout->boundingRect().height())));
         m_widest = qMax(m_widest, int(std::ceil(layout->maximumWidth())));
     }
+    m_viewFilled = top >= bottom;
+    m_changedFrom = std::numeric_limits<qsizetype>::max();
     m_visibleDirty = false;
     return m_visible;
 }

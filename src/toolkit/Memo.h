@@ -87,8 +87,13 @@ private:
     Position m_anchor;
     bool m_cursorShown = false;
     mutable int m_widest = 0;
+    // The lines on screen, laid out at the last paint. Lines added below them leave the
+    // view as it is, so a long loop's pumps repaint only the scroll bar.
+    bool needsRepaint() const;
     mutable std::vector<VisibleLine> m_visible;
     mutable bool m_visibleDirty = true;
+    mutable bool m_viewFilled = false;
+    mutable qsizetype m_changedFrom = 0; // first line changed since the view was laid out
     int m_batchId;
     TextEncoding m_encoding = TextEncoding::None;
 };
