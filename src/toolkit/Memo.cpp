@@ -110,6 +110,9 @@ void Memo::addLine(QStringView line)
         if (nul < 0 && line.isEmpty())
             m_lines.append(u"");
     }
+    // As with the platform's memo, the cursor goes to the end and the view follows it.
+    m_cursor = m_anchor = {m_lines.count() - 1, m_lines.line(m_lines.count() - 1).size()};
+    m_followCursor = true;
 }
 
 QString Memo::text() const
@@ -144,6 +147,10 @@ bool Memo::needsRepaint() const
 void Memo::flush()
 {
     updateScrollBars();
+    if (m_followCursor) {
+        m_followCursor = false;
+        ensureCursorVisible();
+    }
     if (needsRepaint()) {
         m_visibleDirty = true;
         viewport()->update();

@@ -21,7 +21,7 @@ public:
     void clear();
     // Adds a line at the end: after an empty text or one ending with CR LF the line and
     // CR LF; otherwise CR LF and the line, and one more CR LF for an empty line. The piece
-    // added is taken up to its first NUL.
+    // added is taken up to its first NUL. The cursor moves to the end of the text.
     void addLine(QStringView line);
     // The whole text, lines separated by CR LF.
     QString text() const;
@@ -86,6 +86,7 @@ private:
     Position m_cursor;
     Position m_anchor;
     bool m_cursorShown = false;
+    bool m_followCursor = false; // lines were added: show the end at the next flush
     mutable int m_widest = 0;
     // The lines on screen, laid out at the last paint. Lines added below them leave the
     // view as it is, so a long loop's pumps repaint only the scroll bar.
