@@ -41,7 +41,7 @@ void TFedittext::Button4Click()
     } catch (const QuorvaneError &e) {
         failure = e.message();
     } catch (const std::bad_alloc &) {
-        failure = QStringLiteral("Mémoire insuffisante");
+        failure = Errors::outOfMemory().message();
     }
     ui->Edit3->setText(OpenTextFileDialog1.fileName());
     if (!failure.isEmpty())

@@ -66,4 +66,6 @@ QuorvaneError cannotInsertLine()
     return QuorvaneError(QStringLiteral("Impossible d'insérer une ligne"));
 }
 
+QuorvaneError outOfMemory() { return QuorvaneError(QStringLiteral("Mémoire insuffisante")); }
+
 } // namespace Errors

@@ -33,4 +33,5 @@ QuorvaneError conversionError(const QString &text);
 QuorvaneError divisionByZero();
 QuorvaneError floatDivisionByZero();
 QuorvaneError cannotInsertLine();
+QuorvaneError outOfMemory();
 } // namespace Errors

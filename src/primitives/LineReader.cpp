@@ -156,15 +156,8 @@ void LineReader::decodeBlock(const char *data, qsizetype size)
         throw Errors::encodingError();
     const qsizetype chars = size / 2;
     m_queue.resize(old + chars);
-    char16_t *out = reinterpret_cast<char16_t *>(m_queue.data()) + old;
-    const auto *in = reinterpret_cast<const uchar *>(data);
-    if (m_encoding == TextEncoding::Utf16LE) {
-        for (qsizetype i = 0; i < chars; ++i)
-            out[i] = char16_t(in[2 * i] | (in[2 * i + 1] << 8));
-    } else {
-        for (qsizetype i = 0; i < chars; ++i)
-            out[i] = char16_t((in[2 * i] << 8) | in[2 * i + 1]);
-    }
+    decodeUtf16(data, chars, m_encoding == TextEncoding::Utf16LE,
+                reinterpret_cast<char16_t *>(m_queue.data()) + old);
 }
 
 bool LineReader::EndOfStream()

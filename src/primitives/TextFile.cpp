@@ -53,6 +53,18 @@ QString decodeSystemCodePage(QByteArrayView bytes)
     return text;
 }
 
+void decodeUtf16(const char *bytes, qsizetype units, bool littleEndian, char16_t *out)
+{
+    const auto *in = reinterpret_cast<const uchar *>(bytes);
+    if (littleEndian) {
+        for (qsizetype i = 0; i < units; ++i)
+            out[i] = char16_t(in[2 * i] | (in[2 * i + 1] << 8));
+    } else {
+        for (qsizetype i = 0; i < units; ++i)
+            out[i] = char16_t((in[2 * i] << 8) | in[2 * i + 1]);
+    }
+}
+
 QByteArray encodeSystemCodePage(QStringView text)
 {
     QByteArray bytes(text.size(), Qt::Uninitialized);
@@ -105,12 +117,8 @@ QString loadTextFile(const QString &fileName, TextEncoding &recorded)
         if (body.size() == 1)
             throw Errors::encodingError();
         QString text(body.size() / 2, Qt::Uninitialized);
-        char16_t *out = reinterpret_cast<char16_t *>(text.data());
-        const auto *in = reinterpret_cast<const uchar *>(body.data());
-        const bool little = encoding == TextEncoding::Utf16LE;
-        for (qsizetype i = 0; i < text.size(); ++i)
-            out[i] = little ? char16_t(in[2 * i] | (in[2 * i + 1] << 8))
-                            : char16_t((in[2 * i] << 8) | in[2 * i + 1]);
+        decodeUtf16(body.data(), text.size(), encoding == TextEncoding::Utf16LE,
+                    reinterpret_cast<char16_t *>(text.data()));
         return text;
     }
     default:

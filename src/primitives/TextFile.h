@@ -13,6 +13,8 @@ enum class TextEncoding { None, SystemCodePage, Utf8, Utf16LE, Utf16BE };
 qsizetype detectBom(QByteArrayView bytes, TextEncoding &encoding);
 
 QString decodeSystemCodePage(QByteArrayView bytes);
+// Decodes byte pairs as UTF-16 code units (unpaired surrogates kept) into out.
+void decodeUtf16(const char *bytes, qsizetype units, bool littleEndian, char16_t *out);
 QByteArray encodeSystemCodePage(QStringView text);
 
 // Reads a whole text file for a line list. The encoding (its byte-order mark, else the

@@ -68,7 +68,7 @@ void runGuarded(const std::function<void()> &handler)
     } catch (const QuorvaneError &e) {
         failure = e.message();
     } catch (const std::bad_alloc &) {
-        failure = QStringLiteral("Mémoire insuffisante");
+        failure = Errors::outOfMemory().message();
     } catch (const std::exception &e) {
         failure = QString::fromLocal8Bit(e.what());
     } catch (...) {
