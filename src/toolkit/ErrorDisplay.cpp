@@ -55,6 +55,7 @@ void showError(const QString &message)
     }
     QMessageBox box(QMessageBox::Critical, applicationTitle(), text, QMessageBox::Ok,
                     QApplication::activeWindow());
+    box.setWindowModality(Qt::ApplicationModal); // the other windows wait for OK
     box.exec();
 }
 
