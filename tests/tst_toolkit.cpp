@@ -129,6 +129,18 @@ private slots:
         QCOMPARE(list.count(), 0);
     }
 
+    void listBoxSaveBytes()
+    {
+        QTemporaryDir dir;
+        ListBox list;
+        list.add(u"a");
+        list.add(u"b");
+        list.saveToFile(dir.filePath("list"));
+        QFile file(dir.filePath("list"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("a\r\nb\r\n"));
+    }
+
     void listBoxIsAccessible()
     {
         ListBox list;

@@ -65,11 +65,13 @@ void decodeUtf16(const char *bytes, qsizetype units, bool littleEndian, char16_t
     }
 }
 
-QByteArray encodeSystemCodePage(QStringView text)
+void appendSystemCodePage(QByteArray &bytes, QStringView text)
 {
-    QByteArray bytes(text.size(), Qt::Uninitialized);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
+    const qsizetype old = bytes.size();
+    bytes.resize(old + text.size());
+    char *out = bytes.data() + old;
+    for (const QChar ch : text) {
+        const char16_t c = ch.unicode();
         char b = Substitute;
         if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
             b = char(c);
@@ -80,9 +82,8 @@ QByteArray encodeSystemCodePage(QStringView text)
                     break;
                 }
         }
-        bytes[i] = b;
+        *out++ = b;
     }
-    return bytes;
 }
 
 QString loadTextFile(const QString &fileName, TextEncoding &recorded)
@@ -126,63 +127,14 @@ QString loadTextFile(const QString &fileName, TextEncoding &recorded)
     }
 }
 
-QString memoText(QStringView text)
-{
-    const qsizetype nul = text.indexOf(QChar(0));
-    if (nul >= 0)
-        text = text.first(nul);
-    QString result;
-    result.reserve(text.size() + text.size() / 16);
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c != u'\r' && c != u'\n')
-            continue;
-        result.append(text.sliced(start, i - start));
-        result.append(u"\r\n");
-        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
-            ++i;
-        start = i + 1;
-    }
-    result.append(text.sliced(start));
-    return result;
-}
-
-QString listText(const QStringList &items)
-{
-    QString text;
-    for (const QString &item : items) {
-        text += item;
-        text += u"\r\n";
-    }
-    return text;
-}
-
 void saveTextFile(const QString &fileName, QStringView text, TextEncoding encoding)
 {
-    QByteArray bytes;
-    switch (encoding) {
-    case TextEncoding::Utf8:
-        bytes = "\xEF\xBB\xBF" + QStringEncoder(QStringEncoder::Utf8).encode(text);
-        break;
-    case TextEncoding::Utf16LE:
-    case TextEncoding::Utf16BE: {
-        const bool little = encoding == TextEncoding::Utf16LE;
-        bytes.resize(2 + 2 * text.size());
-        char *out = bytes.data();
-        *out++ = little ? '\xFF' : '\xFE';
-        *out++ = little ? '\xFE' : '\xFF';
-        for (const QChar c : text) {
-            const char16_t u = c.unicode();
-            *out++ = char(little ? u & 0xFF : u >> 8);
-            *out++ = char(little ? u >> 8 : u & 0xFF);
-        }
-        break;
-    }
-    default:
-        bytes = encodeSystemCodePage(text);
-    }
+    saveTextFile(fileName, encoding, [&](const TextWriter &write) { write(text); });
+}
 
+void saveTextFile(const QString &fileName, TextEncoding encoding,
+                  const std::function<void(const TextWriter &)> &produce)
+{
     // The target is created (or opened without truncation) and locked like a created
     // stream first, so that a file held by another opener or that cannot be created fails
     // with the create error and stays untouched. The bytes go to a temporary file beside
@@ -194,14 +146,63 @@ void saveTextFile(const QString &fileName, QStringView text, TextEncoding encodi
     if (!temporary.open())
         throw Errors::createError(fileName, errno ? errno : EACCES);
     const int fd = temporary.handle();
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw Errors::writeError();
-        done += n;
+
+    constexpr qsizetype FlushSize = 1 << 20;
+    QByteArray buffer;
+    buffer.reserve(FlushSize + 4096);
+    auto flush = [&] {
+        for (qsizetype done = 0; done < buffer.size();) {
+            const ssize_t n = ::write(fd, buffer.constData() + done, size_t(buffer.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw Errors::writeError();
+            done += n;
+        }
+        buffer.clear();
+    };
+    QStringEncoder utf8(QStringEncoder::Utf8);
+    const bool little = encoding == TextEncoding::Utf16LE;
+    switch (encoding) {
+    case TextEncoding::Utf8:
+        buffer.append("\xEF\xBB\xBF");
+        break;
+    case TextEncoding::Utf16LE:
+    case TextEncoding::Utf16BE:
+        buffer.append(little ? "\xFF\xFE" : "\xFE\xFF");
+        break;
+    default:
+        break;
     }
+    const TextWriter write = [&](QStringView piece) {
+        const qsizetype old = buffer.size();
+        switch (encoding) {
+        case TextEncoding::Utf8: {
+            buffer.resize(old + utf8.requiredSpace(piece.size()));
+            char *end = utf8.appendToBuffer(buffer.data() + old, piece);
+            buffer.resize(end - buffer.constData());
+            break;
+        }
+        case TextEncoding::Utf16LE:
+        case TextEncoding::Utf16BE: {
+            buffer.resize(old + 2 * piece.size());
+            char *out = buffer.data() + old;
+            for (const QChar c : piece) {
+                const char16_t u = c.unicode();
+                *out++ = char(little ? u & 0xFF : u >> 8);
+                *out++ = char(little ? u >> 8 : u & 0xFF);
+            }
+            break;
+        }
+        default:
+            appendSystemCodePage(buffer, piece);
+        }
+        if (buffer.size() >= FlushSize)
+            flush();
+    };
+    produce(write);
+    flush();
+
     struct stat st;
     const mode_t mode = ::fstat(target.handle(), &st) == 0 ? st.st_mode & 07777 : 0644;
     if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)

@@ -150,13 +150,12 @@ void ListBox::flush()
 
 void ListBox::saveToFile(const QString &fileName) const
 {
-    QString text;
-    text.reserve(m_items.characterCount() + 2 * m_items.count());
-    for (qsizetype i = 0; i < m_items.count(); ++i) {
-        text += m_items.line(i);
-        text += u"\r\n";
-    }
-    saveTextFile(fileName, text, TextEncoding::None);
+    saveTextFile(fileName, TextEncoding::None, [this](const TextWriter &write) {
+        for (qsizetype i = 0; i < m_items.count(); ++i) {
+            write(m_items.line(i));
+            write(u"\r\n");
+        }
+    });
 }
 
 int ListBox::pageRows() const { return qMax(1, viewport()->height() / ItemHeight); }

@@ -45,24 +45,23 @@ QAccessibleInterface *accessibleFactory(const QString &className, QObject *objec
     return nullptr;
 }
 
-// Splits text at CR LF, CR and LF; a NUL ends it.
-QStringList splitLines(QStringView text)
+// Hands each line of text to take: lines end at CR LF, CR or LF, and a NUL ends the text.
+template<typename Take>
+void forEachLine(QStringView text, Take take)
 {
     const qsizetype nul = text.indexOf(QChar(0));
     if (nul >= 0)
         text = text.first(nul);
-    QStringList lines;
     qsizetype start = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (text[i] != u'\r' && text[i] != u'\n')
             continue;
-        lines << text.sliced(start, i - start).toString();
+        take(text.sliced(start, i - start));
         if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
             ++i;
         start = i + 1;
     }
-    lines << text.sliced(start).toString();
-    return lines;
+    take(text.sliced(start));
 }
 
 } // namespace
@@ -129,10 +128,8 @@ QString Memo::text() const
 
 void Memo::setText(const QString &text)
 {
-    const QStringList lines = splitLines(text);
     m_lines.clear();
-    for (const QString &line : lines)
-        m_lines.append(line);
+    forEachLine(text, [this](QStringView line) { m_lines.append(line); });
     m_cursor = m_anchor = {};
     m_widest = 0;
     contentChanged();
@@ -171,7 +168,13 @@ void Memo::loadFromFile(const QString &fileName)
 
 void Memo::saveToFile(const QString &fileName) const
 {
-    saveTextFile(fileName, text(), m_encoding);
+    saveTextFile(fileName, m_encoding, [this](const TextWriter &write) {
+        for (qsizetype i = 0; i < m_lines.count(); ++i) {
+            if (i)
+                write(u"\r\n");
+            write(m_lines.line(i));
+        }
+    });
 }
 
 int Memo::lineHeight() const { return fontMetrics().height(); }
@@ -373,7 +376,8 @@ void Memo::removeSelection()
 void Memo::insertText(const QString &text)
 {
     removeSelection();
-    const QStringList parts = splitLines(text);
+    QStringList parts;
+    forEachLine(text, [&](QStringView line) { parts << line.toString(); });
     const QStringView current = m_lines.line(m_cursor.line);
     const QString head = current.first(m_cursor.column).toString();
     const QString tail = current.sliced(m_cursor.column).toString();
