@@ -21,15 +21,24 @@ private slots:
         store.insert(2047, u"ins");
         store.remove(9000, 500);
         store.appendToLast(u"+");
+        store.replace(10, u"жé"); // a character beyond Latin-1 widens its chunk only
+        store.append(u"é");
+        QCOMPARE(store.line(10), QString("жé"));
+        QCOMPARE(store.line(11), QString("11"));
+        QCOMPARE(store.line(9501), QString("é"));
+        QCOMPARE(store.lineLength(10), 2);
+        store.remove(9501, 1);
         QCOMPARE(store.count(), 9501);
-        QCOMPARE(store.line(5001).toString(), QString("five"));
-        QCOMPARE(store.line(2047).toString(), QString("ins"));
-        QCOMPARE(store.line(2048).toString(), QString("2047"));
-        QCOMPARE(store.line(9001).toString(), QString("9500"));
-        QCOMPARE(store.line(9500).toString(), QString("9999+"));
+        QCOMPARE(store.line(5001), QString("five"));
+        QCOMPARE(store.line(2047), QString("ins"));
+        QCOMPARE(store.line(2048), QString("2047"));
+        QCOMPARE(store.line(9001), QString("9500"));
+        QCOMPARE(store.line(9500), QString("9999+"));
         store.remove(0, 9501);
         QCOMPARE(store.count(), 0);
         QCOMPARE(store.characterCount(), 0);
+        store.append(u"x");
+        QCOMPARE(store.line(0), QString("x"));
     }
 
     void memoAddLine_data()

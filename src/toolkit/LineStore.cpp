@@ -2,6 +2,40 @@
 
 #include <algorithm>
 
+QString LineStore::Chunk::text(int from, int n) const
+{
+    return isWide ? wide.mid(from, n) : QString::fromLatin1(narrow.constData() + from, n);
+}
+
+void LineStore::Chunk::insertText(int at, QStringView s)
+{
+    if (!isWide && !QtPrivate::isLatin1(s)) {
+        wide = QString::fromLatin1(narrow);
+        narrow = QByteArray();
+        isWide = true;
+    }
+    if (isWide) {
+        wide.insert(at, s);
+        return;
+    }
+    const qsizetype old = narrow.size();
+    narrow.resize(old + s.size());
+    char *data = narrow.data();
+    if (at < old)
+        std::memmove(data + at + s.size(), data + at, size_t(old - at));
+    const char16_t *in = s.utf16();
+    for (qsizetype i = 0; i < s.size(); ++i)
+        data[at + i] = char(in[i]);
+}
+
+void LineStore::Chunk::removeText(int at, int n)
+{
+    if (isWide)
+        wide.remove(at, n);
+    else
+        narrow.remove(at, n);
+}
+
 void LineStore::rebuildIndex() const
 {
     m_firstLine.resize(m_chunks.size());
@@ -22,25 +56,37 @@ std::pair<size_t, int> LineStore::locate(qsizetype index) const
     return {chunk, int(index - m_firstLine[chunk])};
 }
 
-QStringView LineStore::line(qsizetype index) const
+QString LineStore::line(qsizetype index) const
 {
     const auto [c, k] = locate(index);
     const Chunk &chunk = m_chunks[c];
-    return QStringView(chunk.text).sliced(chunk.start(k), chunk.ends[size_t(k)] - chunk.start(k));
+    return chunk.text(chunk.start(k), chunk.ends[size_t(k)] - chunk.start(k));
+}
+
+qsizetype LineStore::lineLength(qsizetype index) const
+{
+    const auto [c, k] = locate(index);
+    return m_chunks[c].ends[size_t(k)] - m_chunks[c].start(k);
 }
 
 void LineStore::append(QStringView line)
 {
     if (m_chunks.empty() || m_chunks.back().ends.size() >= ChunkLines ||
-        m_chunks.back().text.size() + line.size() > ChunkChars) {
+        m_chunks.back().size() + line.size() > ChunkChars) {
         if (m_indexDirty)
             rebuildIndex();
+        if (!m_chunks.empty()) { // a full chunk gives back what its growth reserved
+            Chunk &full = m_chunks.back();
+            full.narrow.squeeze();
+            full.wide.squeeze();
+            full.ends.shrink_to_fit();
+        }
         m_chunks.emplace_back();
         m_firstLine.push_back(m_count);
     }
     Chunk &chunk = m_chunks.back();
-    chunk.text.append(line);
-    chunk.ends.push_back(int(chunk.text.size()));
+    chunk.insertText(int(chunk.size()), line);
+    chunk.ends.push_back(int(chunk.size()));
     ++m_count;
     m_characters += line.size();
 }
@@ -48,8 +94,8 @@ void LineStore::append(QStringView line)
 void LineStore::appendToLast(QStringView text)
 {
     Chunk &chunk = m_chunks.back();
-    chunk.text.append(text);
-    chunk.ends.back() = int(chunk.text.size());
+    chunk.insertText(int(chunk.size()), text);
+    chunk.ends.back() = int(chunk.size());
     m_characters += text.size();
     splitIfLarge(m_chunks.size() - 1);
 }
@@ -60,7 +106,8 @@ void LineStore::replace(qsizetype index, QStringView line)
     Chunk &chunk = m_chunks[c];
     const int start = chunk.start(k);
     const int oldLength = chunk.ends[size_t(k)] - start;
-    chunk.text.replace(start, oldLength, line.toString());
+    chunk.removeText(start, oldLength);
+    chunk.insertText(start, line);
     const int delta = int(line.size()) - oldLength;
     for (size_t i = size_t(k); i < chunk.ends.size(); ++i)
         chunk.ends[i] += delta;
@@ -77,7 +124,7 @@ void LineStore::insert(qsizetype index, QStringView line)
     const auto [c, k] = locate(index);
     Chunk &chunk = m_chunks[c];
     const int start = chunk.start(k);
-    chunk.text.insert(start, line);
+    chunk.insertText(start, line);
     const int delta = int(line.size());
     chunk.ends.insert(chunk.ends.begin() + k, start + delta);
     for (size_t i = size_t(k) + 1; i < chunk.ends.size(); ++i)
@@ -96,7 +143,7 @@ void LineStore::remove(qsizetype first, qsizetype n)
         const int take = int(qMin<qsizetype>(n, qsizetype(chunk.ends.size()) - k));
         const int start = chunk.start(k);
         const int end = chunk.ends[size_t(k + take - 1)];
-        chunk.text.remove(start, end - start);
+        chunk.removeText(start, end - start);
         chunk.ends.erase(chunk.ends.begin() + k, chunk.ends.begin() + k + take);
         for (size_t i = size_t(k); i < chunk.ends.size(); ++i)
             chunk.ends[i] -= end - start;
@@ -121,18 +168,25 @@ void LineStore::clear()
 void LineStore::splitIfLarge(size_t c)
 {
     Chunk &chunk = m_chunks[c];
-    if (chunk.ends.size() <= 2 * ChunkLines && chunk.text.size() <= 2 * ChunkChars)
+    if (chunk.ends.size() <= 2 * ChunkLines && chunk.size() <= 2 * ChunkChars)
         return;
     if (chunk.ends.size() < 2)
         return; // one long line stays whole
     const int half = int(chunk.ends.size() / 2);
-    Chunk tail;
     const int cut = chunk.ends[size_t(half - 1)];
-    tail.text = chunk.text.mid(cut);
+    Chunk tail;
+    tail.isWide = chunk.isWide;
+    if (chunk.isWide) {
+        tail.wide = chunk.wide.mid(cut);
+        chunk.wide.truncate(cut);
+        chunk.wide.squeeze();
+    } else {
+        tail.narrow = chunk.narrow.mid(cut);
+        chunk.narrow.truncate(cut);
+        chunk.narrow.squeeze();
+    }
     for (size_t i = size_t(half); i < chunk.ends.size(); ++i)
         tail.ends.push_back(chunk.ends[i] - cut);
-    chunk.text.truncate(cut);
-    chunk.text.squeeze();
     chunk.ends.resize(size_t(half));
     m_chunks.insert(m_chunks.begin() + qsizetype(c) + 1, std::move(tail));
     m_indexDirty = true;

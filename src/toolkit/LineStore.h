@@ -1,16 +1,19 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <vector>
 
 // Lines of text held compactly: chunks of up to a few thousand lines, each one string with
 // the end offsets of its lines, so that a line costs its characters and four bytes, and
-// an edit touches one chunk.
+// an edit touches one chunk. A chunk whose characters all lie below U+0100 keeps them as
+// single bytes (Latin-1), which halves the memory of mostly-ASCII text.
 class LineStore
 {
 public:
     qsizetype count() const { return m_count; }
-    QStringView line(qsizetype index) const;
+    QString line(qsizetype index) const;
+    qsizetype lineLength(qsizetype index) const;
     void append(QStringView line);
     void appendToLast(QStringView text); // extends the last line (there must be one)
     void replace(qsizetype index, QStringView line);
@@ -22,9 +25,16 @@ public:
 private:
     struct Chunk
     {
-        QString text;
-        std::vector<int> ends; // end offset of each line in text
+        QByteArray narrow; // Latin-1 while every character fits
+        QString wide;      // once one does not
+        bool isWide = false;
+        std::vector<int> ends; // end offset of each line in the text
+
         int start(int k) const { return k == 0 ? 0 : ends[size_t(k - 1)]; }
+        qsizetype size() const { return isWide ? wide.size() : narrow.size(); }
+        QString text(int from, int n) const;
+        void insertText(int at, QStringView s);
+        void removeText(int at, int n);
     };
     static constexpr int ChunkLines = 2048;
     static constexpr int ChunkChars = 1 << 20;

@@ -191,7 +191,7 @@ void ListBox::paintEvent(QPaintEvent *)
             painter.setPen(palette().text().color());
         }
         painter.drawText(rect.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                         m_items.line(row).toString());
+                         m_items.line(row));
     }
     m_viewFilled = y >= viewport()->height();
 }

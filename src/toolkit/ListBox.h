@@ -16,7 +16,7 @@ public:
 
     void add(QStringView item); // throws "Impossible d'insérer une ligne" when full
     int count() const { return int(m_items.count()); }
-    QString item(int index) const { return m_items.line(index).toString(); }
+    QString item(int index) const { return m_items.line(index); }
     QStringList items() const;
     void clear();
     int currentIndex() const { return m_current; }

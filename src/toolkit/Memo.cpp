@@ -33,7 +33,7 @@ public:
         QStringList shown;
         const qsizetype first = memo->cursorPosition().line;
         for (qsizetype i = first; i < qMin(first + 100, memo->lineCount()); ++i)
-            shown << memo->line(i).toString();
+            shown << memo->line(i);
         return shown.join(QStringLiteral("\r\n"));
     }
 };
@@ -97,7 +97,7 @@ void Memo::addLine(QStringView line)
 {
     const qsizetype last = m_lines.count() - 1;
     m_changedFrom = qMin(m_changedFrom, last);
-    const bool emptyOrBreak = m_lines.line(last).isEmpty(); // empty text, or ends with CR LF
+    const bool emptyOrBreak = m_lines.lineLength(last) == 0; // empty text, or ends with CR LF
     const qsizetype nul = line.indexOf(QChar(0));
     const QStringView shown = nul < 0 ? line : line.first(nul);
     if (emptyOrBreak) {
@@ -110,7 +110,7 @@ void Memo::addLine(QStringView line)
             m_lines.append(u"");
     }
     // As with the platform's memo, the cursor goes to the end and the view follows it.
-    m_cursor = m_anchor = {m_lines.count() - 1, m_lines.line(m_lines.count() - 1).size()};
+    m_cursor = m_anchor = {m_lines.count() - 1, m_lines.lineLength(m_lines.count() - 1)};
     m_followCursor = true;
 }
 
@@ -210,7 +210,7 @@ void Memo::contentChanged()
 
 std::shared_ptr<QTextLayout> Memo::layoutLine(qsizetype index) const
 {
-    QString shown = m_lines.line(index).toString();
+    QString shown = m_lines.line(index);
     shown.replace(u'\r', LoneCrSymbol);
     auto layout = std::make_shared<QTextLayout>(shown, font());
     QTextOption option;
@@ -259,7 +259,7 @@ void Memo::paintEvent(QPaintEvent *)
         if (from != to && shown.line >= from.line && shown.line <= to.line) {
             QTextLayout::FormatRange range;
             range.start = int(shown.line == from.line ? from.column : 0);
-            const int end = int(shown.line == to.line ? to.column : m_lines.line(shown.line).size() + 1);
+            const int end = int(shown.line == to.line ? to.column : m_lines.lineLength(shown.line) + 1);
             range.length = end - range.start;
             range.format.setBackground(palette().highlight());
             range.format.setForeground(palette().highlightedText());
@@ -289,7 +289,7 @@ void Memo::scrollContentsBy(int, int)
 Memo::Position Memo::clamp(Position p) const
 {
     p.line = qBound<qsizetype>(0, p.line, m_lines.count() - 1);
-    p.column = qBound<qsizetype>(0, p.column, m_lines.line(p.line).size());
+    p.column = qBound<qsizetype>(0, p.column, m_lines.lineLength(p.line));
     return p;
 }
 
@@ -348,11 +348,11 @@ void Memo::ensureCursorVisible()
 QString Memo::textBetween(Position from, Position to) const
 {
     if (from.line == to.line)
-        return m_lines.line(from.line).sliced(from.column, to.column - from.column).toString();
-    QString text = m_lines.line(from.line).sliced(from.column).toString();
+        return m_lines.line(from.line).sliced(from.column, to.column - from.column);
+    QString text = m_lines.line(from.line).sliced(from.column);
     for (qsizetype i = from.line + 1; i < to.line; ++i)
-        text += QStringLiteral("\r\n") + m_lines.line(i).toString();
-    return text + QStringLiteral("\r\n") + m_lines.line(to.line).first(to.column).toString();
+        text += QStringLiteral("\r\n") + m_lines.line(i);
+    return text + QStringLiteral("\r\n") + m_lines.line(to.line).first(to.column);
 }
 
 QString Memo::selectedText() const
@@ -365,8 +365,8 @@ void Memo::removeSelection()
     if (m_cursor == m_anchor)
         return;
     const Position from = qMin(m_cursor, m_anchor), to = qMax(m_cursor, m_anchor);
-    const QString joined = m_lines.line(from.line).first(from.column).toString() +
-                           m_lines.line(to.line).sliced(to.column).toString();
+    const QString joined = m_lines.line(from.line).first(from.column) +
+                           m_lines.line(to.line).sliced(to.column);
     m_lines.replace(from.line, joined);
     if (to.line > from.line)
         m_lines.remove(from.line + 1, to.line - from.line);
@@ -378,9 +378,9 @@ void Memo::insertText(const QString &text)
     removeSelection();
     QStringList parts;
     forEachLine(text, [&](QStringView line) { parts << line.toString(); });
-    const QStringView current = m_lines.line(m_cursor.line);
-    const QString head = current.first(m_cursor.column).toString();
-    const QString tail = current.sliced(m_cursor.column).toString();
+    const QString current = m_lines.line(m_cursor.line);
+    const QString head = current.first(m_cursor.column);
+    const QString tail = current.sliced(m_cursor.column);
     if (parts.size() == 1) {
         m_lines.replace(m_cursor.line, head + parts[0] + tail);
         m_cursor.column += parts[0].size();
@@ -399,7 +399,7 @@ void Memo::keyPressEvent(QKeyEvent *event)
 {
     const bool shift = event->modifiers() & Qt::ShiftModifier;
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
-    const Position end{m_lines.count() - 1, m_lines.line(m_lines.count() - 1).size()};
+    const Position end{m_lines.count() - 1, m_lines.lineLength(m_lines.count() - 1)};
     if (event == QKeySequence::SelectAll) {
         m_anchor = {};
         moveCursor(end, true);
@@ -419,13 +419,13 @@ void Memo::keyPressEvent(QKeyEvent *event)
         return;
     }
     Position p = m_cursor;
-    const qsizetype length = m_lines.line(p.line).size();
+    const qsizetype length = m_lines.lineLength(p.line);
     switch (event->key()) {
     case Qt::Key_Left:
         if (p.column > 0)
             --p.column;
         else if (p.line > 0)
-            p = {p.line - 1, m_lines.line(p.line - 1).size()};
+            p = {p.line - 1, m_lines.lineLength(p.line - 1)};
         moveCursor(p, shift);
         return;
     case Qt::Key_Right:
@@ -462,7 +462,7 @@ void Memo::keyPressEvent(QKeyEvent *event)
             if (!back && p == end)
                 return;
             m_anchor = back ? (p.column > 0 ? Position{p.line, p.column - 1}
-                                            : Position{p.line - 1, m_lines.line(p.line - 1).size()})
+                                            : Position{p.line - 1, m_lines.lineLength(p.line - 1)})
                             : (p.column < length ? Position{p.line, p.column + 1}
                                                  : Position{p.line + 1, 0});
         }

@@ -28,7 +28,7 @@ public:
     // Replaces the text; line breaks (CR LF, CR, LF) separate lines, a NUL ends it.
     void setText(const QString &text);
     qsizetype lineCount() const { return m_lines.count(); }
-    QStringView line(qsizetype index) const { return m_lines.line(index); }
+    QString line(qsizetype index) const { return m_lines.line(index); }
     // Brings the scroll bars and the view up to date with lines added since.
     void flush();
 
