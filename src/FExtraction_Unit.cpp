@@ -10,7 +10,6 @@
 #include "toolkit/WindowLook.h"
 #include "ui_FExtraction.h"
 
-#include <cerrno>
 #include <cstring>
 
 TFExtraction *FExtraction = nullptr;
@@ -27,29 +26,7 @@ namespace {
 // The input/output failure of the count pass for a system error code.
 QuorvaneError ioFailure(int errorCode)
 {
-    int code = errorCode;
-    switch (errorCode) {
-    case ENOENT:
-    case ENOTDIR:
-        code = 2;
-        break;
-    case EINVAL:
-    case ENAMETOOLONG:
-        code = 3;
-        break;
-    case EMFILE:
-    case ENFILE:
-        code = 4;
-        break;
-    case EACCES:
-    case EPERM:
-        code = 5;
-        break;
-    case Errors::SharingViolation:
-        code = 32;
-        break;
-    }
-    switch (code) {
+    switch (const int code = Errors::dosErrorCode(errorCode)) {
     case 2:
         return QuorvaneError(QStringLiteral("Fichier introuvable"));
     case 3:
@@ -74,7 +51,7 @@ bool holdsAt(QStringView line)
 qint64 CountLines(const QString &fileName)
 {
     if (fileName.isEmpty() || fileName.size() > 259)
-        throw ioFailure(ENAMETOOLONG);
+        throw ioFailure(3);
     int errorCode = 0;
     FileStream file(fileName, FileMode::OpenReadDenyWrite, errorCode);
     if (!file.isOpen())
@@ -84,13 +61,11 @@ qint64 CountLines(const QString &fileName)
     qint64 count = 0;
     bool atLineStart = true;
     for (;;) {
-        errno = 0;
         const qint64 n = file.read(buffer.get(), BufferSize);
-        if (n <= 0) {
-            if (errno != 0)
-                throw ioFailure(errno);
+        if (n < 0)
+            throw ioFailure(file.lastError());
+        if (n == 0)
             break;
-        }
         const char *p = buffer.get();
         const char *end = p + n;
         while (p < end) {

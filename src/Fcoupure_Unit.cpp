@@ -25,6 +25,11 @@ void CutFileIntoPieces(const QString &sourceName, qint64 pieceSize)
         throw QuorvaneError(QStringLiteral("No file was chosen: use Select File first"));
     if (pieceSize <= 0)
         throw QuorvaneError(QStringLiteral("The size of a piece must be at least 1 Kb"));
+    // Creating a piece that is the source itself would empty it before it is read.
+    for (const QString &name : std::as_const(PieceNames))
+        if (SameFile(name, sourceName))
+            throw QuorvaneError(
+                QStringLiteral("The piece \"%1\" would replace the file being cut").arg(name));
     FileStream source(sourceName, FileMode::OpenReadDenyWrite);
     const qint64 size = source.size();
     for (qsizetype b = 0; b < PieceNames.size(); ++b) {

@@ -6,9 +6,6 @@
 #include "toolkit/WindowLook.h"
 #include "ui_Fjointure.h"
 
-#include <QFile>
-#include <set>
-#include <sys/stat.h>
 
 TFjointure *Fjointure = nullptr;
 
@@ -17,33 +14,19 @@ namespace {
 const QString JoinDoneText = QStringLiteral("Files Joinded Succesfully !, Check the folder !");
 const QString JoinFailedText = QStringLiteral("Join failed, see the message.");
 
-// Device and inode of an existing file, to tell files apart whatever their spelling.
-using FileIdentity = std::pair<dev_t, ino_t>;
-bool identityOf(const QString &fileName, FileIdentity &identity)
-{
-    struct stat st;
-    if (::stat(QFile::encodeName(fileName).constData(), &st) != 0)
-        return false;
-    identity = {st.st_dev, st.st_ino};
-    return true;
-}
-
 // Refuses a destination that is one of the pieces the join would read: creating it would
 // empty that piece before it is read.
 void checkDestination(const QString &destination, const QStringList &sources)
 {
-    FileIdentity target;
-    if (!identityOf(destination, target))
+    if (!FileExists(destination))
         return; // a new file cannot be a piece
     for (const QString &source : sources) {
         QString name = source;
-        for (int number = 1; FileExists(name); name = CompanionName(name, ++number)) {
-            FileIdentity piece;
-            if (identityOf(name, piece) && piece == target)
+        for (int number = 1; FileExists(name); name = CompanionName(name, ++number))
+            if (SameFile(name, destination))
                 throw QuorvaneError(
                     QStringLiteral("The destination \"%1\" is one of the files to join (%2)")
                         .arg(destination, name));
-        }
     }
 }
 

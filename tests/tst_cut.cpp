@@ -255,6 +255,21 @@ private slots:
         QVERIFY(!QFile::exists(f->path(PieceNames[2])));
     }
 
+    void pieceThatIsTheSourceIsRefused()
+    {
+        const QByteArray data = pattern(5000);
+        select(f->write("s_1" + stamp() + ".txt", data));
+        ui()->Edit1->setText("s");
+        ui()->Edit2->setText("2");
+        ui()->Button1->click();
+        QCOMPARE(PieceNames.first(), "s_1" + stamp() + ".txt");
+        ui()->Edit4->setText("1");
+        ui()->Button2->click();
+        QVERIFY(f->takeError().contains("would replace the file being cut"));
+        QCOMPARE(WindowFixture::read(f->path("s_1" + stamp() + ".txt")), data);
+        QVERIFY(!QFile::exists(f->path(PieceNames[1])));
+    }
+
     void largePieceSizeInSixtyFourBits()
     {
         // 2,097,152 KiB and more: the size does not wrap.

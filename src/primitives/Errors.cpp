@@ -1,6 +1,7 @@
 #include "primitives/Errors.h"
 
 #include <QDir>
+#include <cerrno>
 #include <cstring>
 
 QuorvaneError::QuorvaneError(QString message)
@@ -19,6 +20,28 @@ QString systemDescription(int errorCode)
     while (!text.isEmpty() && (text.back() <= QChar(' ') || text.back() == QChar('.')))
         text.chop(1);
     return text;
+}
+
+int dosErrorCode(int errorCode)
+{
+    switch (errorCode) {
+    case ENOENT:
+    case ENOTDIR:
+        return 2;
+    case EINVAL:
+    case ENAMETOOLONG:
+        return 3;
+    case EMFILE:
+    case ENFILE:
+        return 4;
+    case EACCES:
+    case EPERM:
+        return 5;
+    case SharingViolation:
+        return 32;
+    default:
+        return errorCode;
+    }
 }
 
 static QString absoluteName(const QString &fileName)

@@ -23,6 +23,10 @@ namespace Errors {
 QString systemDescription(int errorCode);
 constexpr int SharingViolation = -32;
 
+// The DOS-style code of a system error code: 2 missing file or path, 3 invalid name,
+// 4 too many open files, 5 access denied, 32 sharing violation; other codes unchanged.
+int dosErrorCode(int errorCode);
+
 QuorvaneError openError(const QString &fileName, int errorCode);
 QuorvaneError createError(const QString &fileName, int errorCode);
 QuorvaneError readError();

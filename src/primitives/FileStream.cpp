@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <cstdlib>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -137,8 +138,10 @@ qint64 FileStream::read(char *buffer, qint64 count)
         const ssize_t n = ::read(m_fd, buffer, size_t(count));
         if (n >= 0)
             return n;
-        if (errno != EINTR)
-            return 0;
+        if (errno != EINTR) {
+            m_lastError = errno;
+            return -1;
+        }
     }
 }
 
@@ -148,9 +151,55 @@ qint64 FileStream::write(const char *buffer, qint64 count)
         const ssize_t n = ::write(m_fd, buffer, size_t(count));
         if (n >= 0)
             return n;
-        if (errno != EINTR)
-            return 0;
+        if (errno != EINTR) {
+            m_lastError = errno;
+            return -1;
+        }
     }
+}
+
+FileReplacement::FileReplacement(const QString &fileName)
+    : m_target(fileName, FileMode::CreateForSave, false)
+{
+    const QFileInfo info(fileName);
+    m_finalName = info.isSymLink() ? info.canonicalFilePath() : info.absoluteFilePath();
+    QByteArray pattern = nativeName(m_finalName + QStringLiteral(".XXXXXX"));
+    m_fd = ::mkstemp(pattern.data());
+    if (m_fd < 0)
+        throw Errors::createError(fileName, errno);
+    m_temporaryName = QFile::decodeName(pattern);
+}
+
+FileReplacement::~FileReplacement()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        ::unlink(nativeName(m_temporaryName).constData());
+    }
+}
+
+void FileReplacement::write(const char *data, qint64 size)
+{
+    for (qint64 done = 0; done < size;) {
+        const ssize_t n = ::write(m_fd, data + done, size_t(size - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw Errors::writeError();
+        done += n;
+    }
+}
+
+void FileReplacement::commit()
+{
+    struct stat st;
+    const mode_t mode = ::fstat(m_target.handle(), &st) == 0 ? st.st_mode & 07777 : 0644;
+    if (::fchmod(m_fd, mode) != 0 || ::fsync(m_fd) != 0)
+        throw Errors::writeError();
+    if (::rename(nativeName(m_temporaryName).constData(), nativeName(m_finalName).constData()) != 0)
+        throw Errors::writeError();
+    ::close(m_fd);
+    m_fd = -1;
 }
 
 qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count)
@@ -188,6 +237,15 @@ qint64 FileSizeOf(const QString &fileName)
     if (fileName.isEmpty() || ::stat(nativeName(fileName).constData(), &st) != 0)
         return -1;
     return st.st_size;
+}
+
+bool SameFile(const QString &first, const QString &second)
+{
+    struct stat a, b;
+    return !first.isEmpty() && !second.isEmpty() &&
+           ::stat(nativeName(first).constData(), &a) == 0 &&
+           ::stat(nativeName(second).constData(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }
 
 bool FileExists(const QString &fileName)

@@ -30,10 +30,12 @@ public:
     qint64 size() const;
     qint64 position() const;
     void setPosition(qint64 position);
-    // Up to count bytes; 0 at the end of the file or when the system read fails.
+    // Up to count bytes; 0 at the end of the file, -1 when the system read fails.
     qint64 read(char *buffer, qint64 count);
-    // Bytes actually written; 0 when the system write fails.
+    // Bytes actually written; -1 when the system write fails.
     qint64 write(const char *buffer, qint64 count);
+    // The system's code for the last failed read or write.
+    int lastError() const { return m_lastError; }
     void close();
     const QString &fileName() const { return m_fileName; }
     int handle() const { return m_fd; }
@@ -42,6 +44,25 @@ private:
     int open(quint16 mode, bool truncate, bool &create);
 
     QString m_fileName;
+    int m_fd = -1;
+    int m_lastError = 0;
+};
+
+// A file's new content, written beside it and put in its place only once complete, so that
+// a failed write leaves the old file as it was. The target is locked like a created stream
+// meanwhile.
+class FileReplacement
+{
+public:
+    explicit FileReplacement(const QString &fileName); // throws the create error
+    ~FileReplacement();
+    void write(const char *data, qint64 size); // throws the write error
+    void commit();                             // throws the write error
+
+private:
+    FileStream m_target;
+    QString m_finalName;
+    QString m_temporaryName;
     int m_fd = -1;
 };
 
@@ -55,3 +76,7 @@ qint64 FileSizeOf(const QString &fileName);
 
 // True for an existing file that is not a directory, following symbolic links.
 bool FileExists(const QString &fileName);
+
+// True when both names exist and lead to the same file, whatever their spelling (links,
+// "..", other paths).
+bool SameFile(const QString &first, const QString &second);

@@ -95,7 +95,9 @@ qsizetype LineReader::takeBlock(const char *&block)
         while (m_bufferEnd < m_buffer.size()) {
             const qint64 n = m_stream.read(m_buffer.data() + m_bufferEnd,
                                            m_buffer.size() - m_bufferEnd);
-            if (n <= 0) {
+            if (n < 0)
+                throw Errors::readError();
+            if (n == 0) {
                 m_fileEnded = true;
                 break;
             }

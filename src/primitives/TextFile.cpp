@@ -3,15 +3,8 @@
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -94,7 +87,7 @@ QString loadTextFile(const QString &fileName, TextEncoding &recorded)
         throw Errors::memoCapacityError();
     QByteArray bytes(size, Qt::Uninitialized);
     for (qint64 done = 0; done < size;) {
-        const qint64 n = stream.read(bytes.data() + done, size - done);
+        const qint64 n = stream.read(bytes.data() + done, size - done); // 0 or -1: short
         if (n <= 0)
             throw Errors::readError();
         done += n;
@@ -135,30 +128,12 @@ void saveTextFile(const QString &fileName, QStringView text, TextEncoding encodi
 void saveTextFile(const QString &fileName, TextEncoding encoding,
                   const std::function<void(const TextWriter &)> &produce)
 {
-    // The target is created (or opened without truncation) and locked like a created
-    // stream first, so that a file held by another opener or that cannot be created fails
-    // with the create error and stays untouched. The bytes go to a temporary file beside
-    // it, which replaces the target only once all of them are written.
-    FileStream target(fileName, FileMode::CreateForSave, false);
-    QFileInfo info(fileName);
-    const QString finalName = info.isSymLink() ? info.canonicalFilePath() : info.absoluteFilePath();
-    QTemporaryFile temporary(finalName + QStringLiteral(".XXXXXX"));
-    if (!temporary.open())
-        throw Errors::createError(fileName, errno ? errno : EACCES);
-    const int fd = temporary.handle();
-
+    FileReplacement file(fileName);
     constexpr qsizetype FlushSize = 1 << 20;
     QByteArray buffer;
     buffer.reserve(FlushSize + 4096);
     auto flush = [&] {
-        for (qsizetype done = 0; done < buffer.size();) {
-            const ssize_t n = ::write(fd, buffer.constData() + done, size_t(buffer.size() - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                throw Errors::writeError();
-            done += n;
-        }
+        file.write(buffer.constData(), buffer.size());
         buffer.clear();
     };
     QStringEncoder utf8(QStringEncoder::Utf8);
@@ -202,13 +177,5 @@ void saveTextFile(const QString &fileName, TextEncoding encoding,
     };
     produce(write);
     flush();
-
-    struct stat st;
-    const mode_t mode = ::fstat(target.handle(), &st) == 0 ? st.st_mode & 07777 : 0644;
-    if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
-        throw Errors::writeError();
-    if (::rename(QFile::encodeName(temporary.fileName()).constData(),
-                 QFile::encodeName(finalName).constData()) != 0)
-        throw Errors::writeError();
-    temporary.setAutoRemove(false);
+    file.commit();
 }
