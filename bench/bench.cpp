@@ -41,8 +41,8 @@ QString generate(const QString &name, qint64 lines, bool addresses)
     const QString path = benchDir() + '/' + name;
     if (QFile::exists(path))
         return path;
-    static const char *const syllables[] = {"ka", "lo", "mi", "ra", "ten", "vo", "zu", "pe",
-                                            "sar", "dil", "on", "bri", "qu", "an", "el", "tor"};
+    static const char *const syllables[] = {"ka",  "lo",  "mi", "ra",  "ten", "vo", "zu", "pe",
+                                            "sar", "dil", "on", "bri", "qu",  "an", "el", "tor"};
     static const char *const domains[] = {"example.com", "mail.example.org", "post.example.net",
                                           "box.example.fr"};
     QFile file(path + ".part");
@@ -134,7 +134,8 @@ Result measure(const std::function<void()> &work)
 
 Result measureCommand(const QString &command)
 {
-    return measure([&] { execl("/bin/sh", "sh", "-c", command.toLocal8Bit().constData(), nullptr); });
+    return measure(
+        [&] { execl("/bin/sh", "sh", "-c", command.toLocal8Bit().constData(), nullptr); });
 }
 
 void report(const char *what, const Result &r, double megabytes)
@@ -143,7 +144,10 @@ void report(const char *what, const Result &r, double megabytes)
                 megabytes / r.seconds, r.peakMiB);
 }
 
-double sizeMB(const QString &path) { return QFileInfo(path).size() / 1e6; }
+double sizeMB(const QString &path)
+{
+    return QFileInfo(path).size() / 1e6;
+}
 
 // Runs the work with the five windows created, offscreen, dialogs scripted.
 void withWindows(int argc, char **argv, const std::function<void()> &work)
@@ -179,7 +183,8 @@ void benchLineReader()
 void benchExtraction(int argc, char **argv)
 {
     const QString file = generate("addresses-5M.txt", 5000000, true);
-    std::printf("Extract Emails Open, %s (%.0f MB, 5,000,000 lines)\n", qPrintable(file), sizeMB(file));
+    std::printf("Extract Emails Open, %s (%.0f MB, 5,000,000 lines)\n", qPrintable(file),
+                sizeMB(file));
     measureCommand("cat '" + file + "' > /dev/null");
     const Result ours = measure([&] {
         withWindows(argc, argv, [&] {
@@ -191,8 +196,8 @@ void benchExtraction(int argc, char **argv)
         });
     });
     // Into a file: grep stops at the first match when it writes to /dev/null.
-    const Result grep = measureCommand("grep -aoE '[^[:space:]]*@[^[:space:]]*' '" + file + "' > '" +
-                                       benchDir() + "/grep.out'");
+    const Result grep = measureCommand("grep -aoE '[^[:space:]]*@[^[:space:]]*' '" + file +
+                                       "' > '" + benchDir() + "/grep.out'");
     report("Open: size, count, scan, list", ours, sizeMB(file));
     report("grep -aoE '[^[:space:]]*@[^[:space:]]*'", grep, sizeMB(file));
 }
@@ -201,7 +206,8 @@ void benchEditText(int argc, char **argv)
 {
     const QString file = generate("dictionary-2M.txt", 2000000, false);
     const QString out = benchDir() + "/dictionary-2M.decorated";
-    std::printf("Edit Text Open, Start, Save, %s (%.0f MB, 2,000,000 lines)\n", qPrintable(file), sizeMB(file));
+    std::printf("Edit Text Open, Start, Save, %s (%.0f MB, 2,000,000 lines)\n", qPrintable(file),
+                sizeMB(file));
     measureCommand("cat '" + file + "' > /dev/null");
     const Result ours = measure([&] {
         withWindows(argc, argv, [&] {
@@ -264,7 +270,8 @@ void benchCut(int argc, char **argv)
             Fcoupure->ui->Button2->click();
         });
     });
-    const Result split = measureCommand("cd '" + pieces + "' && split -n 3 '" + source + "' piece-");
+    const Result split =
+        measureCommand("cd '" + pieces + "' && split -n 3 '" + source + "' piece-");
     report("Cut", ours, 1000);
     report("split -n 3", split, 1000);
     QDir(pieces).removeRecursively();

@@ -164,9 +164,15 @@ TFExtraction::~TFExtraction()
     delete ui;
 }
 
-void TFExtraction::FormCreate() { ExtractionRunning = true; }
+void TFExtraction::FormCreate()
+{
+    ExtractionRunning = true;
+}
 
-void TFExtraction::appendLog(const QString &line) { ui->Memo2->addLine(line); }
+void TFExtraction::appendLog(const QString &line)
+{
+    ui->Memo2->addLine(line);
+}
 
 void TFExtraction::syncLineField()
 {
@@ -262,7 +268,10 @@ void TFExtraction::Button5Click()
     ExtractionTokens.reset();
 }
 
-void TFExtraction::Button9Click() { ExtractionRunning = false; }
+void TFExtraction::Button9Click()
+{
+    ExtractionRunning = false;
+}
 
 void TFExtraction::Button6Click()
 {

@@ -16,7 +16,7 @@ class TFExtraction;
 class TFExtraction : public QWidget
 {
     Q_OBJECT
-public:
+  public:
     explicit TFExtraction(QWidget *parent = nullptr);
     ~TFExtraction() override;
 
@@ -33,7 +33,7 @@ public:
     FileDialog OpenDialog1;
     FileDialog SaveTextFileDialog1;
 
-private:
+  private:
     void appendLog(const QString &line);
     void syncLineField();
 

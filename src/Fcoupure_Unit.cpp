@@ -16,7 +16,10 @@ namespace {
 const QString CutDoneText = QStringLiteral("Cut Done, Check the folder !");
 const QString CutFailedText = QStringLiteral("Cut failed, see the message.");
 
-bool isFolderSeparator(QChar c) { return c == u'\\' || c == u'/' || c == u':'; }
+bool isFolderSeparator(QChar c)
+{
+    return c == u'\\' || c == u'/' || c == u':';
+}
 } // namespace
 
 void CutFileIntoPieces(const QString &sourceName, qint64 pieceSize)
@@ -58,7 +61,10 @@ TFcoupure::TFcoupure(QWidget *parent)
             [this] { ErrorDisplay::runGuarded([this] { UpDown1Click(); }); });
 }
 
-TFcoupure::~TFcoupure() { delete ui; }
+TFcoupure::~TFcoupure()
+{
+    delete ui;
+}
 
 void TFcoupure::Button4Click()
 {

@@ -13,14 +13,14 @@ class TFcoupure;
 class TFcoupure : public QWidget
 {
     Q_OBJECT
-public:
+  public:
     explicit TFcoupure(QWidget *parent = nullptr);
     ~TFcoupure() override;
 
-    void Button4Click();  // Select File
-    void UpDown1Click();  // spinner
-    void Button1Click();  // ok
-    void Button2Click();  // Cut
+    void Button4Click(); // Select File
+    void UpDown1Click(); // spinner
+    void Button1Click(); // ok
+    void Button2Click(); // Cut
 
     Ui::TFcoupure *ui;
     FileDialog OpenDialog1;

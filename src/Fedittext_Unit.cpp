@@ -27,7 +27,10 @@ TFedittext::TFedittext(QWidget *parent)
     connectClick(ui->Button6, [this] { Button6Click(); });
 }
 
-TFedittext::~TFedittext() { delete ui; }
+TFedittext::~TFedittext()
+{
+    delete ui;
+}
 
 void TFedittext::Button4Click()
 {
@@ -73,7 +76,10 @@ void TFedittext::Button1Click()
     }
 }
 
-void TFedittext::Button5Click() { EditRunning = false; }
+void TFedittext::Button5Click()
+{
+    EditRunning = false;
+}
 
 void TFedittext::Button6Click()
 {

@@ -15,7 +15,7 @@ class TFedittext;
 class TFedittext : public QWidget
 {
     Q_OBJECT
-public:
+  public:
     explicit TFedittext(QWidget *parent = nullptr);
     ~TFedittext() override;
 

@@ -24,9 +24,15 @@ TFiche_principale::TFiche_principale(QWidget *parent)
     ErrorDisplay::connectClick(ui->SpeedButton4, [this] { SpeedButton4Click(); });
 }
 
-TFiche_principale::~TFiche_principale() { delete ui; }
+TFiche_principale::~TFiche_principale()
+{
+    delete ui;
+}
 
-void TFiche_principale::SpeedButton1Click() { WindowLook::show(FExtraction); }
+void TFiche_principale::SpeedButton1Click()
+{
+    WindowLook::show(FExtraction);
+}
 
 void TFiche_principale::SpeedButton2Click()
 {
@@ -34,9 +40,15 @@ void TFiche_principale::SpeedButton2Click()
     WindowLook::show(Fjointure);
 }
 
-void TFiche_principale::SpeedButton3Click() { WindowLook::show(Fcoupure); }
+void TFiche_principale::SpeedButton3Click()
+{
+    WindowLook::show(Fcoupure);
+}
 
-void TFiche_principale::SpeedButton4Click() { WindowLook::show(Fedittext); }
+void TFiche_principale::SpeedButton4Click()
+{
+    WindowLook::show(Fedittext);
+}
 
 // Closing the launcher ends the application once control is back in the message loop,
 // also when a tool's loop is pumping messages now.

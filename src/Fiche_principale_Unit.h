@@ -11,7 +11,7 @@ class TFiche_principale;
 class TFiche_principale : public QWidget
 {
     Q_OBJECT
-public:
+  public:
     explicit TFiche_principale(QWidget *parent = nullptr);
     ~TFiche_principale() override;
 
@@ -22,7 +22,7 @@ public:
 
     Ui::TFiche_principale *ui;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent *event) override;
 };
 

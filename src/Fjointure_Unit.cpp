@@ -6,7 +6,6 @@
 #include "toolkit/WindowLook.h"
 #include "ui_Fjointure.h"
 
-
 TFjointure *Fjointure = nullptr;
 
 namespace {
@@ -74,7 +73,10 @@ TFjointure::TFjointure(QWidget *parent)
     connectClick(ui->Button2, [this] { Button2Click(); });
 }
 
-TFjointure::~TFjointure() { delete ui; }
+TFjointure::~TFjointure()
+{
+    delete ui;
+}
 
 void TFjointure::Button1Click()
 {

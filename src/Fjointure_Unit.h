@@ -14,7 +14,7 @@ class TFjointure;
 class TFjointure : public QWidget
 {
     Q_OBJECT
-public:
+  public:
     explicit TFjointure(QWidget *parent = nullptr);
     ~TFjointure() override;
 

@@ -10,7 +10,8 @@
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    ErrorDisplay::setApplicationTitle(ErrorDisplay::titleFromExecutable(QString::fromLocal8Bit(argv[0])));
+    ErrorDisplay::setApplicationTitle(
+        ErrorDisplay::titleFromExecutable(QString::fromLocal8Bit(argv[0])));
     QApplication::setApplicationVersion(QStringLiteral("1.0.0.0"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/pictures/MAINICON.png")));
     QApplication::setQuitOnLastWindowClosed(false);

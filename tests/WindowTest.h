@@ -50,4 +50,7 @@ struct WindowFixture
 };
 
 // Queues dialog answers: a name confirms, nullopt cancels.
-inline void answer(std::optional<QString> name) { FileDialog::scriptAnswer(std::move(name)); }
+inline void answer(std::optional<QString> name)
+{
+    FileDialog::scriptAnswer(std::move(name));
+}

@@ -28,7 +28,7 @@ class TestCut : public QObject
     }
     QString stamp() const { return "_2022630_957"; }
 
-private slots:
+  private slots:
     void init()
     {
         f = std::make_unique<WindowFixture>();
@@ -47,10 +47,18 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("extension");
         QTest::addColumn<QString>("kib");
-        QTest::newRow("big.txt") << "big.txt" << qint64(10000000) << "big.txt" << ".txt" << "9765";
-        QTest::newRow("contacts.txt") << "contacts.txt" << qint64(2048) << "contacts." << ".txt" << "2";
-        QTest::newRow("no extension") << "emails" << qint64(1023) << "email" << "" << "0";
-        QTest::newRow("empty file") << "e.csv" << qint64(0) << "e.csv" << ".csv" << "0";
+        QTest::newRow("big.txt") << "big.txt" << qint64(10000000) << "big.txt"
+                                 << ".txt"
+                                 << "9765";
+        QTest::newRow("contacts.txt") << "contacts.txt" << qint64(2048) << "contacts."
+                                      << ".txt"
+                                      << "2";
+        QTest::newRow("no extension") << "emails" << qint64(1023) << "email"
+                                      << ""
+                                      << "0";
+        QTest::newRow("empty file") << "e.csv" << qint64(0) << "e.csv"
+                                    << ".csv"
+                                    << "0";
     }
     void selectFile()
     {
@@ -122,9 +130,11 @@ private slots:
     {
         QTest::addColumn<QDateTime>("when");
         QTest::addColumn<QString>("stamp");
-        QTest::newRow("two digits") << QDateTime(QDate(2022, 6, 30), QTime(9, 5, 7)) << "_2022630_957";
+        QTest::newRow("two digits")
+            << QDateTime(QDate(2022, 6, 30), QTime(9, 5, 7)) << "_2022630_957";
         QTest::newRow("one digit") << QDateTime(QDate(2022, 1, 5), QTime(0, 0, 9)) << "_202215_009";
-        QTest::newRow("late") << QDateTime(QDate(2023, 12, 31), QTime(23, 59, 58)) << "_20231231_235958";
+        QTest::newRow("late") << QDateTime(QDate(2023, 12, 31), QTime(23, 59, 58))
+                              << "_20231231_235958";
     }
     void okPlansNames()
     {
@@ -174,11 +184,11 @@ private slots:
         QTest::addColumn<int>("pieces");
         QTest::addColumn<QString>("kibEach");
         QTest::addColumn<QList<qint64>>("lengths");
-        QTest::newRow("10,000,000 in 3") << qint64(10000000) << 3 << "3255"
-                                         << QList<qint64>{3333120, 3333120, 3333760};
+        QTest::newRow("10,000,000 in 3")
+            << qint64(10000000) << 3 << "3255" << QList<qint64>{3333120, 3333120, 3333760};
         QTest::newRow("12 pieces") << qint64(12 * 1024 + 100) << 12 << "1"
-                                   << QList<qint64>{1024, 1024, 1024, 1024, 1024, 1024, 1024,
-                                                    1024, 1024, 1024, 1024, 1124};
+                                   << QList<qint64>{1024, 1024, 1024, 1024, 1024, 1024,
+                                                    1024, 1024, 1024, 1024, 1024, 1124};
         QTest::newRow("smaller than a piece") << qint64(700) << 1 << "1" << QList<qint64>{700};
         QTest::newRow("empty source") << qint64(0) << 2 << "1" << QList<qint64>{0, 0};
         QTest::newRow("exact multiple") << qint64(4096) << 2 << "2" << QList<qint64>{2048, 2048};

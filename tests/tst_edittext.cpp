@@ -20,7 +20,7 @@ class TestEditText : public QObject
         return WindowFixture::read(f->path("saved.out"));
     }
 
-private slots:
+  private slots:
     void init() { f = std::make_unique<WindowFixture>(); }
     void cleanup() { f.reset(); }
 
@@ -28,14 +28,23 @@ private slots:
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QByteArray>("saved");
-        QTest::newRow("final break") << QByteArray("a\r\nb\r\n") << QByteArray("a\r\nb\r\nxay\r\nxby\r\n");
-        QTest::newRow("no final break") << QByteArray("a\r\nb") << QByteArray("a\r\nb\r\nxay\r\nxby");
+        QTest::newRow("final break")
+            << QByteArray("a\r\nb\r\n") << QByteArray("a\r\nb\r\nxay\r\nxby\r\n");
+        QTest::newRow("no final break")
+            << QByteArray("a\r\nb") << QByteArray("a\r\nb\r\nxay\r\nxby");
         QTest::newRow("empty file") << QByteArray() << QByteArray();
-        QTest::newRow("empty lines") << QByteArray("a\n\nb") << QByteArray("a\r\n\r\nb\r\nxay\r\nxy\r\nxby");
-        QTest::newRow("utf8 bom") << QByteArray("\xEF\xBB\xBF\xC3\xA9\n") << QByteArray("\xEF\xBB\xBF\xC3\xA9\r\nx\xC3\xA9y\r\n");
-        QTest::newRow("utf16le")
-            << QByteArray("\xFF\xFE" "a\0\n\0", 6) << QByteArray("\xFF\xFE" "a\0\r\0\n\0x\0a\0y\0\r\0\n\0", 18);
-        QTest::newRow("NUL cuts the piece") << QByteArray("q\na\0b\n", 6) << QByteArray("q\r\na\r\nxqy\r\nxa");
+        QTest::newRow("empty lines")
+            << QByteArray("a\n\nb") << QByteArray("a\r\n\r\nb\r\nxay\r\nxy\r\nxby");
+        QTest::newRow("utf8 bom") << QByteArray("\xEF\xBB\xBF\xC3\xA9\n")
+                                  << QByteArray("\xEF\xBB\xBF\xC3\xA9\r\nx\xC3\xA9y\r\n");
+        QTest::newRow("utf16le") << QByteArray("\xFF\xFE"
+                                               "a\0\n\0",
+                                               6)
+                                 << QByteArray("\xFF\xFE"
+                                               "a\0\r\0\n\0x\0a\0y\0\r\0\n\0",
+                                               18);
+        QTest::newRow("NUL cuts the piece")
+            << QByteArray("q\na\0b\n", 6) << QByteArray("q\r\na\r\nxqy\r\nxa");
     }
     void decoratesAndSaves()
     {

@@ -30,7 +30,7 @@ class TestExtraction : public QObject
         FExtraction->ui->Button4->click();
     }
 
-private slots:
+  private slots:
     void init()
     {
         f = std::make_unique<WindowFixture>();
@@ -49,9 +49,15 @@ private slots:
         QTest::newRow("lone CR") << QByteArray("a\rb\r") << qint64(1);
         QTest::newRow("LF") << QByteArray("\n") << qint64(1);
         QTest::newRow("LF LF") << QByteArray("\n\n") << qint64(2);
-        QTest::newRow("^Z at line start") << QByteArray("a\n\x1A" "b\n") << qint64(1);
-        QTest::newRow("^Z mid line") << QByteArray("a\x1A" "b\n") << qint64(2);
-        QTest::newRow("^Z first") << QByteArray("\x1A" "a\n") << qint64(0);
+        QTest::newRow("^Z at line start") << QByteArray("a\n\x1A"
+                                                        "b\n")
+                                          << qint64(1);
+        QTest::newRow("^Z mid line") << QByteArray("a\x1A"
+                                                   "b\n")
+                                     << qint64(2);
+        QTest::newRow("^Z first") << QByteArray("\x1A"
+                                                "a\n")
+                                  << qint64(0);
         QTest::newRow("BOM is bytes") << QByteArray("\xEF\xBB\xBF") << qint64(1);
         QByteArray big(300000, 'x');
         big[150000] = '\n';
@@ -69,9 +75,11 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("message");
-        QTest::newRow("missing") << "missing.txt" << "Fichier introuvable";
+        QTest::newRow("missing") << "missing.txt"
+                                 << "Fichier introuvable";
         QTest::newRow("too long") << QString(300, 'n') << "Nom de fichier non valide";
-        QTest::newRow("directory") << "." << "Erreur E/S 21";
+        QTest::newRow("directory") << "."
+                                   << "Erreur E/S 21";
     }
     void countFailures()
     {
@@ -100,10 +108,13 @@ private slots:
         QTest::newRow("runs of separators") << "  \r\n a \x01\x1f b  " << QStringList{"a", "b"};
         QTest::newRow("only separators") << " \t " << QStringList{};
         QTest::newRow("empty") << "" << QStringList{};
-        QTest::newRow("NUL ends") << QString("a@b c") + QChar(0) + " d@e" << QStringList{"a@b", "c"};
+        QTest::newRow("NUL ends") << QString("a@b c") + QChar(0) + " d@e"
+                                  << QStringList{"a@b", "c"};
         QTest::newRow("mark after blank dropped") << "a " + mark + "b" << QStringList{"a", "b"};
-        QTest::newRow("mark after letter kept") << "a" + mark + " b" << QStringList{"a" + mark, "b"};
-        QTest::newRow("surrogate pair") << QString::fromUtf8("x😀@y z") << QStringList{QString::fromUtf8("x😀@y"), "z"};
+        QTest::newRow("mark after letter kept")
+            << "a" + mark + " b" << QStringList{"a" + mark, "b"};
+        QTest::newRow("surrogate pair")
+            << QString::fromUtf8("x😀@y z") << QStringList{QString::fromUtf8("x😀@y"), "z"};
     }
     void splitter()
     {
@@ -162,7 +173,8 @@ private slots:
         QTest::addColumn<int>("lines");
         QTest::addColumn<QStringList>("progress");
         QTest::newRow("999") << 999 << QStringList{};
-        QTest::newRow("1000") << 1000 << QStringList{"Lines Done : 1000 / 1000 Percentage  :100.0%"};
+        QTest::newRow("1000") << 1000
+                              << QStringList{"Lines Done : 1000 / 1000 Percentage  :100.0%"};
         QTest::newRow("2500") << 2500
                               << QStringList{"Lines Done : 1000 / 2500 Percentage  :40.0%",
                                              "Lines Done : 2000 / 2500 Percentage  :80.0%"};

@@ -20,7 +20,7 @@ class TestJoin : public QObject
         ui()->Button2->click();
     }
 
-private slots:
+  private slots:
     void init() { f = std::make_unique<WindowFixture>(); }
     void cleanup() { f.reset(); }
 
@@ -52,7 +52,7 @@ private slots:
         f->write("a._3", "A3");
         f->write("a._5", "A5"); // after the gap: not used
         f->write("b", "B1");
-        f->write("b._2", "");   // an empty piece adds nothing; the series goes on
+        f->write("b._2", ""); // an empty piece adds nothing; the series goes on
         f->write("b._3", "B3");
         f->write("c._2", "C2"); // c itself is missing: nothing of it is used
         for (int k = 2; k <= 10; ++k)
@@ -63,8 +63,13 @@ private slots:
         QCOMPARE(ui()->ListBox1->count(), 7);
         join(f->path("out.bin"));
         QCOMPARE(ui()->Edit5->text(), QString("Files Joinded Succesfully !, Check the folder !"));
-        QCOMPARE(WindowFixture::read(f->path("out.bin")),
-                 QByteArray("A1A2A3" "B1B3" "A2" "A2A3" "A1A2A3" "9" "2345678910"));
+        QCOMPARE(WindowFixture::read(f->path("out.bin")), QByteArray("A1A2A3"
+                                                                     "B1B3"
+                                                                     "A2"
+                                                                     "A2A3"
+                                                                     "A1A2A3"
+                                                                     "9"
+                                                                     "2345678910"));
         QVERIFY(f->errors.isEmpty());
     }
 
@@ -101,7 +106,8 @@ private slots:
         ui()->Edit5->setText("old status");
         ui()->Edit1->setText(f->path(destination));
         ui()->Button2->click();
-        QVERIFY(f->takeError().startsWith("The destination \"" + f->path(destination) + "\" is one of the files to join"));
+        QVERIFY(f->takeError().startsWith("The destination \"" + f->path(destination) +
+                                          "\" is one of the files to join"));
         QVERIFY(ui()->Edit5->text() != "old status");
         QVERIFY(ui()->Edit5->text() != "Files Joinded Succesfully !, Check the folder !");
         QCOMPARE(WindowFixture::read(f->path("src.txt")), QByteArray("keep"));
@@ -117,7 +123,8 @@ private slots:
         // Another opener holds two.txt for writing: its open fails.
         FileStream writer(f->path("two.txt"), 0x0012);
         join(f->path("out.bin"));
-        QVERIFY(f->takeError().startsWith("Impossible d'ouvrir le fichier \"" + f->path("two.txt") + "\"."));
+        QVERIFY(f->takeError().startsWith("Impossible d'ouvrir le fichier \"" + f->path("two.txt") +
+                                          "\"."));
         QCOMPARE(ui()->Edit5->text(), QString("Join failed, see the message."));
         QCOMPARE(WindowFixture::read(f->path("out.bin")), QByteArray("first"));
 

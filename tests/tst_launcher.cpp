@@ -12,7 +12,7 @@ class TestLauncher : public QObject
     Q_OBJECT
     std::unique_ptr<WindowFixture> f;
 
-private slots:
+  private slots:
     void init() { f = std::make_unique<WindowFixture>(); }
     void cleanup() { f.reset(); }
 
@@ -81,14 +81,22 @@ private slots:
     {
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("letter") << "Erreur de lecture du flux" << "Erreur de lecture du flux.";
-        QTest::newRow("digit") << "Erreur E/S 21" << "Erreur E/S 21.";
-        QTest::newRow("colon") << "a:" << "a:.";
-        QTest::newRow("full stop") << "Done." << "Done.";
-        QTest::newRow("bang") << "Stop !" << "Stop !";
-        QTest::newRow("paren") << "(x)" << "(x)";
-        QTest::newRow("quote") << "\"x\"" << "\"x\"";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("letter") << "Erreur de lecture du flux"
+                                << "Erreur de lecture du flux.";
+        QTest::newRow("digit") << "Erreur E/S 21"
+                               << "Erreur E/S 21.";
+        QTest::newRow("colon") << "a:"
+                               << "a:.";
+        QTest::newRow("full stop") << "Done."
+                                   << "Done.";
+        QTest::newRow("bang") << "Stop !"
+                              << "Stop !";
+        QTest::newRow("paren") << "(x)"
+                               << "(x)";
+        QTest::newRow("quote") << "\"x\""
+                               << "\"x\"";
+        QTest::newRow("empty") << ""
+                               << "";
     }
     void fullStopRule()
     {
@@ -111,9 +119,12 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("title");
-        QTest::newRow("exe") << "C:/Tools/Quorvane.exe" << "Quorvane";
-        QTest::newRow("upper") << "/opt/bin/QUORVANE" << "Quorvane";
-        QTest::newRow("dots") << "/x/quorvane.old.exe" << "quorvane";
+        QTest::newRow("exe") << "C:/Tools/Quorvane.exe"
+                             << "Quorvane";
+        QTest::newRow("upper") << "/opt/bin/QUORVANE"
+                               << "Quorvane";
+        QTest::newRow("dots") << "/x/quorvane.old.exe"
+                              << "quorvane";
     }
     void titleFromExecutable()
     {

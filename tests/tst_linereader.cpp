@@ -45,7 +45,7 @@ class TestLineReader : public QObject
         return path;
     }
 
-private slots:
+  private slots:
     void lines_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -57,21 +57,24 @@ private slots:
         QTest::newRow("lone cr") << QByteArray("a\rb\nc") << QStringList{"a", "b", "c"};
         QTest::newRow("lf cr b") << QByteArray("\n\rb") << QStringList{"", "", "b"};
         QTest::newRow("two lf") << QByteArray("\n\n") << QStringList{"", ""};
-        QTest::newRow("nul kept") << QByteArray("a\0b\n", 4) << QStringList{QString("a") + QChar(0) + "b"};
+        QTest::newRow("nul kept") << QByteArray("a\0b\n", 4)
+                                  << QStringList{QString("a") + QChar(0) + "b"};
         QTest::newRow("utf8 bom only") << QByteArray("\xEF\xBB\xBF") << QStringList{""};
         QTest::newRow("utf16 bom only") << QByteArray("\xFF\xFE") << QStringList{""};
-        QTest::newRow("utf8 bom") << QByteArray("\xEF\xBB\xBFh\xC3\xA9\r\nx") << QStringList{"hé", "x"};
+        QTest::newRow("utf8 bom") << QByteArray("\xEF\xBB\xBFh\xC3\xA9\r\nx")
+                                  << QStringList{"hé", "x"};
         QTest::newRow("second bom kept")
             << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBFz") << QStringList{QString(QChar(0xFEFF)) + "z"};
         QTest::newRow("no bom utf8") << QByteArray("caf\xC3\xA9") << QStringList{"café"};
         QTest::newRow("utf16le") << utf16("hé\r\nx\ry", true) << QStringList{"hé", "x", "y"};
         QTest::newRow("utf16be") << utf16("hé\r\nx\ry", false) << QStringList{"hé", "x", "y"};
         QTest::newRow("utf16 odd tail") << utf16("ab", true) + "c" << QStringList{"ab"};
-        QTest::newRow("utf16 lone surrogate")
-            << utf16(QString(QChar(0xD800)) + "x", true) << QStringList{QString(QChar(0xD800)) + "x"};
-        QTest::newRow("crlf split at 4096") << block + "\r\nb" << QStringList{QString(4095, 'a'), "b"};
-        QTest::newRow("char split at 4096")
-            << QByteArray(4095, 'a') + "\xE2\x82\xAC\n" << QStringList{QString(4095, 'a') + "€"};
+        QTest::newRow("utf16 lone surrogate") << utf16(QString(QChar(0xD800)) + "x", true)
+                                              << QStringList{QString(QChar(0xD800)) + "x"};
+        QTest::newRow("crlf split at 4096")
+            << block + "\r\nb" << QStringList{QString(4095, 'a'), "b"};
+        QTest::newRow("char split at 4096") << QByteArray(4095, 'a') + "\xE2\x82\xAC\n"
+                                            << QStringList{QString(4095, 'a') + "€"};
         QTest::newRow("pair split at 4096")
             << QByteArray(4094, 'a') + "\xF0\x9F\x98\x80" << QStringList{QString(4094, 'a') + "😀"};
         QTest::newRow("utf16 crlf split")
@@ -119,7 +122,8 @@ private slots:
     {
         QString error;
         readAll(m_dir.filePath("missing.txt"), &error);
-        QVERIFY(error.startsWith("Impossible d'ouvrir le fichier \"" + m_dir.filePath("missing.txt") + "\". "));
+        QVERIFY(error.startsWith("Impossible d'ouvrir le fichier \"" +
+                                 m_dir.filePath("missing.txt") + "\". "));
         QVERIFY(!error.endsWith('.'));
     }
 

@@ -6,7 +6,7 @@
 class TestNumbers : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void init() { Numbers::setDecimalSeparator(u'.'); }
 
     void strToInt_data()

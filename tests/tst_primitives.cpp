@@ -37,7 +37,7 @@ class TestPrimitives : public QObject
         return path;
     }
 
-private slots:
+  private slots:
     void createTruncatesAndLocks()
     {
         const QString path = write("big", QByteArray(1 << 20, 'x'));
@@ -49,7 +49,8 @@ private slots:
                 FileStream reader(path, FileMode::OpenReadDenyWrite);
                 QFAIL("open succeeded");
             } catch (const QuorvaneError &e) {
-                QVERIFY(e.message().startsWith("Impossible d'ouvrir le fichier \"" + path + "\". "));
+                QVERIFY(
+                    e.message().startsWith("Impossible d'ouvrir le fichier \"" + path + "\". "));
             }
             QVERIFY_THROWS_EXCEPTION(QuorvaneError, FileStream(path, FileMode::CreateExclusive));
             QVERIFY(FileExists(path)); // a locked file still exists
@@ -58,7 +59,8 @@ private slots:
         // A create refused by a reader's lock leaves the file as it was.
         write("kept", "keep");
         FileStream keptReader(m_dir.filePath("kept"), FileMode::OpenReadDenyWrite);
-        QVERIFY_THROWS_EXCEPTION(QuorvaneError, FileStream(m_dir.filePath("kept"), FileMode::CreateExclusive));
+        QVERIFY_THROWS_EXCEPTION(QuorvaneError,
+                                 FileStream(m_dir.filePath("kept"), FileMode::CreateExclusive));
         QCOMPARE(contents(m_dir.filePath("kept")), QByteArray("keep"));
     }
 
@@ -94,7 +96,8 @@ private slots:
             FileStream s(path, FileMode::CreateExclusive);
             QFAIL("created");
         } catch (const QuorvaneError &e) {
-            QCOMPARE(e.message(), "Impossible de créer le fichier \"" + path + "\". No such file or directory");
+            QCOMPARE(e.message(),
+                     "Impossible de créer le fichier \"" + path + "\". No such file or directory");
         }
     }
 
@@ -156,10 +159,13 @@ private slots:
         QTest::addColumn<int>("encoding");
         QTest::newRow("code page") << QByteArray("caf\xC3\xA9 \x80") << QString("cafÃ© €")
                                    << int(TextEncoding::SystemCodePage);
-        QTest::newRow("utf8 bom") << QByteArray("\xEF\xBB\xBF" "caf\xC3\xA9") << QString("café")
-                                  << int(TextEncoding::Utf8);
-        QTest::newRow("utf16le odd") << QByteArray("\xFF\xFE" "a\0b\0c", 7) << QString("ab")
-                                     << int(TextEncoding::Utf16LE);
+        QTest::newRow("utf8 bom") << QByteArray("\xEF\xBB\xBF"
+                                                "caf\xC3\xA9")
+                                  << QString("café") << int(TextEncoding::Utf8);
+        QTest::newRow("utf16le odd") << QByteArray("\xFF\xFE"
+                                                   "a\0b\0c",
+                                                   7)
+                                     << QString("ab") << int(TextEncoding::Utf16LE);
         QTest::newRow("utf16be") << QByteArray("\xFE\xFF\0a", 4) << QString("a")
                                  << int(TextEncoding::Utf16BE);
         QTest::newRow("late E9") << QByteArray(5000, 'a') + "\xE9" << QString(5000, 'a') + "é"
@@ -178,7 +184,8 @@ private slots:
     void failedLoadStillRecordsEncoding()
     {
         TextEncoding recorded = TextEncoding::None;
-        QVERIFY_THROWS_EXCEPTION(QuorvaneError, loadTextFile(write("bad", "\xEF\xBB\xBF\xFF"), recorded));
+        QVERIFY_THROWS_EXCEPTION(QuorvaneError,
+                                 loadTextFile(write("bad", "\xEF\xBB\xBF\xFF"), recorded));
         QCOMPARE(recorded, TextEncoding::Utf8);
         recorded = TextEncoding::None;
         QVERIFY_THROWS_EXCEPTION(QuorvaneError, loadTextFile(write("one", "\xFF\xFEx"), recorded));
@@ -189,8 +196,11 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("code page") << QByteArray("caf\xE9\r\n\x80");
-        QTest::newRow("utf8 bom") << QByteArray("\xEF\xBB\xBF" "caf\xC3\xA9\r\nx");
-        QTest::newRow("utf16le") << QByteArray("\xFF\xFE" "a\0\r\0\n\0", 8);
+        QTest::newRow("utf8 bom") << QByteArray("\xEF\xBB\xBF"
+                                                "caf\xC3\xA9\r\nx");
+        QTest::newRow("utf16le") << QByteArray("\xFF\xFE"
+                                               "a\0\r\0\n\0",
+                                               8);
         QTest::newRow("utf16be") << QByteArray("\xFE\xFF\0a\0\r\0\n", 8);
     }
     void saveRoundTrips()
@@ -213,7 +223,8 @@ private slots:
             for (int i = 0; i < 300000; ++i) // more than one buffer
                 write(u"abcd");
         });
-        QCOMPARE(contents(path), "\xEF\xBB\xBF\xF0\x9F\x98\x80" + QByteArray("abcd").repeated(300000));
+        QCOMPARE(contents(path),
+                 "\xEF\xBB\xBF\xF0\x9F\x98\x80" + QByteArray("abcd").repeated(300000));
         // Characters the code page lacks become a substitute.
         saveTextFile(path, u"x€ж\r\n", TextEncoding::None);
         QCOMPARE(contents(path), QByteArray("x\x80?\r\n"));

@@ -11,7 +11,7 @@
 class TestToolkit : public QObject
 {
     Q_OBJECT
-private slots:
+  private slots:
     void lineStoreEdits()
     {
         LineStore store;
@@ -51,7 +51,8 @@ private slots:
         QTest::newRow("no final break") << "x" << QStringList{"a", "b"} << "x\r\na\r\nb";
         QTest::newRow("empty line, no break") << "x" << QStringList{"", "b"} << "x\r\n\r\nb\r\n";
         QTest::newRow("empty line after break") << "x\r\n" << QStringList{""} << "x\r\n\r\n";
-        QTest::newRow("NUL in first case") << "" << QStringList{QString("a") + QChar(0) + "b", "c"} << "a\r\nc";
+        QTest::newRow("NUL in first case")
+            << "" << QStringList{QString("a") + QChar(0) + "b", "c"} << "a\r\nc";
         QTest::newRow("NUL at start") << "x" << QStringList{QString(QChar(0)) + "b"} << "x\r\n";
         QTest::newRow("lone CR kept") << "" << QStringList{"a\rb"} << "a\rb\r\n";
     }
@@ -114,7 +115,8 @@ private slots:
         QCOMPARE(memo.text(), QString("ZcXnewdefZcXnewdef\r\ntail"));
         // A click puts the cursor on the line under the mouse.
         memo.flush();
-        QTest::mouseClick(memo.viewport(), Qt::LeftButton, {}, QPoint(5, memo.fontMetrics().height() + 3));
+        QTest::mouseClick(memo.viewport(), Qt::LeftButton, {},
+                          QPoint(5, memo.fontMetrics().height() + 3));
         QCOMPARE(memo.cursorPosition().line, 1);
     }
 

@@ -38,7 +38,8 @@ void windowsIcon(QPainter &p, const QRectF &r, const QColor &c)
 {
     const qreal w = r.width() * 0.62, h = r.height() * 0.52, t = qMax<qreal>(1.0, r.width() / 16);
     for (int k = 0; k < 2; ++k) {
-        const QRectF win(r.left() + k * (r.width() - w), r.top() + r.height() * 0.1 + k * (r.height() * 0.8 - h), w, h);
+        const QRectF win(r.left() + k * (r.width() - w),
+                         r.top() + r.height() * 0.1 + k * (r.height() * 0.8 - h), w, h);
         p.setPen(QPen(c, t));
         p.setBrush(k ? QColor(c.red(), c.green(), c.blue(), 70) : QBrush(Box));
         p.drawRect(win);
@@ -56,14 +57,17 @@ void scissors(QPainter &p, const QRectF &r, const QColor &c)
     const QPointF b(r.right() - r.width() * 0.25, r.bottom() - rad * 1.2);
     p.drawEllipse(a, rad, rad);
     p.drawEllipse(b, rad, rad);
-    p.drawLine(a + QPointF(rad * 0.6, -rad * 0.8), QPointF(r.right() - r.width() * 0.15, r.top() + r.height() * 0.05));
-    p.drawLine(b + QPointF(-rad * 0.6, -rad * 0.8), QPointF(r.left() + r.width() * 0.15, r.top() + r.height() * 0.05));
+    p.drawLine(a + QPointF(rad * 0.6, -rad * 0.8),
+               QPointF(r.right() - r.width() * 0.15, r.top() + r.height() * 0.05));
+    p.drawLine(b + QPointF(-rad * 0.6, -rad * 0.8),
+               QPointF(r.left() + r.width() * 0.15, r.top() + r.height() * 0.05));
 }
 
 void document(QPainter &p, const QRectF &r, const QColor &c)
 {
     const qreal t = qMax<qreal>(1.0, r.width() / 16);
-    const QRectF page = r.adjusted(r.width() * 0.18, r.height() * 0.05, -r.width() * 0.18, -r.height() * 0.05);
+    const QRectF page =
+        r.adjusted(r.width() * 0.18, r.height() * 0.05, -r.width() * 0.18, -r.height() * 0.05);
     const qreal fold = page.width() * 0.32;
     QPainterPath path;
     path.moveTo(page.topLeft());
@@ -75,11 +79,14 @@ void document(QPainter &p, const QRectF &r, const QColor &c)
     p.setPen(QPen(c, t));
     p.setBrush(Qt::NoBrush);
     p.drawPath(path);
-    p.drawLine(QPointF(page.right() - fold, page.top()), QPointF(page.right() - fold, page.top() + fold));
-    p.drawLine(QPointF(page.right() - fold, page.top() + fold), QPointF(page.right(), page.top() + fold));
+    p.drawLine(QPointF(page.right() - fold, page.top()),
+               QPointF(page.right() - fold, page.top() + fold));
+    p.drawLine(QPointF(page.right() - fold, page.top() + fold),
+               QPointF(page.right(), page.top() + fold));
     for (int k = 0; k < 3; ++k) {
         const qreal y = page.top() + page.height() * (0.45 + k * 0.17);
-        p.drawLine(QPointF(page.left() + page.width() * 0.18, y), QPointF(page.right() - page.width() * 0.18, y));
+        p.drawLine(QPointF(page.left() + page.width() * 0.18, y),
+                   QPointF(page.right() - page.width() * 0.18, y));
     }
 }
 
@@ -89,9 +96,11 @@ void numberedList(QPainter &p, const QRectF &r, const QColor &c)
     for (int k = 0; k < 3; ++k) {
         const QRectF row(r.left(), r.top() + k * r.height() / 3, r.width(), r.height() / 3);
         p.setPen(c);
-        p.drawText(QRectF(row.left(), row.top(), row.width() * 0.28, row.height()), Qt::AlignCenter, QString::number(k + 1));
+        p.drawText(QRectF(row.left(), row.top(), row.width() * 0.28, row.height()), Qt::AlignCenter,
+                   QString::number(k + 1));
         p.fillRect(QRectF(row.left() + row.width() * 0.34, row.center().y() - row.height() * 0.12,
-                          row.width() * 0.6, row.height() * 0.24), c);
+                          row.width() * 0.6, row.height() * 0.24),
+                   c);
     }
 }
 
@@ -136,7 +145,8 @@ QImage launcher()
     p.drawPath(text);
     p.setPen(QColor(220, 220, 220));
     p.setFont(font(14, false));
-    p.drawText(QRectF(8, 196, 375, 24), Qt::AlignCenter, QStringLiteral("large text files, line by line"));
+    p.drawText(QRectF(8, 196, 375, 24), Qt::AlignCenter,
+               QStringLiteral("large text files, line by line"));
     // The framed numbered-list icon.
     const QRectF iconFrame(126, 250, 140, 140);
     p.setPen(QPen(Frame, 2));
@@ -144,9 +154,15 @@ QImage launcher()
     p.drawRoundedRect(iconFrame, 10, 10);
     numberedList(p, iconFrame.adjusted(22, 22, -22, -22), Qt::white);
     // Four rows, each under one hotspot button.
-    const struct { int top, height; const char *label; void (*icon)(QPainter &, const QRectF &, const QColor &); } rows[] = {
-        {22, 85, "Extract Emails", atSign}, {124, 85, "Join Files", windowsIcon},
-        {215, 85, "Cut Files", scissors}, {318, 101, "Edit Text", document}};
+    const struct
+    {
+        int top, height;
+        const char *label;
+        void (*icon)(QPainter &, const QRectF &, const QColor &);
+    } rows[] = {{22, 85, "Extract Emails", atSign},
+                {124, 85, "Join Files", windowsIcon},
+                {215, 85, "Cut Files", scissors},
+                {318, 101, "Edit Text", document}};
     for (const auto &row : rows) {
         const qreal mid = row.top + row.height / 2.0;
         row.icon(p, QRectF(408, mid - 24, 48, 48), Qt::white);
@@ -155,8 +171,8 @@ QImage launcher()
     return image;
 }
 
-QImage toolPicture(QSize size, const IconPainter &icon, const QString &heading, const QString &label,
-                   const QRectF &whiteArea, const QRectF &bar)
+QImage toolPicture(QSize size, const IconPainter &icon, const QString &heading,
+                   const QString &label, const QRectF &whiteArea, const QRectF &bar)
 {
     QImage image(size, QImage::Format_ARGB32);
     image.fill(Face);
@@ -194,11 +210,26 @@ void saveBitmap32(const QImage &source, const QString &path)
     const quint32 dataSize = rowBytes * quint32(image.height());
     QByteArray out;
     auto u16 = [&](quint16 v) { out.append(char(v & 0xFF)).append(char(v >> 8)); };
-    auto u32 = [&](quint32 v) { u16(quint16(v & 0xFFFF)); u16(quint16(v >> 16)); };
+    auto u32 = [&](quint32 v) {
+        u16(quint16(v & 0xFFFF));
+        u16(quint16(v >> 16));
+    };
     out.append("BM");
-    u32(14 + 40 + dataSize); u16(0); u16(0); u32(14 + 40);
-    u32(40); u32(quint32(image.width())); u32(quint32(image.height())); u16(1); u16(32); u32(0);
-    u32(dataSize); u32(3780); u32(3780); u32(0); u32(0);
+    u32(14 + 40 + dataSize);
+    u16(0);
+    u16(0);
+    u32(14 + 40);
+    u32(40);
+    u32(quint32(image.width()));
+    u32(quint32(image.height()));
+    u16(1);
+    u16(32);
+    u32(0);
+    u32(dataSize);
+    u32(3780);
+    u32(3780);
+    u32(0);
+    u32(0);
     for (int y = image.height() - 1; y >= 0; --y)
         out.append(reinterpret_cast<const char *>(image.constScanLine(y)), rowBytes); // B G R A
     QFile file(path);
@@ -209,17 +240,36 @@ void saveBitmap32(const QImage &source, const QString &path)
 // Writes a one-image icon file in 256 colours; fully transparent pixels go to the mask.
 void saveIcon256(const QImage &source, const QString &path)
 {
-    const QImage indexed = source.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdAlphaDither);
+    const QImage indexed =
+        source.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdAlphaDither);
     const int w = indexed.width(), h = indexed.height();
     QByteArray out;
     auto u16 = [&](quint16 v) { out.append(char(v & 0xFF)).append(char(v >> 8)); };
-    auto u32 = [&](quint32 v) { u16(quint16(v & 0xFFFF)); u16(quint16(v >> 16)); };
+    auto u32 = [&](quint32 v) {
+        u16(quint16(v & 0xFFFF));
+        u16(quint16(v >> 16));
+    };
     const int maskRow = ((w + 31) / 32) * 4;
     const quint32 bytes = 40 + 256 * 4 + quint32(w * h + maskRow * h);
-    u16(0); u16(1); u16(1);
+    u16(0);
+    u16(1);
+    u16(1);
     out.append(char(w)).append(char(h)).append(char(0)).append(char(0));
-    u16(1); u16(8); u32(bytes); u32(6 + 16);
-    u32(40); u32(quint32(w)); u32(quint32(2 * h)); u16(1); u16(8); u32(0); u32(quint32(w * h)); u32(0); u32(0); u32(256); u32(0);
+    u16(1);
+    u16(8);
+    u32(bytes);
+    u32(6 + 16);
+    u32(40);
+    u32(quint32(w));
+    u32(quint32(2 * h));
+    u16(1);
+    u16(8);
+    u32(0);
+    u32(quint32(w * h));
+    u32(0);
+    u32(0);
+    u32(256);
+    u32(0);
     for (int i = 0; i < 256; ++i) {
         const QRgb c = i < indexed.colorCount() ? indexed.color(i) : 0;
         out.append(char(qBlue(c))).append(char(qGreen(c))).append(char(qRed(c))).append(char(0));
@@ -257,17 +307,21 @@ int main(int argc, char **argv)
     QDir().mkpath(QStringLiteral("resources/glyphs"));
     launcher().save(QStringLiteral("resources/pictures/launcher.png"));
 
-    saveBitmap32(toolPicture({637, 478}, atSign, QStringLiteral("Extract Emails"), QStringLiteral("Extract Emails"),
-                             QRectF(13, 93, 381, 331), QRectF(4, 430, 380, 44)),
+    saveBitmap32(toolPicture({637, 478}, atSign, QStringLiteral("Extract Emails"),
+                             QStringLiteral("Extract Emails"), QRectF(13, 93, 381, 331),
+                             QRectF(4, 430, 380, 44)),
                  QStringLiteral("resources/pictures/extraction.bmp"));
-    saveBitmap32(toolPicture({635, 475}, windowsIcon, QStringLiteral("Join Files"), QStringLiteral("Join Files"),
-                             QRectF(10, 80, 368, 350), QRectF(4, 438, 380, 32)),
+    saveBitmap32(toolPicture({635, 475}, windowsIcon, QStringLiteral("Join Files"),
+                             QStringLiteral("Join Files"), QRectF(10, 80, 368, 350),
+                             QRectF(4, 438, 380, 32)),
                  QStringLiteral("resources/pictures/join.bmp"));
-    saveBitmap32(toolPicture({635, 476}, scissors, QStringLiteral("Cut Files"), QStringLiteral("Cut Files"),
-                             QRectF(10, 80, 368, 350), QRectF(4, 438, 380, 33)),
+    saveBitmap32(toolPicture({635, 476}, scissors, QStringLiteral("Cut Files"),
+                             QStringLiteral("Cut Files"), QRectF(10, 80, 368, 350),
+                             QRectF(4, 438, 380, 33)),
                  QStringLiteral("resources/pictures/cut.bmp"));
-    saveBitmap32(toolPicture({635, 475}, document, QStringLiteral("Edit text"), QStringLiteral("Edit Text"),
-                             QRectF(12, 136, 367, 301), QRectF(4, 438, 380, 32)),
+    saveBitmap32(toolPicture({635, 475}, document, QStringLiteral("Edit text"),
+                             QStringLiteral("Edit Text"), QRectF(12, 136, 367, 301),
+                             QRectF(4, 438, 380, 32)),
                  QStringLiteral("resources/pictures/edittext.bmp"));
 
     glyph([](QPainter &p) { // open folder
@@ -275,20 +329,24 @@ int main(int argc, char **argv)
         p.setBrush(QColor(240, 200, 80));
         p.drawRect(QRectF(1.5, 4.5, 12, 9));
         p.setBrush(QColor(255, 225, 120));
-        p.drawPolygon(QPolygonF({QPointF(3.5, 7.5), QPointF(15.5, 7.5), QPointF(13.5, 13.5), QPointF(1.5, 13.5)}));
-    }).save(QStringLiteral("resources/glyphs/open.png"));
+        p.drawPolygon(QPolygonF(
+            {QPointF(3.5, 7.5), QPointF(15.5, 7.5), QPointF(13.5, 13.5), QPointF(1.5, 13.5)}));
+    })
+        .save(QStringLiteral("resources/glyphs/open.png"));
     glyph([](QPainter &p) { // save: a diskette
         p.setPen(QColor(30, 50, 110));
         p.setBrush(QColor(60, 100, 190));
         p.drawRoundedRect(QRectF(1.5, 1.5, 13, 13), 1.5, 1.5);
         p.fillRect(QRectF(4, 2, 8, 5), Qt::white);
         p.fillRect(QRectF(4, 10, 8, 4), QColor(200, 200, 200));
-    }).save(QStringLiteral("resources/glyphs/save.png"));
+    })
+        .save(QStringLiteral("resources/glyphs/save.png"));
     glyph([](QPainter &p) { // the letters db in blue
         p.setPen(Blue);
         p.setFont(font(11, true));
         p.drawText(QRectF(0, 0, 16, 16), Qt::AlignCenter, QStringLiteral("db"));
-    }).save(QStringLiteral("resources/glyphs/db.png"));
+    })
+        .save(QStringLiteral("resources/glyphs/db.png"));
     glyph([](QPainter &p) { // red circular stop sign with a white cross
         p.setPen(QColor(150, 0, 0));
         p.setBrush(QColor(220, 30, 30));
@@ -296,9 +354,11 @@ int main(int argc, char **argv)
         p.setPen(QPen(Qt::white, 2, Qt::SolidLine, Qt::RoundCap));
         p.drawLine(QPointF(5.5, 5.5), QPointF(10.5, 10.5));
         p.drawLine(QPointF(10.5, 5.5), QPointF(5.5, 10.5));
-    }).save(QStringLiteral("resources/glyphs/stop.png"));
-    glyph([](QPainter &p) { windowsIcon(p, QRectF(1, 1, 14, 14), QColor(40, 80, 160)); })
-        .save(QStringLiteral("resources/glyphs/windows.png"));
+    })
+        .save(QStringLiteral("resources/glyphs/stop.png"));
+    glyph([](QPainter &p) {
+        windowsIcon(p, QRectF(1, 1, 14, 14), QColor(40, 80, 160));
+    }).save(QStringLiteral("resources/glyphs/windows.png"));
 
     // The icon: a grey and white envelope on a blue disc, 32 x 32 in 256 colours.
     QImage icon(32, 32, QImage::Format_ARGB32);
@@ -317,7 +377,8 @@ int main(int argc, char **argv)
         p.setPen(QPen(QColor(120, 120, 120), 1));
         p.drawRect(env);
         p.setBrush(QColor(200, 200, 200));
-        p.drawPolygon(QPolygonF({env.topLeft(), env.topRight(), QPointF(env.center().x(), env.top() + 7)}));
+        p.drawPolygon(
+            QPolygonF({env.topLeft(), env.topRight(), QPointF(env.center().x(), env.top() + 7)}));
     }
     icon.save(QStringLiteral("resources/pictures/MAINICON.png"));
     saveIcon256(icon, QStringLiteral("resources/pictures/MAINICON.ico"));

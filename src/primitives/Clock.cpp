@@ -18,10 +18,19 @@ qint64 tickCount64()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-QDateTime now() { return source() ? source()() : QDateTime::currentDateTime(); }
+QDateTime now()
+{
+    return source() ? source()() : QDateTime::currentDateTime();
+}
 
-void setNow(std::function<QDateTime()> f) { source() = std::move(f); }
+void setNow(std::function<QDateTime()> f)
+{
+    source() = std::move(f);
+}
 
-double timeOfDay() { return now().time().msecsSinceStartOfDay() / 86400000.0; }
+double timeOfDay()
+{
+    return now().time().msecsSinceStartOfDay() / 86400000.0;
+}
 
 } // namespace Clock

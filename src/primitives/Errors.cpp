@@ -61,7 +61,10 @@ QuorvaneError createError(const QString &fileName, int errorCode)
                              .arg(absoluteName(fileName), systemDescription(errorCode)));
 }
 
-QuorvaneError readError() { return QuorvaneError(QStringLiteral("Erreur de lecture du flux")); }
+QuorvaneError readError()
+{
+    return QuorvaneError(QStringLiteral("Erreur de lecture du flux"));
+}
 QuorvaneError writeError()
 {
     return QuorvaneError(QStringLiteral("Erreur d'écriture dans le flux"));
@@ -79,7 +82,10 @@ QuorvaneError conversionError(const QString &text)
 {
     return QuorvaneError(QStringLiteral("'%1' n'est pas une valeur entière correcte").arg(text));
 }
-QuorvaneError divisionByZero() { return QuorvaneError(QStringLiteral("Division par zéro")); }
+QuorvaneError divisionByZero()
+{
+    return QuorvaneError(QStringLiteral("Division par zéro"));
+}
 QuorvaneError floatDivisionByZero()
 {
     return QuorvaneError(QStringLiteral("Division par zéro en virgule flottante"));
@@ -89,6 +95,9 @@ QuorvaneError cannotInsertLine()
     return QuorvaneError(QStringLiteral("Impossible d'insérer une ligne"));
 }
 
-QuorvaneError outOfMemory() { return QuorvaneError(QStringLiteral("Mémoire insuffisante")); }
+QuorvaneError outOfMemory()
+{
+    return QuorvaneError(QStringLiteral("Mémoire insuffisante"));
+}
 
 } // namespace Errors

@@ -7,12 +7,12 @@
 // default error display. Every operation that fails throws it.
 class QuorvaneError : public std::exception
 {
-public:
+  public:
     explicit QuorvaneError(QString message);
     const QString &message() const { return m_message; }
     const char *what() const noexcept override { return m_utf8.constData(); }
 
-private:
+  private:
     QString m_message;
     QByteArray m_utf8;
 };

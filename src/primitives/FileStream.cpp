@@ -4,8 +4,8 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <cstdlib>
 #include <cerrno>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -60,20 +60,21 @@ bool takeLock(int fd, short type)
     return fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
 
-QByteArray nativeName(const QString &fileName) { return QFile::encodeName(fileName); }
+QByteArray nativeName(const QString &fileName)
+{
+    return QFile::encodeName(fileName);
+}
 
 } // namespace
 
-FileStream::FileStream(const QString &fileName, quint16 mode, bool truncate)
-    : m_fileName(fileName)
+FileStream::FileStream(const QString &fileName, quint16 mode, bool truncate) : m_fileName(fileName)
 {
     bool create = false;
     if (const int code = open(mode, truncate, create))
         throw create ? Errors::createError(fileName, code) : Errors::openError(fileName, code);
 }
 
-FileStream::FileStream(const QString &fileName, quint16 mode, int &errorCode)
-    : m_fileName(fileName)
+FileStream::FileStream(const QString &fileName, quint16 mode, int &errorCode) : m_fileName(fileName)
 {
     bool create = false;
     errorCode = open(mode, true, create);
@@ -89,10 +90,10 @@ int FileStream::open(quint16 mode, bool truncate, bool &create)
     if (m_fileName.isEmpty())
         return ENOENT;
     const QByteArray name = nativeName(m_fileName);
-    const int flags = spec.create            ? O_RDWR | O_CREAT
-                      : spec.access == 0     ? O_RDONLY
-                      : spec.access == 1     ? O_WRONLY
-                                             : O_RDWR;
+    const int flags = spec.create        ? O_RDWR | O_CREAT
+                      : spec.access == 0 ? O_RDONLY
+                      : spec.access == 1 ? O_WRONLY
+                                         : O_RDWR;
     // A create opens without truncating first, so that a file held by another opener
     // stays as it was.
     m_fd = ::open(name.constData(), flags | O_CLOEXEC, 0666);
@@ -113,7 +114,10 @@ int FileStream::open(quint16 mode, bool truncate, bool &create)
     return 0;
 }
 
-FileStream::~FileStream() { close(); }
+FileStream::~FileStream()
+{
+    close();
+}
 
 void FileStream::close()
 {
@@ -128,9 +132,15 @@ qint64 FileStream::size() const
     return ::fstat(m_fd, &st) == 0 ? qint64(st.st_size) : 0;
 }
 
-qint64 FileStream::position() const { return ::lseek(m_fd, 0, SEEK_CUR); }
+qint64 FileStream::position() const
+{
+    return ::lseek(m_fd, 0, SEEK_CUR);
+}
 
-void FileStream::setPosition(qint64 position) { ::lseek(m_fd, position, SEEK_SET); }
+void FileStream::setPosition(qint64 position)
+{
+    ::lseek(m_fd, position, SEEK_SET);
+}
 
 qint64 FileStream::read(char *buffer, qint64 count)
 {

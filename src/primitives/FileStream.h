@@ -15,7 +15,7 @@ constexpr quint16 CreateForSave = 0xFF00;
 // says: on Linux through open-file-description locks, which only other lock takers see.
 class FileStream
 {
-public:
+  public:
     // Throws the open error (open modes) or the create error (create modes). A create
     // mode with truncate false leaves an existing file's bytes as they are.
     FileStream(const QString &fileName, quint16 mode, bool truncate = true);
@@ -40,7 +40,7 @@ public:
     const QString &fileName() const { return m_fileName; }
     int handle() const { return m_fd; }
 
-private:
+  private:
     int open(quint16 mode, bool truncate, bool &create);
 
     QString m_fileName;
@@ -53,13 +53,13 @@ private:
 // meanwhile.
 class FileReplacement
 {
-public:
+  public:
     explicit FileReplacement(const QString &fileName); // throws the create error
     ~FileReplacement();
     void write(const char *data, qint64 size); // throws the write error
     void commit();                             // throws the write error
 
-private:
+  private:
     FileStream m_target;
     QString m_finalName;
     QString m_temporaryName;

@@ -76,14 +76,21 @@ qsizetype findBreak(const char16_t *s, qsizetype from, qsizetype size)
 
 LineReader::LineReader(const QString &fileName)
     : m_stream(fileName, FileMode::OpenReadDenyWrite),
-      m_utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom)
+      m_utf8(QStringDecoder::Utf8,
+             QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom)
 {
     m_buffer.resize(StreamBufferSize);
 }
 
-LineReader::~LineReader() { close(); }
+LineReader::~LineReader()
+{
+    close();
+}
 
-void LineReader::close() { m_stream.close(); }
+void LineReader::close()
+{
+    m_stream.close();
+}
 
 qsizetype LineReader::takeBlock(const char *&block)
 {
@@ -93,8 +100,8 @@ qsizetype LineReader::takeBlock(const char *&block)
         m_bufferPos = 0;
         m_bufferEnd = kept;
         while (m_bufferEnd < m_buffer.size()) {
-            const qint64 n = m_stream.read(m_buffer.data() + m_bufferEnd,
-                                           m_buffer.size() - m_bufferEnd);
+            const qint64 n =
+                m_stream.read(m_buffer.data() + m_bufferEnd, m_buffer.size() - m_bufferEnd);
             if (n < 0)
                 throw Errors::readError();
             if (n == 0) {

@@ -12,7 +12,7 @@
 // a decoding error surfaces once the reader reaches the block that holds it.
 class LineReader
 {
-public:
+  public:
     explicit LineReader(const QString &fileName); // throws the open error
     ~LineReader();
     LineReader(const LineReader &) = delete;
@@ -24,7 +24,7 @@ public:
 
     static constexpr qsizetype BlockSize = 4096;
 
-private:
+  private:
     void fill();
     qsizetype takeBlock(const char *&block); // bytes of the next block, at most BlockSize
     void decodeBlock(const char *data, qsizetype size);
@@ -40,7 +40,7 @@ private:
     bool m_bomPending = true;
     bool m_endOfData = false;
 
-    QString m_queue;      // decoded characters from m_head on
-    qsizetype m_head = 0; // first character not yet returned
+    QString m_queue;         // decoded characters from m_head on
+    qsizetype m_head = 0;    // first character not yet returned
     qsizetype m_scanned = 0; // characters after m_head known to hold no CR or LF
 };

@@ -34,7 +34,7 @@ static qint64 convert(const QString &text, qint64 maxPositive)
     quint64 value = 0;
     for (; i < n; ++i) {
         const char16_t c = text[i].unicode();
-        const int digit = (c >= '0' && c <= '9')                ? c - '0'
+        const int digit = (c >= '0' && c <= '9')               ? c - '0'
                           : base == 16 && c >= 'a' && c <= 'f' ? c - 'a' + 10
                           : base == 16 && c >= 'A' && c <= 'F' ? c - 'A' + 10
                                                                : -1;
@@ -47,8 +47,14 @@ static qint64 convert(const QString &text, qint64 maxPositive)
     return negative ? qint64(0 - value) : qint64(value);
 }
 
-int StrToInt(const QString &text) { return int(convert(text, 0x7FFFFFFF)); }
-qint64 StrToInt64(const QString &text) { return convert(text, 0x7FFFFFFFFFFFFFFF); }
+int StrToInt(const QString &text)
+{
+    return int(convert(text, 0x7FFFFFFF));
+}
+qint64 StrToInt64(const QString &text)
+{
+    return convert(text, 0x7FFFFFFFFFFFFFFF);
+}
 
 static QChar &separatorStorage()
 {
@@ -59,8 +65,14 @@ static QChar &separatorStorage()
     return separator;
 }
 
-QChar decimalSeparator() { return separatorStorage(); }
-void setDecimalSeparator(QChar separator) { separatorStorage() = separator; }
+QChar decimalSeparator()
+{
+    return separatorStorage();
+}
+void setDecimalSeparator(QChar separator)
+{
+    separatorStorage() = separator;
+}
 
 QString formatGeneral(double value)
 {

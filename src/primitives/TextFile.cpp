@@ -100,7 +100,8 @@ QString loadTextFile(const QString &fileName, TextEncoding &recorded)
     const QByteArrayView body = QByteArrayView(bytes).sliced(bom);
     switch (encoding) {
     case TextEncoding::Utf8: {
-        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                         QStringDecoder::Flag::ConvertInitialBom);
         QString text = decoder.decode(body);
         if (decoder.hasError())
             throw Errors::encodingError();

@@ -7,7 +7,14 @@
 
 // The encodings of text files. SystemCodePage is the legacy 8-bit code page of the user's
 // system: Windows-1252 where the platform has no such notion.
-enum class TextEncoding { None, SystemCodePage, Utf8, Utf16LE, Utf16BE };
+enum class TextEncoding
+{
+    None,
+    SystemCodePage,
+    Utf8,
+    Utf16LE,
+    Utf16BE
+};
 
 // Length of the byte-order mark at the start of bytes (EF BB BF, FF FE, FE FF, in that
 // order of testing) and the encoding it names; 0 and encoding unchanged without one.

@@ -34,8 +34,14 @@ QString titleFromExecutable(const QString &path)
     return name;
 }
 
-QString applicationTitle() { return titleStorage(); }
-void setApplicationTitle(const QString &title) { titleStorage() = title; }
+QString applicationTitle()
+{
+    return titleStorage();
+}
+void setApplicationTitle(const QString &title)
+{
+    titleStorage() = title;
+}
 
 QString withFullStop(const QString &message)
 {
@@ -44,7 +50,10 @@ QString withFullStop(const QString &message)
     return message;
 }
 
-void setSink(std::function<void(const QString &)> sink) { sinkStorage() = std::move(sink); }
+void setSink(std::function<void(const QString &)> sink)
+{
+    sinkStorage() = std::move(sink);
+}
 
 void showError(const QString &message)
 {

@@ -12,11 +12,20 @@ std::deque<std::optional<QString>> &script()
 }
 } // namespace
 
-void FileDialog::scriptAnswer(std::optional<QString> answer) { script().push_back(std::move(answer)); }
+void FileDialog::scriptAnswer(std::optional<QString> answer)
+{
+    script().push_back(std::move(answer));
+}
 
-int FileDialog::scriptedAnswersLeft() { return int(script().size()); }
+int FileDialog::scriptedAnswersLeft()
+{
+    return int(script().size());
+}
 
-void FileDialog::clearScript() { script().clear(); }
+void FileDialog::clearScript()
+{
+    script().clear();
+}
 
 bool FileDialog::execute()
 {

@@ -10,8 +10,12 @@ class QWidget;
 // folder. Tests script the answers instead of showing the dialog.
 class FileDialog
 {
-public:
-    enum Kind { Open, Save };
+  public:
+    enum Kind
+    {
+        Open,
+        Save
+    };
     FileDialog(QWidget *owner, Kind kind) : m_owner(owner), m_kind(kind) {}
 
     bool execute();
@@ -23,7 +27,7 @@ public:
     static int scriptedAnswersLeft();
     static void clearScript();
 
-private:
+  private:
     QWidget *m_owner;
     Kind m_kind;
     QString m_fileName;

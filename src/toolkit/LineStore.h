@@ -10,7 +10,7 @@
 // single bytes (Latin-1), which halves the memory of mostly-ASCII text.
 class LineStore
 {
-public:
+  public:
     qsizetype count() const { return m_count; }
     QString line(qsizetype index) const;
     qsizetype lineLength(qsizetype index) const;
@@ -22,7 +22,7 @@ public:
     void clear();
     qsizetype characterCount() const { return m_characters; }
 
-private:
+  private:
     struct Chunk
     {
         QByteArray narrow; // Latin-1 while every character fits

@@ -15,7 +15,7 @@ namespace {
 // One item of a list box, as accessibility tools see it.
 class ListItemAccessible : public QAccessibleInterface
 {
-public:
+  public:
     ListItemAccessible(ListBox *list, int row) : m_list(list), m_row(row) {}
     bool isValid() const override { return m_list && m_row < m_list->count(); }
     QObject *object() const override { return nullptr; }
@@ -43,7 +43,7 @@ public:
         return s;
     }
 
-private:
+  private:
     QPointer<ListBox> m_list;
     int m_row;
 };
@@ -51,7 +51,7 @@ private:
 // The list box as accessibility tools see it: a list whose children are its items.
 class ListBoxAccessible : public QAccessibleWidget
 {
-public:
+  public:
     explicit ListBoxAccessible(ListBox *list) : QAccessibleWidget(list, QAccessible::List) {}
     ~ListBoxAccessible() override
     {
@@ -77,7 +77,7 @@ public:
         return -1;
     }
 
-private:
+  private:
     ListBox *list() const { return static_cast<ListBox *>(widget()); }
     mutable QHash<int, QAccessible::Id> m_children;
 };
@@ -101,7 +101,10 @@ ListBox::ListBox(QWidget *parent) : QAbstractScrollArea(parent)
     m_batchId = Pump::registerBatch([this] { flush(); });
 }
 
-ListBox::~ListBox() { Pump::unregisterBatch(m_batchId); }
+ListBox::~ListBox()
+{
+    Pump::unregisterBatch(m_batchId);
+}
 
 void ListBox::add(QStringView item)
 {
@@ -158,7 +161,10 @@ void ListBox::saveToFile(const QString &fileName) const
     });
 }
 
-int ListBox::pageRows() const { return qMax(1, viewport()->height() / ItemHeight); }
+int ListBox::pageRows() const
+{
+    return qMax(1, viewport()->height() / ItemHeight);
+}
 
 void ListBox::updateScrollBars()
 {

@@ -10,7 +10,7 @@
 class ListBox : public QAbstractScrollArea
 {
     Q_OBJECT
-public:
+  public:
     explicit ListBox(QWidget *parent = nullptr);
     ~ListBox() override;
 
@@ -28,13 +28,13 @@ public:
 
     static constexpr int ItemHeight = 13;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
 
-private:
+  private:
     void updateScrollBars();
     int pageRows() const;
 

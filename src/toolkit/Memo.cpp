@@ -21,7 +21,7 @@ constexpr int Margin = 3;
 // lines on screen when the text is very large.
 class MemoAccessible : public QAccessibleWidget
 {
-public:
+  public:
     explicit MemoAccessible(Memo *memo) : QAccessibleWidget(memo, QAccessible::EditableText) {}
     QString text(QAccessible::Text t) const override
     {
@@ -46,8 +46,7 @@ QAccessibleInterface *accessibleFactory(const QString &className, QObject *objec
 }
 
 // Hands each line of text to take: lines end at CR LF, CR or LF, and a NUL ends the text.
-template<typename Take>
-void forEachLine(QStringView text, Take take)
+template <typename Take> void forEachLine(QStringView text, Take take)
 {
     const qsizetype nul = text.indexOf(QChar(0));
     if (nul >= 0)
@@ -80,7 +79,10 @@ Memo::Memo(QWidget *parent) : QAbstractScrollArea(parent)
     updateScrollBars();
 }
 
-Memo::~Memo() { Pump::unregisterBatch(m_batchId); }
+Memo::~Memo()
+{
+    Pump::unregisterBatch(m_batchId);
+}
 
 void Memo::clear()
 {
@@ -177,9 +179,15 @@ void Memo::saveToFile(const QString &fileName) const
     });
 }
 
-int Memo::lineHeight() const { return fontMetrics().height(); }
+int Memo::lineHeight() const
+{
+    return fontMetrics().height();
+}
 
-int Memo::pageLines() const { return qMax(1, viewport()->height() / qMax(1, lineHeight())); }
+int Memo::pageLines() const
+{
+    return qMax(1, viewport()->height() / qMax(1, lineHeight()));
+}
 
 // Sets a scroll bar's range and steps, leaving it untouched (and unpainted) when they stay.
 static void setScrollBar(QScrollBar *bar, int maximum, int pageStep, int singleStep)
@@ -214,7 +222,8 @@ std::shared_ptr<QTextLayout> Memo::layoutLine(qsizetype index) const
     shown.replace(u'\r', LoneCrSymbol);
     auto layout = std::make_shared<QTextLayout>(shown, font());
     QTextOption option;
-    option.setWrapMode(m_wordWrap ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
+    option.setWrapMode(m_wordWrap ? QTextOption::WrapAtWordBoundaryOrAnywhere
+                                  : QTextOption::NoWrap);
     layout->setTextOption(option);
     layout->setCacheEnabled(true);
     const qreal width = m_wordWrap ? qMax(1, viewport()->width() - 2 * Margin) : 1e9;
@@ -259,7 +268,8 @@ void Memo::paintEvent(QPaintEvent *)
         if (from != to && shown.line >= from.line && shown.line <= to.line) {
             QTextLayout::FormatRange range;
             range.start = int(shown.line == from.line ? from.column : 0);
-            const int end = int(shown.line == to.line ? to.column : m_lines.lineLength(shown.line) + 1);
+            const int end =
+                int(shown.line == to.line ? to.column : m_lines.lineLength(shown.line) + 1);
             range.length = end - range.start;
             range.format.setBackground(palette().highlight());
             range.format.setForeground(palette().highlightedText());
@@ -271,7 +281,8 @@ void Memo::paintEvent(QPaintEvent *)
             shown.layout->drawCursor(&painter, origin, int(m_cursor.column));
     }
     if (m_widest != widestBefore)
-        QMetaObject::invokeMethod(this, [this] { updateScrollBars(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { updateScrollBars(); }, Qt::QueuedConnection);
 }
 
 void Memo::resizeEvent(QResizeEvent *event)
@@ -365,8 +376,8 @@ void Memo::removeSelection()
     if (m_cursor == m_anchor)
         return;
     const Position from = qMin(m_cursor, m_anchor), to = qMax(m_cursor, m_anchor);
-    const QString joined = m_lines.line(from.line).first(from.column) +
-                           m_lines.line(to.line).sliced(to.column);
+    const QString joined =
+        m_lines.line(from.line).first(from.column) + m_lines.line(to.line).sliced(to.column);
     m_lines.replace(from.line, joined);
     if (to.line > from.line)
         m_lines.remove(from.line + 1, to.line - from.line);
@@ -518,4 +529,7 @@ void Memo::focusOutEvent(QFocusEvent *event)
     QAbstractScrollArea::focusOutEvent(event);
 }
 
-bool Memo::focusNextPrevChild(bool next) { return QWidget::focusNextPrevChild(next); }
+bool Memo::focusNextPrevChild(bool next)
+{
+    return QWidget::focusNextPrevChild(next);
+}

@@ -14,7 +14,7 @@ class Memo : public QAbstractScrollArea
 {
     Q_OBJECT
     Q_PROPERTY(bool wordWrap READ wordWrap WRITE setWordWrap)
-public:
+  public:
     explicit Memo(QWidget *parent = nullptr);
     ~Memo() override;
 
@@ -49,7 +49,7 @@ public:
     Position cursorPosition() const { return m_cursor; }
     QString selectedText() const;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -60,7 +60,7 @@ protected:
     bool focusNextPrevChild(bool next) override;
     void scrollContentsBy(int dx, int dy) override;
 
-private:
+  private:
     struct VisibleLine
     {
         qsizetype line;

@@ -32,6 +32,9 @@ int registerBatch(std::function<void()> flush)
     return next;
 }
 
-void unregisterBatch(int id) { batches().erase(id); }
+void unregisterBatch(int id)
+{
+    batches().erase(id);
+}
 
 } // namespace Pump

@@ -11,8 +11,12 @@ class QToolButton;
 class UpDown : public QWidget
 {
     Q_OBJECT
-public:
-    enum Button { Up, Down };
+  public:
+    enum Button
+    {
+        Up,
+        Down
+    };
     explicit UpDown(QWidget *parent = nullptr);
 
     void setAssociate(QLineEdit *field);
@@ -20,13 +24,13 @@ public:
     int position() const;
     void step(Button button);
 
-signals:
+  signals:
     void clicked(UpDown::Button button);
 
-protected:
+  protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-private:
+  private:
     QToolButton *m_up;
     QToolButton *m_down;
     QLineEdit *m_field = nullptr;

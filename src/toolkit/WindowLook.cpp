@@ -10,7 +10,8 @@ namespace WindowLook {
 void apply(QWidget *window, bool alwaysOnTop)
 {
     // Tool windows are owned by the launcher (no task-bar button, always in front of it).
-    Qt::WindowFlags flags = (window->parentWidget() ? Qt::Dialog : Qt::Window) | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    Qt::WindowFlags flags = (window->parentWidget() ? Qt::Dialog : Qt::Window) |
+                            Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                             Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
     if (alwaysOnTop)
         flags |= Qt::WindowStaysOnTopHint;
