@@ -23,10 +23,10 @@ std::unique_ptr<QStringList> ExtractionTokens;
 
 namespace {
 
-// The input/output failure of the count pass for a system error code.
-QuorvaneError ioFailure(int errorCode)
+// The input/output failure of the count pass for a DOS-style error code.
+QuorvaneError ioFailure(int code)
 {
-    switch (const int code = Errors::dosErrorCode(errorCode)) {
+    switch (code) {
     case 2:
         return QuorvaneError(QStringLiteral("Fichier introuvable"));
     case 3:
@@ -55,7 +55,7 @@ qint64 CountLines(const QString &fileName)
     int errorCode = 0;
     FileStream file(fileName, FileMode::OpenReadDenyWrite, errorCode);
     if (!file.isOpen())
-        throw ioFailure(errorCode);
+        throw ioFailure(Errors::dosErrorCode(errorCode));
     constexpr qsizetype BufferSize = 128514 * 8;
     std::unique_ptr<char[]> buffer(new char[BufferSize]);
     qint64 count = 0;
@@ -63,7 +63,7 @@ qint64 CountLines(const QString &fileName)
     for (;;) {
         const qint64 n = file.read(buffer.get(), BufferSize);
         if (n < 0)
-            throw ioFailure(file.lastError());
+            throw ioFailure(Errors::dosErrorCode(file.lastError()));
         if (n == 0)
             break;
         const char *p = buffer.get();

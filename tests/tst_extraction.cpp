@@ -1,4 +1,5 @@
 #include "WindowTest.h"
+#include "primitives/FileStream.h"
 #include "primitives/Numbers.h"
 #include "ui_FExtraction.h"
 
@@ -78,8 +79,7 @@ class TestExtraction : public QObject
         QTest::newRow("missing") << "missing.txt"
                                  << "Fichier introuvable";
         QTest::newRow("too long") << QString(300, 'n') << "Nom de fichier non valide";
-        QTest::newRow("directory") << "."
-                                   << "Erreur E/S 21";
+        QTest::newRow("directory") << "." << "Accès au fichier refusé";
     }
     void countFailures()
     {
@@ -90,6 +90,18 @@ class TestExtraction : public QObject
             QFAIL("counted");
         } catch (const QuorvaneError &e) {
             QCOMPARE(e.message(), message);
+        }
+    }
+
+    void countOfFileHeldForWriting()
+    {
+        const QString path = f->write("held.txt", "a\n");
+        FileStream writer(path, FileMode::CreateExclusive);
+        try {
+            CountLines(path);
+            QFAIL("counted");
+        } catch (const QuorvaneError &e) {
+            QCOMPARE(e.message(), QString("Erreur E/S 32"));
         }
     }
 

@@ -36,6 +36,7 @@ int dosErrorCode(int errorCode)
         return 4;
     case EACCES:
     case EPERM:
+    case EISDIR: // a folder opened as a file is refused access, as on Windows
         return 5;
     case SharingViolation:
         return 32;
