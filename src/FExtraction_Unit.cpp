@@ -42,8 +42,8 @@ QuorvaneError ioFailure(int code)
 
 bool holdsAt(QStringView line)
 {
-    const qsizetype nul = line.indexOf(QChar(0));
-    return (nul < 0 ? line : line.first(nul)).contains(u'@');
+    const qsizetype at = line.indexOf(u'@');
+    return at >= 0 && !line.first(at).contains(QChar(0));
 }
 
 } // namespace
@@ -231,12 +231,16 @@ void TFExtraction::Button8Click()
     };
     try {
         Memo *rawLines = ui->Memo1;
+        QString line; // reused: no allocation per line
         while (!ExtractionLineReader->EndOfStream() && ExtractionRunning) {
-            const QString line = ExtractionLineReader->ReadLine();
+            ExtractionLineReader->ReadLine(line);
             rawLines->addLine(line);
             if (holdsAt(line)) {
+                // The line field holds text up to a NUL, like an edit field.
                 const qsizetype nul = line.indexOf(QChar(0));
-                m_lineField = nul < 0 ? line : line.left(nul);
+                const QStringView shown = QStringView(line).first(nul < 0 ? line.size() : nul);
+                m_lineField.resize(shown.size());
+                std::copy(shown.begin(), shown.end(), m_lineField.begin());
                 Button5Click();
             }
             if (++ExtractionLineCount % 1000 == 0) {

@@ -68,9 +68,14 @@ void TFedittext::Button1Click()
         ~CloseReader() { EditLineReader.reset(); }
     } closeReader;
     Memo *memo = ui->Memo1;
+    QString line, decorated; // reused: no allocation per line
     while (!EditLineReader->EndOfStream() && EditRunning) {
-        const QString line = EditLineReader->ReadLine();
-        memo->addLine(ui->Edit1->text() + line + ui->Edit2->text());
+        EditLineReader->ReadLine(line);
+        decorated.resize(0);
+        decorated += ui->Edit1->text();
+        decorated += line;
+        decorated += ui->Edit2->text();
+        memo->addLine(decorated);
         if (++EditLineCount % 1000 == 0)
             Pump::pumpMessages();
     }

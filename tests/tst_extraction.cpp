@@ -169,6 +169,16 @@ class TestExtraction : public QObject
                  QByteArray("a@b.c\r\nx y@z\r\nw@v,\r\n").repeated(2));
     }
 
+    // The "@" test and the splitter see a line up to its first NUL.
+    void linesWithNul()
+    {
+        open(f->write("nul.txt", QByteArray("a\0b@c\nx@y\0 z@w\n", 15)));
+        QCOMPARE(FExtraction->ui->ListBox1->items(), QStringList{"x@y"});
+        QCOMPARE(FExtraction->ui->Edit1->text(), QString("x@y"));
+        QCOMPARE(FExtraction->ui->Memo1->text(), QString("\r\na\r\nx@y"));
+        QCOMPARE(ExtractionLineCount, qint64(2));
+    }
+
     void saveEmptyList()
     {
         answer(f->path("none.txt"));

@@ -176,7 +176,7 @@ bool LineReader::EndOfStream()
     return m_endOfData && m_head == m_queue.size();
 }
 
-QString LineReader::ReadLine()
+QStringView LineReader::nextLine()
 {
     for (;;) {
         const auto *chars = reinterpret_cast<const char16_t *>(m_queue.constData()) + m_head;
@@ -184,21 +184,28 @@ QString LineReader::ReadLine()
         const qsizetype i = findBreak(chars, m_scanned, available);
         // A break is taken only when the character after it is in the queue or the
         // data has ended; otherwise the queue is filled first.
-        if (i < available && (i + 1 < available || m_endOfData)) {
-            const qsizetype breakLength =
-                (chars[i] == u'\r' && i + 1 < available && chars[i + 1] == u'\n') ? 2 : 1;
-            QString line(reinterpret_cast<const QChar *>(chars), i);
-            m_head += i + breakLength;
+        const bool breakFound = i < available && (i + 1 < available || m_endOfData);
+        if (breakFound || (i == available && m_endOfData)) {
+            qsizetype taken = i;
+            if (breakFound)
+                taken += (chars[i] == u'\r' && i + 1 < available && chars[i + 1] == u'\n') ? 2 : 1;
+            m_head += taken;
             m_scanned = 0;
-            return line;
-        }
-        if (i == available && m_endOfData) {
-            QString line(reinterpret_cast<const QChar *>(chars), available);
-            m_head += available;
-            m_scanned = 0;
-            return line;
+            return QStringView(chars, i); // valid until the next fill
         }
         m_scanned = i;
         fill();
     }
+}
+
+QString LineReader::ReadLine()
+{
+    return nextLine().toString();
+}
+
+void LineReader::ReadLine(QString &line)
+{
+    const QStringView next = nextLine();
+    line.resize(next.size()); // keeps the capacity of an unshared line
+    std::memcpy(line.data(), next.data(), size_t(next.size()) * sizeof(char16_t));
 }

@@ -20,11 +20,14 @@ class LineReader
 
     bool EndOfStream();
     QString ReadLine();
+    // The same, into line, whose storage is reused from one call to the next.
+    void ReadLine(QString &line);
     void close();
 
     static constexpr qsizetype BlockSize = 4096;
 
   private:
+    QStringView nextLine(); // the next line, in the queue
     void fill();
     qsizetype takeBlock(const char *&block); // bytes of the next block, at most BlockSize
     void decodeBlock(const char *data, qsizetype size);
