@@ -3,6 +3,7 @@
 #include "primitives/Errors.h"
 #include "primitives/TextFile.h"
 #include "toolkit/Pump.h"
+#include "toolkit/ScrollBars.h"
 
 #include <QAccessibleWidget>
 #include <QKeyEvent>
@@ -98,6 +99,7 @@ ListBox::ListBox(QWidget *parent) : QAbstractScrollArea(parent)
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
+    ScrollBars::paintOpaque(this);
     m_batchId = Pump::registerBatch([this] { flush(); });
 }
 

@@ -1,6 +1,7 @@
 #include "toolkit/Memo.h"
 
 #include "toolkit/Pump.h"
+#include "toolkit/ScrollBars.h"
 
 #include <QAccessibleWidget>
 #include <QClipboard>
@@ -75,6 +76,7 @@ Memo::Memo(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
+    ScrollBars::paintOpaque(this);
     m_batchId = Pump::registerBatch([this] { flush(); });
     updateScrollBars();
 }
