@@ -56,7 +56,7 @@ qint64 CountLines(const QString &fileName)
     FileStream file(fileName, FileMode::OpenReadDenyWrite, errorCode);
     if (!file.isOpen())
         throw ioFailure(Errors::dosErrorCode(errorCode));
-    constexpr qsizetype BufferSize = 128514 * 8;
+    constexpr qsizetype BufferSize = 128514;
     std::unique_ptr<char[]> buffer(new char[BufferSize]);
     qint64 count = 0;
     bool atLineStart = true;

@@ -530,8 +530,3 @@ void Memo::focusOutEvent(QFocusEvent *event)
     viewport()->update();
     QAbstractScrollArea::focusOutEvent(event);
 }
-
-bool Memo::focusNextPrevChild(bool next)
-{
-    return QWidget::focusNextPrevChild(next);
-}

@@ -57,7 +57,6 @@ class Memo : public QAbstractScrollArea
     void mouseMoveEvent(QMouseEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
-    bool focusNextPrevChild(bool next) override;
     void scrollContentsBy(int dx, int dy) override;
 
   private:
