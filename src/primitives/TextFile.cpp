@@ -135,7 +135,7 @@ void saveTextFile(const QString &fileName, TextEncoding encoding,
     buffer.reserve(FlushSize + 4096);
     auto flush = [&] {
         file.write(buffer.constData(), buffer.size());
-        buffer.clear();
+        buffer.resize(0); // keeps the capacity
     };
     QStringEncoder utf8(QStringEncoder::Utf8);
     const bool little = encoding == TextEncoding::Utf16LE;
