@@ -79,7 +79,8 @@ class TestExtraction : public QObject
         QTest::newRow("missing") << "missing.txt"
                                  << "Fichier introuvable";
         QTest::newRow("too long") << QString(300, 'n') << "Nom de fichier non valide";
-        QTest::newRow("directory") << "." << "Accès au fichier refusé";
+        QTest::newRow("directory") << "."
+                                   << "Accès au fichier refusé";
     }
     void countFailures()
     {

@@ -170,6 +170,47 @@ class TestToolkit : public QObject
         QCOMPARE(memoIface->text(QAccessible::Value), QString("line"));
     }
 
+    void memoTextForAccessibilityTools()
+    {
+        Memo memo;
+        memo.resize(300, 200);
+        memo.show();
+        memo.setText("ab\r\ncd\r\n");
+        auto *text = QAccessible::queryAccessibleInterface(&memo)->textInterface();
+        QVERIFY(text);
+        QCOMPARE(text->characterCount(), 8);
+        QCOMPARE(text->text(0, 8), QString("ab\r\ncd\r\n"));
+        int start = 0, end = 0;
+        QCOMPARE(text->textAtOffset(4, QAccessible::LineBoundary, &start, &end), QString("cd\r\n"));
+        QCOMPARE((QPair<int, int>(start, end)), (QPair<int, int>(4, 8)));
+        QCOMPARE(text->textBeforeOffset(4, QAccessible::LineBoundary, &start, &end),
+                 QString("ab\r\n"));
+        QCOMPARE(text->textAfterOffset(0, QAccessible::LineBoundary, &start, &end),
+                 QString("cd\r\n"));
+        QCOMPARE(text->textAtOffset(1, QAccessible::CharBoundary, &start, &end), QString("b"));
+        text->setCursorPosition(5);
+        QCOMPARE(memo.cursorPosition().line, 1);
+        QCOMPARE(text->cursorPosition(), 5);
+        text->setSelection(0, 1, 5);
+        QCOMPARE(memo.selectedText(), QString("b\r\nc"));
+        QCOMPARE(text->selectionCount(), 1);
+        QVERIFY(text->characterRect(1).isValid());
+
+        memo.setText("hello world");
+        QCOMPARE(text->textAtOffset(7, QAccessible::WordBoundary, &start, &end), QString("world"));
+        QCOMPARE((QPair<int, int>(start, end)), (QPair<int, int>(6, 11)));
+
+        // Offsets in a long memo, across many chunks of the store.
+        memo.clear();
+        for (int i = 0; i < 300000; ++i)
+            memo.addLine(QString::number(i));
+        const Memo::Position p{250000, 3};
+        const qsizetype offset = memo.offsetOf(p);
+        QCOMPARE(memo.positionAt(offset).line, p.line);
+        QCOMPARE(memo.positionAt(offset).column, p.column);
+        QCOMPARE(text->text(int(offset) - 3, int(offset) + 3), QString("250000"));
+    }
+
     void dialogKeepsNameOnCancelAndMovesCurrentFolder()
     {
         QTemporaryDir dir;

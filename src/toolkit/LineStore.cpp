@@ -39,10 +39,13 @@ void LineStore::Chunk::removeText(int at, int n)
 void LineStore::rebuildIndex() const
 {
     m_firstLine.resize(m_chunks.size());
-    qsizetype line = 0;
+    m_firstChar.resize(m_chunks.size());
+    qsizetype line = 0, characters = 0;
     for (size_t c = 0; c < m_chunks.size(); ++c) {
         m_firstLine[c] = line;
+        m_firstChar[c] = characters;
         line += qsizetype(m_chunks[c].ends.size());
+        characters += m_chunks[c].size();
     }
     m_indexDirty = false;
 }
@@ -54,6 +57,42 @@ std::pair<size_t, int> LineStore::locate(qsizetype index) const
     const auto it = std::upper_bound(m_firstLine.begin(), m_firstLine.end(), index);
     const size_t chunk = size_t(it - m_firstLine.begin()) - 1;
     return {chunk, int(index - m_firstLine[chunk])};
+}
+
+qsizetype LineStore::charactersBefore(qsizetype index) const
+{
+    if (index >= m_count)
+        return m_characters;
+    const auto [c, k] = locate(index);
+    return m_firstChar[c] + m_chunks[c].start(k);
+}
+
+qsizetype LineStore::lineAtOffset(qsizetype offset, int separator) const
+{
+    if (m_count == 0)
+        return 0;
+    if (m_indexDirty)
+        rebuildIndex();
+    // The last chunk, then the last line in it, that starts at or before offset.
+    size_t low = 0, high = m_chunks.size();
+    while (high - low > 1) {
+        const size_t mid = (low + high) / 2;
+        if (m_firstChar[mid] + separator * m_firstLine[mid] <= offset)
+            low = mid;
+        else
+            high = mid;
+    }
+    const Chunk &chunk = m_chunks[low];
+    const qsizetype within = offset - (m_firstChar[low] + separator * m_firstLine[low]);
+    int first = 0, last = int(chunk.ends.size()) - 1;
+    while (first < last) {
+        const int mid = (first + last + 1) / 2;
+        if (chunk.start(mid) + qsizetype(separator) * mid <= within)
+            first = mid;
+        else
+            last = mid - 1;
+    }
+    return m_firstLine[low] + first;
 }
 
 QString LineStore::line(qsizetype index) const
@@ -83,6 +122,7 @@ void LineStore::append(QStringView line)
         }
         m_chunks.emplace_back();
         m_firstLine.push_back(m_count);
+        m_firstChar.push_back(m_characters);
     }
     Chunk &chunk = m_chunks.back();
     chunk.insertText(int(chunk.size()), line);
@@ -112,6 +152,7 @@ void LineStore::replace(qsizetype index, QStringView line)
     for (size_t i = size_t(k); i < chunk.ends.size(); ++i)
         chunk.ends[i] += delta;
     m_characters += delta;
+    m_indexDirty = true; // the chunks after this one start elsewhere
     splitIfLarge(c);
 }
 
@@ -160,6 +201,7 @@ void LineStore::clear()
 {
     m_chunks.clear();
     m_firstLine.clear();
+    m_firstChar.clear();
     m_indexDirty = false;
     m_count = 0;
     m_characters = 0;

@@ -21,6 +21,11 @@ class LineStore
     void remove(qsizetype first, qsizetype n);
     void clear();
     qsizetype characterCount() const { return m_characters; }
+    // Characters of the lines before line index.
+    qsizetype charactersBefore(qsizetype index) const;
+    // The line holding offset when every line is followed by separator characters (the
+    // last line when offset lies beyond the end).
+    qsizetype lineAtOffset(qsizetype offset, int separator) const;
 
   private:
     struct Chunk
@@ -45,6 +50,7 @@ class LineStore
 
     std::vector<Chunk> m_chunks;
     mutable std::vector<qsizetype> m_firstLine; // first line number of each chunk
+    mutable std::vector<qsizetype> m_firstChar; // characters before each chunk
     mutable bool m_indexDirty = false;
     qsizetype m_count = 0;
     qsizetype m_characters = 0;

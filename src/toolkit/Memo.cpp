@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTextBoundaryFinder>
 #include <QTextLayout>
 #include <limits>
 #include <mutex>
@@ -18,24 +19,166 @@ namespace {
 constexpr QChar LoneCrSymbol(0x240D); // a CR inside a line is shown as this symbol
 constexpr int Margin = 3;
 
-// What screen readers and accessibility-based tools read of a memo: its text, or the
-// lines on screen when the text is very large.
-class MemoAccessible : public QAccessibleWidget
+// What screen readers and accessibility-based tools read of a memo: its text by offsets,
+// characters, words and lines, the cursor and the selection.
+class MemoAccessible : public QAccessibleWidget, public QAccessibleTextInterface
 {
   public:
     explicit MemoAccessible(Memo *memo) : QAccessibleWidget(memo, QAccessible::EditableText) {}
+
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
     QString text(QAccessible::Text t) const override
     {
-        auto *memo = static_cast<Memo *>(widget());
         if (t != QAccessible::Value)
             return QAccessibleWidget::text(t);
-        if (memo->lineCount() < 100000)
-            return memo->text();
-        QStringList shown;
-        const qsizetype first = memo->cursorPosition().line;
-        for (qsizetype i = first; i < qMin(first + 100, memo->lineCount()); ++i)
-            shown << memo->line(i);
-        return shown.join(QStringLiteral("\r\n"));
+        return memo()->lineCount() < 100000 ? memo()->text() : lineAround(memo()->cursorPosition());
+    }
+
+    void selection(int index, int *start, int *end) const override
+    {
+        *start = *end = 0;
+        if (index != 0 || selectionCount() == 0)
+            return;
+        const auto [a, b] = std::minmax(memo()->anchorPosition(), memo()->cursorPosition());
+        *start = clampInt(memo()->offsetOf(a));
+        *end = clampInt(memo()->offsetOf(b));
+    }
+    int selectionCount() const override
+    {
+        return memo()->anchorPosition() == memo()->cursorPosition() ? 0 : 1;
+    }
+    void addSelection(int start, int end) override { setSelection(0, start, end); }
+    void removeSelection(int) override
+    {
+        memo()->select(memo()->cursorPosition(), memo()->cursorPosition());
+    }
+    void setSelection(int, int start, int end) override
+    {
+        memo()->select(memo()->positionAt(start), memo()->positionAt(end));
+    }
+    int cursorPosition() const override
+    {
+        return clampInt(memo()->offsetOf(memo()->cursorPosition()));
+    }
+    void setCursorPosition(int position) override
+    {
+        const Memo::Position p = memo()->positionAt(position);
+        memo()->select(p, p);
+    }
+    QString text(int startOffset, int endOffset) const override
+    {
+        return memo()->textBetween(memo()->positionAt(startOffset), memo()->positionAt(endOffset));
+    }
+    int characterCount() const override { return clampInt(memo()->characterCount()); }
+    QRect characterRect(int offset) const override
+    {
+        const QRect local = memo()->characterRect(memo()->positionAt(offset));
+        return local.isEmpty() ? QRect()
+                               : QRect(memo()->mapToGlobal(local.topLeft()), local.size());
+    }
+    int offsetAtPoint(const QPoint &point) const override
+    {
+        return clampInt(memo()->offsetOf(memo()->positionAtPoint(memo()->mapFromGlobal(point))));
+    }
+    void scrollToSubstring(int startIndex, int endIndex) override
+    {
+        memo()->select(memo()->positionAt(startIndex), memo()->positionAt(endIndex));
+    }
+    QString attributes(int offset, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = offset;
+        return QString();
+    }
+
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType type, int *start,
+                         int *end) const override
+    {
+        return piece(offset, type, 0, start, end);
+    }
+    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType type, int *start,
+                             int *end) const override
+    {
+        return piece(offset, type, -1, start, end);
+    }
+    QString textAfterOffset(int offset, QAccessible::TextBoundaryType type, int *start,
+                            int *end) const override
+    {
+        return piece(offset, type, +1, start, end);
+    }
+
+  private:
+    Memo *memo() const { return static_cast<Memo *>(widget()); }
+    static int clampInt(qsizetype value) { return int(qMin<qsizetype>(value, INT_MAX)); }
+    QString lineAround(Memo::Position p) const { return memo()->line(p.line); }
+
+    // The character, word or line at offset, or the one before (step -1) or after (+1).
+    QString piece(int offset, QAccessible::TextBoundaryType type, int step, int *start,
+                  int *end) const
+    {
+        *start = *end = -1;
+        const qsizetype count = memo()->characterCount();
+        if (offset < 0 || offset > count)
+            return QString();
+        if (type == QAccessible::NoBoundary) {
+            if (step != 0)
+                return QString();
+            *start = 0;
+            *end = clampInt(count);
+            return memo()->text();
+        }
+        if (type == QAccessible::CharBoundary) {
+            const qsizetype at = offset + step;
+            if (at < 0 || at >= count)
+                return QString();
+            *start = clampInt(at);
+            *end = clampInt(at + 1);
+            return text(*start, *end);
+        }
+        Memo::Position p = memo()->positionAt(offset);
+        if (type == QAccessible::WordBoundary) {
+            const QString line = memo()->line(p.line);
+            QTextBoundaryFinder finder(QTextBoundaryFinder::Word, line);
+            finder.setPosition(int(p.column));
+            int from = finder.isAtBoundary() ? int(p.column) : finder.toPreviousBoundary();
+            if (from < 0)
+                from = 0;
+            finder.setPosition(from);
+            if (step < 0) {
+                const int previous = finder.toPreviousBoundary();
+                if (previous < 0)
+                    return QString();
+                finder.setPosition(previous);
+                from = previous;
+            } else if (step > 0) {
+                const int next = finder.toNextBoundary();
+                if (next < 0 || next >= line.size())
+                    return QString();
+                finder.setPosition(next);
+                from = next;
+            }
+            int to = finder.toNextBoundary();
+            if (to < 0)
+                to = int(line.size());
+            const qsizetype lineStart = memo()->offsetOf({p.line, 0});
+            *start = clampInt(lineStart + from);
+            *end = clampInt(lineStart + to);
+            return line.mid(from, to - from);
+        }
+        // Lines, sentences and paragraphs: the line, with its line break.
+        p.line += step;
+        if (p.line < 0 || p.line >= memo()->lineCount())
+            return QString();
+        const bool last = p.line == memo()->lineCount() - 1;
+        const qsizetype lineStart = memo()->offsetOf({p.line, 0});
+        const qsizetype lineEnd = lineStart + memo()->line(p.line).size() + (last ? 0 : 2);
+        *start = clampInt(lineStart);
+        *end = clampInt(lineEnd);
+        return memo()->line(p.line) + (last ? QString() : QStringLiteral("\r\n"));
     }
 };
 
@@ -366,6 +509,52 @@ QString Memo::textBetween(Position from, Position to) const
     for (qsizetype i = from.line + 1; i < to.line; ++i)
         text += QStringLiteral("\r\n") + m_lines.line(i);
     return text + QStringLiteral("\r\n") + m_lines.line(to.line).first(to.column);
+}
+
+qsizetype Memo::offsetOf(Position position) const
+{
+    const Position p = clamp(position);
+    return m_lines.charactersBefore(p.line) + 2 * p.line + p.column;
+}
+
+Memo::Position Memo::positionAt(qsizetype offset) const
+{
+    const qsizetype line = m_lines.lineAtOffset(qMax<qsizetype>(0, offset), 2);
+    return clamp({line, offset - (m_lines.charactersBefore(line) + 2 * line)});
+}
+
+qsizetype Memo::characterCount() const
+{
+    return m_lines.characterCount() + 2 * (m_lines.count() - 1);
+}
+
+void Memo::select(Position anchor, Position cursor)
+{
+    m_anchor = clamp(anchor);
+    moveCursor(cursor, true);
+}
+
+QRect Memo::characterRect(Position position) const
+{
+    const Position p = clamp(position);
+    const int dx = m_wordWrap ? 0 : horizontalScrollBar()->value();
+    for (const VisibleLine &shown : visibleLines()) {
+        if (shown.line != p.line)
+            continue;
+        const QTextLine line = shown.layout->lineForTextPosition(int(p.column));
+        if (!line.isValid())
+            return {};
+        const qreal x = line.cursorToX(int(p.column));
+        const QRect inViewport(int(x) + Margin - dx, shown.top + int(line.y()),
+                               qMax(1, fontMetrics().averageCharWidth()), int(line.height()));
+        return inViewport.translated(viewport()->pos());
+    }
+    return {};
+}
+
+Memo::Position Memo::positionAtPoint(const QPoint &memoPoint) const
+{
+    return hitTest(memoPoint - viewport()->pos());
 }
 
 QString Memo::selectedText() const

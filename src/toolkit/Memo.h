@@ -47,7 +47,19 @@ class Memo : public QAbstractScrollArea
         auto operator<=>(const Position &) const = default;
     };
     Position cursorPosition() const { return m_cursor; }
+    Position anchorPosition() const { return m_anchor; }
     QString selectedText() const;
+    // Selects from anchor to cursor (equal: no selection) and shows the cursor.
+    void select(Position anchor, Position cursor);
+
+    // Offsets into text(), where every line but the last is followed by CR LF.
+    qsizetype offsetOf(Position position) const;
+    Position positionAt(qsizetype offset) const;
+    qsizetype characterCount() const;
+    QString textBetween(Position from, Position to) const;
+    // Where a position is drawn, in the memo's coordinates; empty when it is off screen.
+    QRect characterRect(Position position) const;
+    Position positionAtPoint(const QPoint &memoPoint) const;
 
   protected:
     void paintEvent(QPaintEvent *event) override;
@@ -77,7 +89,6 @@ class Memo : public QAbstractScrollArea
     void updateScrollBars();
     int lineHeight() const;
     int pageLines() const;
-    QString textBetween(Position from, Position to) const;
     Position clamp(Position p) const;
 
     LineStore m_lines; // always at least one line
