@@ -18,7 +18,7 @@ class TestToolkit : public QObject
         for (int i = 0; i < 10000; ++i)
             store.append(QString::number(i));
         store.replace(5000, u"five");
-        store.insert(2047, u"ins");
+        store.insertLines(2047, {"ins"});
         store.remove(9000, 500);
         store.appendToLast(u"+");
         store.replace(10, u"жé"); // a character beyond Latin-1 widens its chunk only
@@ -34,6 +34,18 @@ class TestToolkit : public QObject
         QCOMPARE(store.line(2048), QString("2047"));
         QCOMPARE(store.line(9001), QString("9500"));
         QCOMPARE(store.line(9500), QString("9999+"));
+        // Many lines in the middle of a chunk: the lines after them follow unchanged.
+        QStringList many;
+        for (int i = 0; i < 5000; ++i)
+            many << "m" + QString::number(i);
+        store.insertLines(3000, many);
+        QCOMPARE(store.line(2999), QString("2998"));
+        QCOMPARE(store.line(3000), QString("m0"));
+        QCOMPARE(store.line(7999), QString("m4999"));
+        QCOMPARE(store.line(8000), QString("2999"));
+        QCOMPARE(store.charactersBefore(3001), store.charactersBefore(3000) + 2);
+        store.remove(3000, 5000);
+        QCOMPARE(store.line(3000), QString("2999"));
         store.remove(0, 9501);
         QCOMPARE(store.count(), 0);
         QCOMPARE(store.characterCount(), 0);

@@ -156,26 +156,6 @@ void LineStore::replace(qsizetype index, QStringView line)
     splitIfLarge(c);
 }
 
-void LineStore::insert(qsizetype index, QStringView line)
-{
-    if (index == m_count) {
-        append(line);
-        return;
-    }
-    const auto [c, k] = locate(index);
-    Chunk &chunk = m_chunks[c];
-    const int start = chunk.start(k);
-    chunk.insertText(start, line);
-    const int delta = int(line.size());
-    chunk.ends.insert(chunk.ends.begin() + k, start + delta);
-    for (size_t i = size_t(k) + 1; i < chunk.ends.size(); ++i)
-        chunk.ends[i] += delta;
-    ++m_count;
-    m_characters += delta;
-    m_indexDirty = true;
-    splitIfLarge(c);
-}
-
 void LineStore::remove(qsizetype first, qsizetype n)
 {
     while (n > 0) {
@@ -209,13 +189,18 @@ void LineStore::clear()
 
 void LineStore::splitIfLarge(size_t c)
 {
-    Chunk &chunk = m_chunks[c];
+    const Chunk &chunk = m_chunks[c];
     if (chunk.ends.size() <= 2 * ChunkLines && chunk.size() <= 2 * ChunkChars)
         return;
     if (chunk.ends.size() < 2)
         return; // one long line stays whole
-    const int half = int(chunk.ends.size() / 2);
-    const int cut = chunk.ends[size_t(half - 1)];
+    splitChunk(c, int(chunk.ends.size() / 2));
+}
+
+void LineStore::splitChunk(size_t c, int line)
+{
+    Chunk &chunk = m_chunks[c];
+    const int cut = chunk.start(line);
     Chunk tail;
     tail.isWide = chunk.isWide;
     if (chunk.isWide) {
@@ -227,9 +212,39 @@ void LineStore::splitIfLarge(size_t c)
         chunk.narrow.truncate(cut);
         chunk.narrow.squeeze();
     }
-    for (size_t i = size_t(half); i < chunk.ends.size(); ++i)
+    for (size_t i = size_t(line); i < chunk.ends.size(); ++i)
         tail.ends.push_back(chunk.ends[i] - cut);
-    chunk.ends.resize(size_t(half));
+    chunk.ends.resize(size_t(line));
     m_chunks.insert(m_chunks.begin() + qsizetype(c) + 1, std::move(tail));
+    m_indexDirty = true;
+}
+
+void LineStore::insertLines(qsizetype index, const QStringList &lines)
+{
+    if (index == m_count) {
+        for (const QString &line : lines)
+            append(line);
+        return;
+    }
+    if (lines.isEmpty())
+        return;
+    std::vector<Chunk> fresh;
+    for (const QString &line : lines) {
+        if (fresh.empty() || fresh.back().ends.size() >= ChunkLines ||
+            fresh.back().size() + line.size() > ChunkChars)
+            fresh.emplace_back();
+        Chunk &chunk = fresh.back();
+        chunk.insertText(int(chunk.size()), line);
+        chunk.ends.push_back(int(chunk.size()));
+        m_characters += line.size();
+    }
+    m_count += lines.size();
+    auto [c, k] = locate(index);
+    if (k > 0) {
+        splitChunk(c, k);
+        ++c;
+    }
+    m_chunks.insert(m_chunks.begin() + qsizetype(c), std::make_move_iterator(fresh.begin()),
+                    std::make_move_iterator(fresh.end()));
     m_indexDirty = true;
 }

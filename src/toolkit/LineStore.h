@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 // Lines of text held compactly: chunks of up to a few thousand lines, each one string with
@@ -17,7 +18,8 @@ class LineStore
     void append(QStringView line);
     void appendToLast(QStringView text); // extends the last line (there must be one)
     void replace(qsizetype index, QStringView line);
-    void insert(qsizetype index, QStringView line); // before index; index == count appends
+    // Inserts lines before line index (index == count appends), in chunks of their own.
+    void insertLines(qsizetype index, const QStringList &lines);
     void remove(qsizetype first, qsizetype n);
     void clear();
     qsizetype characterCount() const { return m_characters; }
@@ -47,6 +49,7 @@ class LineStore
     std::pair<size_t, int> locate(qsizetype index) const;
     void rebuildIndex() const;
     void splitIfLarge(size_t chunk);
+    void splitChunk(size_t chunk, int line); // lines from line on move to a chunk after it
 
     std::vector<Chunk> m_chunks;
     mutable std::vector<qsizetype> m_firstLine; // first line number of each chunk

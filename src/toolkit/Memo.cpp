@@ -588,8 +588,9 @@ void Memo::insertText(const QString &text)
         m_cursor.column += parts[0].size();
     } else {
         m_lines.replace(m_cursor.line, head + parts[0]);
-        for (qsizetype k = 1; k < parts.size(); ++k)
-            m_lines.insert(m_cursor.line + k, k + 1 < parts.size() ? parts[k] : parts[k] + tail);
+        QStringList added = parts.mid(1);
+        added.last() += tail;
+        m_lines.insertLines(m_cursor.line + 1, added);
         m_cursor = {m_cursor.line + parts.size() - 1, parts.last().size()};
     }
     m_anchor = m_cursor;
