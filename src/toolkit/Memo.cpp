@@ -4,9 +4,11 @@
 #include "toolkit/ScrollBars.h"
 
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTextBoundaryFinder>
@@ -473,6 +475,7 @@ Memo::Position Memo::hitTest(const QPoint &point) const
 void Memo::moveCursor(Position to, bool keepAnchor)
 {
     m_cursor = clamp(to);
+    m_cursorShown = hasFocus(); // a moved cursor shows at once, then blinks on
     if (!keepAnchor)
         m_anchor = m_cursor;
     ensureCursorVisible();
@@ -604,21 +607,19 @@ void Memo::keyPressEvent(QKeyEvent *event)
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
     const Position end{m_lines.count() - 1, m_lines.lineLength(m_lines.count() - 1)};
     if (event == QKeySequence::SelectAll) {
-        m_anchor = {};
-        moveCursor(end, true);
+        selectAll();
         return;
     }
-    if (event == QKeySequence::Copy || event == QKeySequence::Cut) {
-        if (m_cursor != m_anchor)
-            QGuiApplication::clipboard()->setText(selectedText());
-        if (event == QKeySequence::Cut) {
-            removeSelection();
-            contentChanged();
-        }
+    if (event == QKeySequence::Copy) {
+        copy();
+        return;
+    }
+    if (event == QKeySequence::Cut) {
+        cut();
         return;
     }
     if (event == QKeySequence::Paste) {
-        insertText(QGuiApplication::clipboard()->text());
+        paste();
         return;
     }
     Position p = m_cursor;
@@ -693,6 +694,74 @@ void Memo::keyPressEvent(QKeyEvent *event)
     event->ignore();
 }
 
+void Memo::copy() const
+{
+    if (m_cursor != m_anchor)
+        QGuiApplication::clipboard()->setText(selectedText());
+}
+
+void Memo::cut()
+{
+    copy();
+    deleteSelection();
+}
+
+void Memo::paste()
+{
+    insertText(QGuiApplication::clipboard()->text());
+}
+
+void Memo::selectAll()
+{
+    select({}, {m_lines.count() - 1, m_lines.lineLength(m_lines.count() - 1)});
+}
+
+void Memo::deleteSelection()
+{
+    removeSelection();
+    contentChanged();
+    ensureCursorVisible();
+}
+
+void Memo::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    // Selects the word under the mouse.
+    const Position at = hitTest(event->position().toPoint());
+    const QString line = m_lines.line(at.line);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Word, line);
+    finder.setPosition(int(at.column));
+    const int start = finder.boundaryReasons().testFlag(QTextBoundaryFinder::StartOfItem)
+                          ? int(at.column)
+                          : qMax(0, finder.toPreviousBoundary());
+    finder.setPosition(start);
+    const int end = finder.toNextBoundary();
+    select({at.line, start}, {at.line, end < 0 ? line.size() : end});
+}
+
+void Memo::contextMenuEvent(QContextMenuEvent *event)
+{
+    const bool selected = m_cursor != m_anchor;
+    QMenu menu(this);
+    menu.addAction(tr("Cu&t"), this, &Memo::cut)->setEnabled(selected);
+    menu.addAction(tr("&Copy"), this, &Memo::copy)->setEnabled(selected);
+    menu.addAction(tr("&Paste"), this, &Memo::paste)
+        ->setEnabled(!QGuiApplication::clipboard()->text().isEmpty());
+    menu.addAction(tr("&Delete"), this, &Memo::deleteSelection)->setEnabled(selected);
+    menu.addSeparator();
+    menu.addAction(tr("Select &All"), this, &Memo::selectAll);
+    menu.exec(event->globalPos());
+}
+
+void Memo::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != m_blink.timerId())
+        return QAbstractScrollArea::timerEvent(event);
+    m_cursorShown = !m_cursorShown;
+    viewport()->update();
+}
+
 void Memo::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)
@@ -710,6 +779,8 @@ void Memo::mouseMoveEvent(QMouseEvent *event)
 void Memo::focusInEvent(QFocusEvent *event)
 {
     m_cursorShown = true;
+    if (const int flash = QApplication::cursorFlashTime(); flash > 0)
+        m_blink.start(flash / 2, this);
     viewport()->update();
     QAbstractScrollArea::focusInEvent(event);
 }
@@ -717,6 +788,7 @@ void Memo::focusInEvent(QFocusEvent *event)
 void Memo::focusOutEvent(QFocusEvent *event)
 {
     m_cursorShown = false;
+    m_blink.stop();
     viewport()->update();
     QAbstractScrollArea::focusOutEvent(event);
 }

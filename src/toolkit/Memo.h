@@ -4,6 +4,7 @@
 #include "toolkit/LineStore.h"
 
 #include <QAbstractScrollArea>
+#include <QBasicTimer>
 
 class QTextLayout;
 
@@ -49,6 +50,12 @@ class Memo : public QAbstractScrollArea
     Position cursorPosition() const { return m_cursor; }
     Position anchorPosition() const { return m_anchor; }
     QString selectedText() const;
+    // The editing commands of the keyboard and the context menu.
+    void copy() const;
+    void cut();
+    void paste();
+    void selectAll();
+    void deleteSelection();
     // Selects from anchor to cursor (equal: no selection) and shows the cursor.
     void select(Position anchor, Position cursor);
 
@@ -67,6 +74,9 @@ class Memo : public QAbstractScrollArea
     void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
@@ -95,7 +105,8 @@ class Memo : public QAbstractScrollArea
     bool m_wordWrap = false;
     Position m_cursor;
     Position m_anchor;
-    bool m_cursorShown = false;
+    bool m_cursorShown = false; // focused, and the blinking cursor is in its visible phase
+    QBasicTimer m_blink;
     bool m_followCursor = false; // lines were added: show the end at the next flush
     mutable int m_widest = 0;
     // The lines on screen, laid out at the last paint. Lines added below them leave the
