@@ -132,6 +132,25 @@ class TestToolkit : public QObject
         QCOMPARE(memo.cursorPosition().line, 1);
     }
 
+    void memoWordSelectionAndCommands()
+    {
+        Memo memo;
+        memo.resize(300, 200);
+        memo.show();
+        memo.setText("hello world");
+        const QPoint inWorld = memo.characterRect({0, 8}).center() - memo.viewport()->pos();
+        QTest::mouseDClick(memo.viewport(), Qt::LeftButton, {}, inWorld);
+        QCOMPARE(memo.selectedText(), QString("world"));
+        memo.cut();
+        QCOMPARE(memo.text(), QString("hello "));
+        memo.selectAll();
+        memo.paste();
+        QCOMPARE(memo.text(), QString("world"));
+        memo.selectAll();
+        memo.deleteSelection();
+        QCOMPARE(memo.text(), QString());
+    }
+
     void batchesReachViewAtPump()
     {
         Memo memo;
