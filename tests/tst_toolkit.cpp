@@ -4,6 +4,8 @@
 #include "toolkit/Pump.h"
 
 #include <QAccessible>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -167,8 +169,16 @@ class TestToolkit : public QObject
         Pump::pumpMessages();
         QVERIFY(list.verticalScrollBar()->maximum() > 2900);
         QCOMPARE(memo.lineCount(), 3001);
+        // A click selects the row under the mouse; Ctrl+C copies it.
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
+                          QPoint(5, 2 * ListBox::ItemHeight + 3));
+        QCOMPARE(list.currentIndex(), list.verticalScrollBar()->value() + 2);
+        QTest::keyClick(&list, Qt::Key_Down);
+        QTest::keyClick(&list, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), list.item(list.currentIndex()));
         list.clear();
         QCOMPARE(list.count(), 0);
+        QCOMPARE(list.currentIndex(), -1);
     }
 
     void listBoxSaveBytes()

@@ -6,7 +6,10 @@
 #include "toolkit/ScrollBars.h"
 
 #include <QAccessibleWidget>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
 #include <mutex>
@@ -204,8 +207,25 @@ void ListBox::paintEvent(QPaintEvent *)
     m_viewFilled = y >= viewport()->height();
 }
 
+void ListBox::copy() const
+{
+    if (m_current >= 0 && m_current < count())
+        QGuiApplication::clipboard()->setText(item(m_current));
+}
+
+void ListBox::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu menu(this);
+    menu.addAction(tr("&Copy"), this, &ListBox::copy)->setEnabled(m_current >= 0);
+    menu.exec(event->globalPos());
+}
+
 void ListBox::keyPressEvent(QKeyEvent *event)
 {
+    if (event == QKeySequence::Copy) {
+        copy();
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Up:
         setCurrentIndex(m_current - 1);
@@ -233,6 +253,8 @@ void ListBox::keyPressEvent(QKeyEvent *event)
 void ListBox::mousePressEvent(QMouseEvent *event)
 {
     setFocus(Qt::MouseFocusReason);
+    if (event->button() != Qt::LeftButton && event->button() != Qt::RightButton)
+        return;
     const int row = verticalScrollBar()->value() + int(event->position().y()) / ItemHeight;
     if (row < count())
         setCurrentIndex(row);

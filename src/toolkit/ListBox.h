@@ -21,6 +21,8 @@ class ListBox : public QAbstractScrollArea
     void clear();
     int currentIndex() const { return m_current; }
     void setCurrentIndex(int index);
+    // Puts the selected item on the clipboard (Ctrl+C and the context menu).
+    void copy() const;
     // Brings the scroll bar and the view up to date with items added since.
     void flush();
     // Whole-file text save: every item followed by CR LF, in the system code page.
@@ -33,6 +35,7 @@ class ListBox : public QAbstractScrollArea
     void resizeEvent(QResizeEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
   private:
     void updateScrollBars();
