@@ -180,6 +180,20 @@ class TestExtraction : public QObject
         QCOMPARE(ExtractionLineCount, qint64(2));
     }
 
+    // A line of millions of characters is shown (cut on screen) and split like any other.
+    void veryLongLine()
+    {
+        FExtraction->show();
+        QByteArray line;
+        for (int i = 0; i < 200000; ++i)
+            line += "word" + QByteArray::number(i % 10) + "@x ";
+        open(f->write("long-line.txt", line + "\nend\n"));
+        QCOMPARE(FExtraction->ui->ListBox1->count(), 200000);
+        QCOMPARE(FExtraction->ui->Memo1->line(1).size(), line.size());
+        QCOMPARE(ExtractionLineCount, qint64(2));
+        QTest::qWait(20); // painted with the long line on screen
+    }
+
     void saveEmptyList()
     {
         answer(f->path("none.txt"));

@@ -102,6 +102,14 @@ QString LineStore::line(qsizetype index) const
     return chunk.text(chunk.start(k), chunk.ends[size_t(k)] - chunk.start(k));
 }
 
+QString LineStore::line(qsizetype index, qsizetype maxLength) const
+{
+    const auto [c, k] = locate(index);
+    const Chunk &chunk = m_chunks[c];
+    const int length = chunk.ends[size_t(k)] - chunk.start(k);
+    return chunk.text(chunk.start(k), int(qMin<qsizetype>(length, maxLength)));
+}
+
 qsizetype LineStore::lineLength(qsizetype index) const
 {
     const auto [c, k] = locate(index);

@@ -14,6 +14,8 @@ class LineStore
   public:
     qsizetype count() const { return m_count; }
     QString line(qsizetype index) const;
+    // At most the first maxLength characters of the line.
+    QString line(qsizetype index, qsizetype maxLength) const;
     qsizetype lineLength(qsizetype index) const;
     void append(QStringView line);
     void appendToLast(QStringView text); // extends the last line (there must be one)

@@ -20,6 +20,14 @@ namespace {
 
 constexpr QChar LoneCrSymbol(0x240D); // a CR inside a line is shown as this symbol
 constexpr int Margin = 3;
+// A line is drawn up to this many characters, then an ellipsis: laying out a line of tens
+// of millions of characters takes seconds, at every repaint.
+constexpr int MaxShownColumns = 20000;
+
+int shownColumn(qsizetype column)
+{
+    return int(qMin<qsizetype>(column, MaxShownColumns));
+}
 
 // What screen readers and accessibility-based tools read of a memo: its text by offsets,
 // characters, words and lines, the cursor and the selection.
@@ -365,7 +373,11 @@ void Memo::contentChanged()
 
 std::shared_ptr<QTextLayout> Memo::layoutLine(qsizetype index) const
 {
-    QString shown = m_lines.line(index);
+    QString shown = m_lines.line(index, MaxShownColumns + 1);
+    if (shown.size() > MaxShownColumns) {
+        shown.truncate(MaxShownColumns);
+        shown += QChar(0x2026);
+    }
     shown.replace(u'\r', LoneCrSymbol);
     auto layout = std::make_shared<QTextLayout>(shown, font());
     QTextOption option;
@@ -425,7 +437,7 @@ void Memo::paintEvent(QPaintEvent *)
         const QPointF origin(Margin - dx, shown.top);
         shown.layout->draw(&painter, origin, selection);
         if (m_cursorShown && shown.line == m_cursor.line)
-            shown.layout->drawCursor(&painter, origin, int(m_cursor.column));
+            shown.layout->drawCursor(&painter, origin, shownColumn(m_cursor.column));
     }
     if (m_widest != widestBefore)
         QMetaObject::invokeMethod(
@@ -491,7 +503,7 @@ void Memo::ensureCursorVisible()
         v->setValue(int(m_cursor.line - pageLines() + 1));
     if (m_wordWrap)
         return;
-    const int x = int(layoutLine(m_cursor.line)->lineAt(0).cursorToX(int(m_cursor.column)));
+    const int x = int(layoutLine(m_cursor.line)->lineAt(0).cursorToX(shownColumn(m_cursor.column)));
     QScrollBar *h = horizontalScrollBar();
     const int visibleWidth = viewport()->width() - 2 * Margin;
     if (x > m_widest) {
@@ -544,10 +556,10 @@ QRect Memo::characterRect(Position position) const
     for (const VisibleLine &shown : visibleLines()) {
         if (shown.line != p.line)
             continue;
-        const QTextLine line = shown.layout->lineForTextPosition(int(p.column));
+        const QTextLine line = shown.layout->lineForTextPosition(shownColumn(p.column));
         if (!line.isValid())
             return {};
-        const qreal x = line.cursorToX(int(p.column));
+        const qreal x = line.cursorToX(shownColumn(p.column));
         const QRect inViewport(int(x) + Margin - dx, shown.top + int(line.y()),
                                qMax(1, fontMetrics().averageCharWidth()), int(line.height()));
         return inViewport.translated(viewport()->pos());
