@@ -1,8 +1,6 @@
 #include "primitives/Errors.h"
 
 #include <QDir>
-#include <cerrno>
-#include <cstring>
 
 QuorvaneError::QuorvaneError(QString message)
     : m_message(std::move(message)), m_utf8(m_message.toUtf8())
@@ -10,40 +8,6 @@ QuorvaneError::QuorvaneError(QString message)
 }
 
 namespace Errors {
-
-QString systemDescription(int errorCode)
-{
-    QString text = errorCode == SharingViolation
-                       ? QStringLiteral("The process cannot access the file because it is "
-                                        "being used by another process")
-                       : QString::fromLocal8Bit(std::strerror(errorCode));
-    while (!text.isEmpty() && (text.back() <= QChar(' ') || text.back() == QChar('.')))
-        text.chop(1);
-    return text;
-}
-
-int dosErrorCode(int errorCode)
-{
-    switch (errorCode) {
-    case ENOENT:
-    case ENOTDIR:
-        return 2;
-    case EINVAL:
-    case ENAMETOOLONG:
-        return 3;
-    case EMFILE:
-    case ENFILE:
-        return 4;
-    case EACCES:
-    case EPERM:
-    case EISDIR: // a folder opened as a file is refused access, as on Windows
-        return 5;
-    case SharingViolation:
-        return 32;
-    default:
-        return errorCode;
-    }
-}
 
 static QString absoluteName(const QString &fileName)
 {

@@ -21,7 +21,11 @@ namespace Errors {
 // The system's description of an error code, without trailing blanks, control
 // characters and full stops; a lock held by another opener reads as a sharing violation.
 QString systemDescription(int errorCode);
-constexpr int SharingViolation = -32;
+#ifdef Q_OS_WIN
+constexpr int SharingViolation = 32; // ERROR_SHARING_VIOLATION
+#else
+constexpr int SharingViolation = -32; // a lock held by another opener
+#endif
 
 // The DOS-style code of a system error code: 2 missing file or path, 3 invalid name,
 // 4 too many open files, 5 access denied, 32 sharing violation; other codes unchanged.

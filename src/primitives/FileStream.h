@@ -22,7 +22,7 @@ class FileStream
     // Does not throw: on failure isOpen() is false and errorCode holds the system's code
     // (Errors::SharingViolation for a lock held by another opener).
     FileStream(const QString &fileName, quint16 mode, int &errorCode);
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_handle != -1; }
     ~FileStream();
     FileStream(const FileStream &) = delete;
     FileStream &operator=(const FileStream &) = delete;
@@ -38,13 +38,13 @@ class FileStream
     int lastError() const { return m_lastError; }
     void close();
     const QString &fileName() const { return m_fileName; }
-    int handle() const { return m_fd; }
 
   private:
     int open(quint16 mode, bool truncate, bool &create);
 
+    friend class FileReplacement;
     QString m_fileName;
-    int m_fd = -1;
+    qintptr m_handle = -1; // a file descriptor, or a Windows HANDLE
     int m_lastError = 0;
 };
 
@@ -63,7 +63,7 @@ class FileReplacement
     FileStream m_target;
     QString m_finalName;
     QString m_temporaryName;
-    int m_fd = -1;
+    qintptr m_temporary = -1;
 };
 
 // Copies count bytes from source's position to destination's position in chunks of at

@@ -6,18 +6,6 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
-namespace {
-
-// Windows-1252 at 0x80-0x9F; the five unassigned bytes map to the same C1 code points.
-constexpr char16_t Cp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-constexpr char Substitute = '?';
-
-} // namespace
-
 qsizetype detectBom(QByteArrayView bytes, TextEncoding &encoding)
 {
     if (bytes.startsWith("\xEF\xBB\xBF")) {
@@ -35,17 +23,6 @@ qsizetype detectBom(QByteArrayView bytes, TextEncoding &encoding)
     return 0;
 }
 
-QString decodeSystemCodePage(QByteArrayView bytes)
-{
-    QString text(bytes.size(), Qt::Uninitialized);
-    char16_t *out = reinterpret_cast<char16_t *>(text.data());
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const uchar b = uchar(bytes[i]);
-        out[i] = (b >= 0x80 && b < 0xA0) ? Cp1252High[b - 0x80] : char16_t(b);
-    }
-    return text;
-}
-
 void decodeUtf16(const char *bytes, qsizetype units, bool littleEndian, char16_t *out)
 {
     const auto *in = reinterpret_cast<const uchar *>(bytes);
@@ -55,27 +32,6 @@ void decodeUtf16(const char *bytes, qsizetype units, bool littleEndian, char16_t
     } else {
         for (qsizetype i = 0; i < units; ++i)
             out[i] = char16_t((in[2 * i] << 8) | in[2 * i + 1]);
-    }
-}
-
-void appendSystemCodePage(QByteArray &bytes, QStringView text)
-{
-    const qsizetype old = bytes.size();
-    bytes.resize(old + text.size());
-    char *out = bytes.data() + old;
-    for (const QChar ch : text) {
-        const char16_t c = ch.unicode();
-        char b = Substitute;
-        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-            b = char(c);
-        } else {
-            for (int k = 0; k < 32; ++k)
-                if (Cp1252High[k] == c) {
-                    b = char(0x80 + k);
-                    break;
-                }
-        }
-        *out++ = b;
     }
 }
 
@@ -148,6 +104,7 @@ void saveTextFile(const QString &fileName, TextEncoding encoding,
         buffer.append(little ? "\xFF\xFE" : "\xFE\xFF");
         break;
     default:
+        buffer.append(systemCodePageBom());
         break;
     }
     const TextWriter write = [&](QStringView piece) {

@@ -23,8 +23,10 @@ qsizetype detectBom(QByteArrayView bytes, TextEncoding &encoding);
 QString decodeSystemCodePage(QByteArrayView bytes);
 // Decodes byte pairs as UTF-16 code units (unpaired surrogates kept) into out.
 void decodeUtf16(const char *bytes, qsizetype units, bool littleEndian, char16_t *out);
-// Appends the text in the system code page; a character it lacks becomes "?".
+// Appends the text in the system code page; a character it lacks becomes a substitute.
 void appendSystemCodePage(QByteArray &bytes, QStringView text);
+// The byte-order mark of the system code page: none, except EF BB BF for UTF-8.
+QByteArrayView systemCodePageBom();
 
 // Reads a whole text file for a line list. The encoding (its byte-order mark, else the
 // system code page) is stored in recorded before decoding, so a decoding failure still
