@@ -5,9 +5,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
-#include <unistd.h>
+#endif
 
 static QByteArray contents(const QString &path)
 {
@@ -96,8 +97,14 @@ class TestPrimitives : public QObject
             FileStream s(path, FileMode::CreateExclusive);
             QFAIL("created");
         } catch (const QuorvaneError &e) {
-            QCOMPARE(e.message(),
-                     "Impossible de créer le fichier \"" + path + "\". No such file or directory");
+            // The system's text, without its closing full stop.
+            const QString prefix =
+                "Impossible de créer le fichier \"" + QDir::toNativeSeparators(path) + "\". ";
+            QVERIFY(e.message().startsWith(prefix));
+            QVERIFY(e.message().size() > prefix.size() && !e.message().endsWith('.'));
+#ifdef Q_OS_UNIX
+            QCOMPARE(e.message(), prefix + "No such file or directory");
+#endif
         }
     }
 
@@ -144,12 +151,14 @@ class TestPrimitives : public QObject
         QVERIFY(FileExists(file));
         QVERIFY(!FileExists(m_dir.path()));
         QVERIFY(!FileExists(m_dir.filePath("missing")));
+#ifdef Q_OS_UNIX // symbolic links (QFile::link makes shortcuts on Windows)
         QVERIFY(QFile::link(file, m_dir.filePath("link")));
         QVERIFY(FileExists(m_dir.filePath("link")));
         QVERIFY(QFile::link(m_dir.filePath("gone"), m_dir.filePath("dangling")));
         QVERIFY(!FileExists(m_dir.filePath("dangling")));
         QVERIFY(QFile::link(m_dir.path(), m_dir.filePath("dirlink")));
         QVERIFY(!FileExists(m_dir.filePath("dirlink")));
+#endif
     }
 
     void loadDecodes_data()
@@ -236,6 +245,7 @@ class TestPrimitives : public QObject
     void failedSaveKeepsOldFile()
     {
         const QString path = write("precious", "old contents");
+#ifdef Q_OS_UNIX // a write failure made with a file-size limit
         struct rlimit old;
         getrlimit(RLIMIT_FSIZE, &old);
         struct rlimit small = old;
@@ -253,6 +263,7 @@ class TestPrimitives : public QObject
         QCOMPARE(contents(path), QByteArray("old contents"));
         QCOMPARE(QDir(m_dir.path()).entryList({"precious*"}, QDir::Files | QDir::Hidden),
                  QStringList{"precious"});
+#endif
 
         // A file held by another opener cannot be replaced: the create error.
         FileStream holder(path, FileMode::OpenReadDenyWrite);

@@ -9,9 +9,17 @@ QuorvaneError::QuorvaneError(QString message)
 
 namespace Errors {
 
+QString systemDescription(int errorCode)
+{
+    QString text = systemErrorText(errorCode);
+    while (!text.isEmpty() && (text.back() <= QChar(' ') || text.back() == QChar('.')))
+        text.chop(1);
+    return text;
+}
+
 static QString absoluteName(const QString &fileName)
 {
-    return QDir::cleanPath(QDir::current().absoluteFilePath(fileName));
+    return QDir::toNativeSeparators(QDir::cleanPath(QDir::current().absoluteFilePath(fileName)));
 }
 
 QuorvaneError openError(const QString &fileName, int errorCode)

@@ -21,6 +21,8 @@ namespace Errors {
 // The system's description of an error code, without trailing blanks, control
 // characters and full stops; a lock held by another opener reads as a sharing violation.
 QString systemDescription(int errorCode);
+// The system's own text for an error code (platform layer).
+QString systemErrorText(int errorCode);
 #ifdef Q_OS_WIN
 constexpr int SharingViolation = 32; // ERROR_SHARING_VIOLATION
 #else

@@ -236,15 +236,12 @@ bool FileExists(const QString &fileName)
 
 namespace Errors {
 
-QString systemDescription(int errorCode)
+QString systemErrorText(int errorCode)
 {
-    QString text = errorCode == SharingViolation
-                       ? QStringLiteral("The process cannot access the file because it is "
-                                        "being used by another process")
-                       : QString::fromLocal8Bit(std::strerror(errorCode));
-    while (!text.isEmpty() && (text.back() <= QChar(' ') || text.back() == QChar('.')))
-        text.chop(1);
-    return text;
+    return errorCode == SharingViolation
+               ? QStringLiteral("The process cannot access the file because it is being used "
+                                "by another process.")
+               : QString::fromLocal8Bit(std::strerror(errorCode));
 }
 
 int dosErrorCode(int errorCode)

@@ -1,0 +1,277 @@
+// The platform layer of the primitives on Windows: files opened with the real share modes,
+// attributes by GetFileAttributesExW, the system's error texts, and the ANSI code page that
+// GetACP names.
+#include "primitives/Errors.h"
+#include "primitives/FileStream.h"
+#include "primitives/Platform.h"
+#include "primitives/TextFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QUuid>
+
+#include <windows.h>
+
+namespace {
+
+HANDLE handleOf(qintptr handle)
+{
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+std::wstring nativeName(const QString &fileName)
+{
+    return QDir::toNativeSeparators(fileName).toStdWString();
+}
+
+DWORD shareModeFor(int sharing)
+{
+    switch (sharing) {
+    case 0x20:
+        return FILE_SHARE_READ; // deny write
+    case 0x30:
+        return FILE_SHARE_WRITE; // deny read
+    case 0x40:
+        return FILE_SHARE_READ | FILE_SHARE_WRITE; // deny none
+    default:
+        return 0; // exclusive
+    }
+}
+
+} // namespace
+
+int FileStream::open(quint16 mode, bool truncate, bool &create)
+{
+    ModeSpec spec;
+    const bool valid = parseMode(mode, spec);
+    create = spec.create;
+    if (!valid)
+        return ERROR_INVALID_PARAMETER;
+    if (m_fileName.isEmpty())
+        return ERROR_FILE_NOT_FOUND;
+    const DWORD access = spec.access == 0   ? GENERIC_READ
+                         : spec.access == 1 ? GENERIC_WRITE
+                                            : GENERIC_READ | GENERIC_WRITE;
+    const DWORD disposition =
+        spec.create ? (truncate ? CREATE_ALWAYS : OPEN_ALWAYS) : OPEN_EXISTING;
+    const HANDLE h =
+        ::CreateFileW(nativeName(m_fileName).c_str(), access, shareModeFor(spec.sharing), nullptr,
+                      disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return int(::GetLastError());
+    m_handle = reinterpret_cast<qintptr>(h);
+    return 0;
+}
+
+void FileStream::close()
+{
+    if (m_handle != -1)
+        ::CloseHandle(handleOf(m_handle));
+    m_handle = -1;
+}
+
+qint64 FileStream::size() const
+{
+    LARGE_INTEGER size;
+    return ::GetFileSizeEx(handleOf(m_handle), &size) ? qint64(size.QuadPart) : 0;
+}
+
+qint64 FileStream::position() const
+{
+    LARGE_INTEGER zero{}, position{};
+    ::SetFilePointerEx(handleOf(m_handle), zero, &position, FILE_CURRENT);
+    return qint64(position.QuadPart);
+}
+
+void FileStream::setPosition(qint64 position)
+{
+    LARGE_INTEGER to;
+    to.QuadPart = position;
+    ::SetFilePointerEx(handleOf(m_handle), to, nullptr, FILE_BEGIN);
+}
+
+qint64 FileStream::read(char *buffer, qint64 count)
+{
+    DWORD got = 0;
+    const DWORD asked = DWORD(qMin<qint64>(count, 1 << 30));
+    if (!::ReadFile(handleOf(m_handle), buffer, asked, &got, nullptr)) {
+        m_lastError = int(::GetLastError());
+        return -1;
+    }
+    return got;
+}
+
+qint64 FileStream::write(const char *buffer, qint64 count)
+{
+    DWORD put = 0;
+    const DWORD asked = DWORD(qMin<qint64>(count, 1 << 30));
+    if (!::WriteFile(handleOf(m_handle), buffer, asked, &put, nullptr)) {
+        m_lastError = int(::GetLastError());
+        return -1;
+    }
+    return put;
+}
+
+FileReplacement::FileReplacement(const QString &fileName)
+    : m_target(fileName, FileMode::CreateForSave, false)
+{
+    const QFileInfo info(fileName);
+    m_finalName = info.isSymLink() ? info.canonicalFilePath() : info.absoluteFilePath();
+    m_temporaryName = m_finalName + QStringLiteral(".") +
+                      QUuid::createUuid().toString(QUuid::Id128).left(8) + QStringLiteral(".tmp");
+    const HANDLE h = ::CreateFileW(nativeName(m_temporaryName).c_str(), GENERIC_WRITE, 0, nullptr,
+                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        throw Errors::createError(fileName, int(::GetLastError()));
+    m_temporary = reinterpret_cast<qintptr>(h);
+}
+
+FileReplacement::~FileReplacement()
+{
+    if (m_temporary != -1) {
+        ::CloseHandle(handleOf(m_temporary));
+        ::DeleteFileW(nativeName(m_temporaryName).c_str());
+    }
+}
+
+void FileReplacement::write(const char *data, qint64 size)
+{
+    for (qint64 done = 0; done < size;) {
+        DWORD put = 0;
+        const DWORD asked = DWORD(qMin<qint64>(size - done, 1 << 30));
+        if (!::WriteFile(handleOf(m_temporary), data + done, asked, &put, nullptr) || put == 0)
+            throw Errors::writeError();
+        done += put;
+    }
+}
+
+void FileReplacement::commit()
+{
+    if (!::FlushFileBuffers(handleOf(m_temporary)))
+        throw Errors::writeError();
+    ::CloseHandle(handleOf(m_temporary));
+    m_temporary = -1;
+    // The target's exclusive handle is let go only now, just before the replacement.
+    m_target.close();
+    const std::wstring temporary = nativeName(m_temporaryName);
+    const std::wstring target = nativeName(m_finalName);
+    // ReplaceFileW keeps the target's attributes and security; a new target is moved in.
+    const BOOL replaced = ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
+                                         REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) ||
+                          ::MoveFileExW(temporary.c_str(), target.c_str(),
+                                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!replaced) {
+        ::DeleteFileW(temporary.c_str());
+        throw Errors::writeError();
+    }
+}
+
+qint64 FileSizeOf(const QString &fileName)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (fileName.isEmpty() ||
+        !::GetFileAttributesExW(nativeName(fileName).c_str(), GetFileExInfoStandard, &data))
+        return -1;
+    return (qint64(data.nFileSizeHigh) << 32) + qint64(data.nFileSizeLow);
+}
+
+bool SameFile(const QString &first, const QString &second)
+{
+    auto identity = [](const QString &name, BY_HANDLE_FILE_INFORMATION &info) {
+        const HANDLE h = ::CreateFileW(nativeName(name).c_str(), FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            return false;
+        const bool ok = ::GetFileInformationByHandle(h, &info);
+        ::CloseHandle(h);
+        return ok;
+    };
+    BY_HANDLE_FILE_INFORMATION a, b;
+    return !first.isEmpty() && !second.isEmpty() && identity(first, a) && identity(second, b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+bool FileExists(const QString &fileName)
+{
+    if (fileName.isEmpty())
+        return false;
+    const std::wstring name = nativeName(fileName);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (::GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data)) {
+        const DWORD attributes = data.dwFileAttributes;
+        if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            return false;
+        // A link: it exists when its target can be opened, or is held by another process.
+        const HANDLE h = ::CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, 0, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(h);
+            return true;
+        }
+        return ::GetLastError() == ERROR_SHARING_VIOLATION;
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+        error == ERROR_INVALID_NAME)
+        return false;
+    // The attributes are refused: look for the name in its folder instead.
+    WIN32_FIND_DATAW found;
+    const HANDLE search = ::FindFirstFileW(name.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    ::FindClose(search);
+    return !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+namespace Errors {
+
+QString systemErrorText(int errorCode)
+{
+    wchar_t *text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, DWORD(errorCode), 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    const QString result = length ? QString::fromWCharArray(text, int(length)) : QString();
+    ::LocalFree(text);
+    return result;
+}
+
+int dosErrorCode(int errorCode)
+{
+    return errorCode; // the system's codes are the DOS codes
+}
+
+} // namespace Errors
+
+QString decodeSystemCodePage(QByteArrayView bytes)
+{
+    if (bytes.isEmpty())
+        return QString();
+    const int size = int(bytes.size());
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0);
+    QString text(length, Qt::Uninitialized);
+    ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, reinterpret_cast<wchar_t *>(text.data()),
+                          length);
+    return text;
+}
+
+void appendSystemCodePage(QByteArray &bytes, QStringView text)
+{
+    if (text.isEmpty())
+        return;
+    const auto *wide = reinterpret_cast<const wchar_t *>(text.utf16());
+    const int size = int(text.size());
+    const int length = ::WideCharToMultiByte(CP_ACP, 0, wide, size, nullptr, 0, nullptr, nullptr);
+    const qsizetype old = bytes.size();
+    bytes.resize(old + length);
+    ::WideCharToMultiByte(CP_ACP, 0, wide, size, bytes.data() + old, length, nullptr, nullptr);
+}
+
+QByteArrayView systemCodePageBom()
+{
+    return ::GetACP() == CP_UTF8 ? QByteArrayView("\xEF\xBB\xBF") : QByteArrayView();
+}
