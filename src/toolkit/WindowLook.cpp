@@ -1,14 +1,33 @@
 #include "toolkit/WindowLook.h"
 
+#include <QFile>
 #include <QFont>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
 
 namespace WindowLook {
 
+// Tahoma as the system has it, else the metric-compatible Tahoma that Debian's
+// fonts-wine package installs outside the font path; the layouts were measured with it.
+static void loadTahoma()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    if (QFontDatabase::families().contains(QStringLiteral("Tahoma")))
+        return;
+    for (const char *file :
+         {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"})
+        if (QFile::exists(QString::fromLatin1(file)))
+            QFontDatabase::addApplicationFont(QString::fromLatin1(file));
+}
+
 void apply(QWidget *window, bool alwaysOnTop)
 {
+    loadTahoma();
     // Tool windows are owned by the launcher (no task-bar button, always in front of it).
     Qt::WindowFlags flags = (window->parentWidget() ? Qt::Dialog : Qt::Window) |
                             Qt::CustomizeWindowHint | Qt::WindowTitleHint |
