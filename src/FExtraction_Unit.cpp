@@ -182,7 +182,7 @@ void TFExtraction::syncLineField()
 
 void TFExtraction::Button4Click()
 {
-    if (m_scanning)
+    if (ExtractionLineReader)
         return; // one scan at a time: Open during a scan's pump is ignored
     ExtractionRunning = true;
     Button10Click();
@@ -219,11 +219,9 @@ void TFExtraction::Button8Click()
     ExtractionLineCount = 0;
     ExtractionFileName = OpenDialog1.fileName();
     ExtractionLineReader = std::make_unique<LineReader>(ExtractionFileName);
-    m_scanning = true;
     // Close, elapsed time and summary on every way out, before a failure is reported.
     auto finish = [this] {
         ExtractionLineReader.reset();
-        m_scanning = false;
         ExtractionTicks = Clock::tickCount64() - ExtractionTicks;
         appendLog(QStringLiteral("%1 Records loaded in %2 seconds.")
                       .arg(ExtractionLineCount)

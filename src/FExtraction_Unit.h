@@ -38,7 +38,6 @@ class TFExtraction : public QWidget
     void syncLineField();
 
     bool m_dialogConfirmed = false;
-    bool m_scanning = false;
     QString m_lineField; // the line field's text, shown by the hidden field at each pump
     int m_batchId;
 };
