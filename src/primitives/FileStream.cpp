@@ -38,6 +38,18 @@ FileStream::FileStream(const QString &fileName, quint16 mode, int &errorCode) : 
     errorCode = open(mode, true, create);
 }
 
+int FileStream::open(quint16 mode, bool truncate, bool &create)
+{
+    ModeSpec spec;
+    const bool valid = parseMode(mode, spec);
+    create = spec.create;
+    if (!valid)
+        return PlatformErrors::InvalidParameter;
+    if (m_fileName.isEmpty())
+        return PlatformErrors::FileNotFound;
+    return openHandle(spec, truncate);
+}
+
 FileStream::~FileStream()
 {
     close();

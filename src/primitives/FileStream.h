@@ -3,6 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
+struct ModeSpec;
+
 // Mode words of file streams. A high byte of 0xFF creates (replaces) the file, any other
 // high byte opens an existing one with the access of bits 0-1 and the sharing of bits 4-6.
 namespace FileMode {
@@ -41,6 +43,7 @@ class FileStream
 
   private:
     int open(quint16 mode, bool truncate, bool &create);
+    int openHandle(const ModeSpec &spec, bool truncate); // in the platform layer
 
     friend class FileReplacement;
     QString m_fileName;

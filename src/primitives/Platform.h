@@ -14,3 +14,9 @@ struct ModeSpec
 
 // False for a mode word outside the scheme.
 bool parseMode(quint16 mode, ModeSpec &spec);
+
+// System error codes the portable code reports.
+namespace PlatformErrors {
+extern const int InvalidParameter; // a mode word outside the scheme
+extern const int FileNotFound;     // an empty file name
+} // namespace PlatformErrors

@@ -52,15 +52,11 @@ constexpr char Substitute = '?';
 
 } // namespace
 
-int FileStream::open(quint16 mode, bool truncate, bool &create)
+const int PlatformErrors::InvalidParameter = EINVAL;
+const int PlatformErrors::FileNotFound = ENOENT;
+
+int FileStream::openHandle(const ModeSpec &spec, bool truncate)
 {
-    ModeSpec spec;
-    const bool valid = parseMode(mode, spec);
-    create = spec.create;
-    if (!valid)
-        return EINVAL;
-    if (m_fileName.isEmpty())
-        return ENOENT;
     const QByteArray name = nativeName(m_fileName);
     const int flags = spec.create        ? O_RDWR | O_CREAT
                       : spec.access == 0 ? O_RDONLY

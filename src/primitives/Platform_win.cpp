@@ -40,15 +40,11 @@ DWORD shareModeFor(int sharing)
 
 } // namespace
 
-int FileStream::open(quint16 mode, bool truncate, bool &create)
+const int PlatformErrors::InvalidParameter = ERROR_INVALID_PARAMETER;
+const int PlatformErrors::FileNotFound = ERROR_FILE_NOT_FOUND;
+
+int FileStream::openHandle(const ModeSpec &spec, bool truncate)
 {
-    ModeSpec spec;
-    const bool valid = parseMode(mode, spec);
-    create = spec.create;
-    if (!valid)
-        return ERROR_INVALID_PARAMETER;
-    if (m_fileName.isEmpty())
-        return ERROR_FILE_NOT_FOUND;
     const DWORD access = spec.access == 0   ? GENERIC_READ
                          : spec.access == 1 ? GENERIC_WRITE
                                             : GENERIC_READ | GENERIC_WRITE;
