@@ -46,7 +46,8 @@ class MemoAccessible : public QAccessibleWidget, public QAccessibleTextInterface
     {
         if (t != QAccessible::Value)
             return QAccessibleWidget::text(t);
-        return memo()->lineCount() < 100000 ? memo()->text() : lineAround(memo()->cursorPosition());
+        return memo()->lineCount() < 100000 ? memo()->text()
+                                            : memo()->line(memo()->cursorPosition().line);
     }
 
     void selection(int index, int *start, int *end) const override
@@ -124,7 +125,6 @@ class MemoAccessible : public QAccessibleWidget, public QAccessibleTextInterface
   private:
     Memo *memo() const { return static_cast<Memo *>(widget()); }
     static int clampInt(qsizetype value) { return int(qMin<qsizetype>(value, INT_MAX)); }
-    QString lineAround(Memo::Position p) const { return memo()->line(p.line); }
 
     // The character, word or line at offset, or the one before (step -1) or after (+1).
     QString piece(int offset, QAccessible::TextBoundaryType type, int step, int *start,
@@ -267,7 +267,7 @@ void Memo::addLine(QStringView line)
             m_lines.append(u"");
     }
     // As with the platform's memo, the cursor goes to the end and the view follows it.
-    m_cursor = m_anchor = {m_lines.count() - 1, m_lines.lineLength(m_lines.count() - 1)};
+    m_cursor = m_anchor = endPosition();
     m_followCursor = true;
 }
 
@@ -617,7 +617,7 @@ void Memo::keyPressEvent(QKeyEvent *event)
 {
     const bool shift = event->modifiers() & Qt::ShiftModifier;
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
-    const Position end{m_lines.count() - 1, m_lines.lineLength(m_lines.count() - 1)};
+    const Position end = endPosition();
     if (event == QKeySequence::SelectAll) {
         selectAll();
         return;
@@ -638,18 +638,10 @@ void Memo::keyPressEvent(QKeyEvent *event)
     const qsizetype length = m_lines.lineLength(p.line);
     switch (event->key()) {
     case Qt::Key_Left:
-        if (p.column > 0)
-            --p.column;
-        else if (p.line > 0)
-            p = {p.line - 1, m_lines.lineLength(p.line - 1)};
-        moveCursor(p, shift);
+        moveCursor(positionBefore(p), shift);
         return;
     case Qt::Key_Right:
-        if (p.column < length)
-            ++p.column;
-        else if (p.line + 1 < m_lines.count())
-            p = {p.line + 1, 0};
-        moveCursor(p, shift);
+        moveCursor(positionAfter(p), shift);
         return;
     case Qt::Key_Up:
         moveCursor({p.line - 1, p.column}, shift);
@@ -671,20 +663,9 @@ void Memo::keyPressEvent(QKeyEvent *event)
         return;
     case Qt::Key_Backspace:
     case Qt::Key_Delete:
-        if (m_cursor == m_anchor) {
-            const bool back = event->key() == Qt::Key_Backspace;
-            if (back && p == Position{})
-                return;
-            if (!back && p == end)
-                return;
-            m_anchor = back ? (p.column > 0 ? Position{p.line, p.column - 1}
-                                            : Position{p.line - 1, m_lines.lineLength(p.line - 1)})
-                            : (p.column < length ? Position{p.line, p.column + 1}
-                                                 : Position{p.line + 1, 0});
-        }
-        removeSelection();
-        contentChanged();
-        ensureCursorVisible();
+        if (m_cursor == m_anchor) // the character before or after the cursor
+            m_anchor = event->key() == Qt::Key_Backspace ? positionBefore(p) : positionAfter(p);
+        deleteSelection();
         return;
     case Qt::Key_Return:
     case Qt::Key_Enter:
@@ -723,9 +704,28 @@ void Memo::paste()
     insertText(QGuiApplication::clipboard()->text());
 }
 
+Memo::Position Memo::endPosition() const
+{
+    return {m_lines.count() - 1, m_lines.lineLength(m_lines.count() - 1)};
+}
+
+Memo::Position Memo::positionBefore(Position p) const
+{
+    if (p.column > 0)
+        return {p.line, p.column - 1};
+    return p.line > 0 ? Position{p.line - 1, m_lines.lineLength(p.line - 1)} : p;
+}
+
+Memo::Position Memo::positionAfter(Position p) const
+{
+    if (p.column < m_lines.lineLength(p.line))
+        return {p.line, p.column + 1};
+    return p.line + 1 < m_lines.count() ? Position{p.line + 1, 0} : p;
+}
+
 void Memo::selectAll()
 {
-    select({}, {m_lines.count() - 1, m_lines.lineLength(m_lines.count() - 1)});
+    select({}, endPosition());
 }
 
 void Memo::deleteSelection()

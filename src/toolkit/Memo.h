@@ -39,7 +39,6 @@ class Memo : public QAbstractScrollArea
     // Whole-file text load and save with the encoding recorded at the last load.
     void loadFromFile(const QString &fileName);
     void saveToFile(const QString &fileName) const;
-    TextEncoding recordedEncoding() const { return m_encoding; }
 
     struct Position
     {
@@ -100,6 +99,9 @@ class Memo : public QAbstractScrollArea
     int lineHeight() const;
     int pageLines() const;
     Position clamp(Position p) const;
+    Position endPosition() const;
+    Position positionBefore(Position p) const; // one character back, across line breaks
+    Position positionAfter(Position p) const;
 
     LineStore m_lines; // always at least one line
     bool m_wordWrap = false;
