@@ -41,10 +41,8 @@ void TFedittext::Button4Click()
     QString failure;
     try {
         ui->Memo1->loadFromFile(OpenTextFileDialog1.fileName());
-    } catch (const QuorvaneError &e) {
-        failure = e.message();
-    } catch (const std::bad_alloc &) {
-        failure = Errors::outOfMemory().message();
+    } catch (...) {
+        failure = ErrorDisplay::currentExceptionMessage();
     }
     ui->Edit3->setText(OpenTextFileDialog1.fileName());
     if (!failure.isEmpty())

@@ -68,6 +68,21 @@ void showError(const QString &message)
     box.exec();
 }
 
+QString currentExceptionMessage()
+{
+    try {
+        throw;
+    } catch (const QuorvaneError &e) {
+        return e.message();
+    } catch (const std::bad_alloc &) {
+        return Errors::outOfMemory().message();
+    } catch (const std::exception &e) {
+        return QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        return QStringLiteral("Exception inconnue");
+    }
+}
+
 void runGuarded(const std::function<void()> &handler)
 {
     QString failure;
@@ -75,14 +90,8 @@ void runGuarded(const std::function<void()> &handler)
         handler();
         Pump::flushBatches();
         return;
-    } catch (const QuorvaneError &e) {
-        failure = e.message();
-    } catch (const std::bad_alloc &) {
-        failure = Errors::outOfMemory().message();
-    } catch (const std::exception &e) {
-        failure = QString::fromLocal8Bit(e.what());
     } catch (...) {
-        failure = QStringLiteral("Exception inconnue");
+        failure = currentExceptionMessage();
     }
     try {
         Pump::flushBatches();

@@ -23,6 +23,9 @@ QString withFullStop(const QString &message);
 void showError(const QString &message);
 void setSink(std::function<void(const QString &)> sink);
 
+// The message of the exception being handled; call it inside a catch block.
+QString currentExceptionMessage();
+
 // Runs a handler; any exception that escapes it is shown by showError, after the batched
 // contents of memos and list boxes have been handed to their views.
 void runGuarded(const std::function<void()> &handler);
