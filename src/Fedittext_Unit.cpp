@@ -1,6 +1,5 @@
 #include "Fedittext_Unit.h"
 
-#include "primitives/Errors.h"
 #include "primitives/LineReader.h"
 #include "toolkit/ErrorDisplay.h"
 #include "toolkit/Pump.h"
