@@ -15,11 +15,6 @@ QStringList PieceNames;
 namespace {
 const QString CutDoneText = QStringLiteral("Cut Done, Check the folder !");
 const QString CutFailedText = QStringLiteral("Cut failed, see the message.");
-
-bool isFolderSeparator(QChar c)
-{
-    return c == u'\\' || c == u'/' || c == u':';
-}
 } // namespace
 
 void CutFileIntoPieces(const QString &sourceName, qint64 pieceSize)
@@ -77,14 +72,9 @@ void TFcoupure::Button4Click()
     if (!OpenDialog1.execute())
         return;
     const QString fullName = OpenDialog1.fileName();
-    qsizetype namePart = fullName.size();
-    while (namePart > 0 && !isFolderSeparator(fullName[namePart - 1]))
-        --namePart;
-    const QString name = fullName.mid(namePart);
-    const qsizetype dot = fullName.lastIndexOf(u'.');
-    QString extension;
-    if (dot >= 0 && dot >= namePart)
-        extension = fullName.mid(dot);
+    const QString name = fullName.mid(NamePartStart(fullName));
+    const qsizetype dot = ExtensionDot(fullName);
+    const QString extension = dot < 0 ? QString() : fullName.mid(dot);
     ui->Edit1->setText(name.left(extension.size() + 5));
     SourceExtension = extension;
     const qint64 size = FileSizeOf(fullName);

@@ -33,17 +33,9 @@ void checkDestination(const QString &destination, const QStringList &sources)
 
 QString CompanionName(const QString &fileName, int number)
 {
-    qsizetype stemEnd = fileName.size();
-    for (qsizetype i = fileName.size() - 1; i >= 0; --i) {
-        const QChar c = fileName[i];
-        if (c == u'.') {
-            stemEnd = i;
-            break;
-        }
-        if (c == u'\\' || c == u'/' || c == u':')
-            break;
-    }
-    return fileName.left(stemEnd) + QStringLiteral("._") + QString::number(number);
+    const qsizetype dot = ExtensionDot(fileName);
+    return fileName.left(dot < 0 ? fileName.size() : dot) + QStringLiteral("._") +
+           QString::number(number);
 }
 
 void JoinFileInto(const QString &fileName, FileStream &destination)

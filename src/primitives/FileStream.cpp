@@ -55,6 +55,21 @@ FileStream::~FileStream()
     close();
 }
 
+qsizetype NamePartStart(const QString &fileName)
+{
+    qsizetype start = fileName.size();
+    while (start > 0 && fileName[start - 1] != u'\\' && fileName[start - 1] != u'/' &&
+           fileName[start - 1] != u':')
+        --start;
+    return start;
+}
+
+qsizetype ExtensionDot(const QString &fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    return dot >= NamePartStart(fileName) ? dot : -1;
+}
+
 qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count)
 {
     constexpr qint64 MaxChunk = 61440;

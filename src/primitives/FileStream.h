@@ -80,6 +80,13 @@ qint64 FileSizeOf(const QString &fileName);
 // True for an existing file that is not a directory, following symbolic links.
 bool FileExists(const QString &fileName);
 
+// Where the name part of a file name starts: after its last '\\', '/' or ':'.
+qsizetype NamePartStart(const QString &fileName);
+
+// Index of a file name's extension dot (its last '.' when no '\\', '/' or ':' follows it),
+// or -1 when the name has no extension.
+qsizetype ExtensionDot(const QString &fileName);
+
 // True when both names exist and lead to the same file, whatever their spelling (links,
 // "..", other paths).
 bool SameFile(const QString &first, const QString &second);
