@@ -19,7 +19,6 @@ QString ExtractionFileName;
 qint64 ExtractionLineCount = 0;
 qint64 ExtractionTicks = 0;
 std::unique_ptr<LineReader> ExtractionLineReader;
-std::unique_ptr<QStringList> ExtractionTokens;
 
 namespace {
 
@@ -40,10 +39,97 @@ QuorvaneError ioFailure(int code)
     }
 }
 
-bool holdsAt(QStringView line)
+// The text up to its first NUL: all that an edit field, the "@" test and the splitter see.
+QStringView upToNul(QStringView text)
 {
-    const qsizetype at = line.indexOf(u'@');
-    return at >= 0 && !line.first(at).contains(QChar(0));
+    const qsizetype nul = text.indexOf(QChar(0));
+    return nul < 0 ? text : text.first(nul);
+}
+
+bool isSeparator(QChar c)
+{
+    return c.unicode() >= 1 && c.unicode() <= 32;
+}
+
+// A low surrogate or a non-spacing mark, which a step passes over together with the
+// character before it (none of them lies below U+0300, so most characters skip the
+// category lookup).
+bool followsInStep(QChar c)
+{
+    return c.unicode() >= 0x300 && (c.isLowSurrogate() || c.category() == QChar::Mark_NonSpacing);
+}
+
+// Hands every piece of s to take, in order, by the splitting rules of SplitDelimited (s
+// holds no NUL). An unquoted piece is a view into s; a quoted one is built in a string of
+// its own, valid during the call.
+template <typename Take> void forEachPiece(QStringView s, Take take)
+{
+    const qsizetype n = s.size();
+    auto next = [&](qsizetype i) {
+        ++i;
+        while (i < n && followsInStep(s[i]))
+            ++i;
+        return i;
+    };
+    QString quoted;
+    qsizetype i = 0;
+    while (i < n && isSeparator(s[i]))
+        i = next(i);
+    while (i < n) {
+        if (s[i] == u'"') {
+            quoted.resize(0);
+            ++i;
+            while (i < n) {
+                if (s[i] == u'"') {
+                    if (i + 1 < n && s[i + 1] == u'"') {
+                        quoted += u'"';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                quoted += s[i++];
+            }
+            take(QStringView(quoted));
+        } else {
+            const qsizetype start = i;
+            while (i < n && !isSeparator(s[i]))
+                i = next(i);
+            take(s.sliced(start, i - start));
+        }
+        while (i < n && isSeparator(s[i]))
+            i = next(i);
+    }
+}
+
+// Hands every piece of s that holds an "@" to take, in order (s holds no NUL). Without a
+// double quote the pieces are found from each "@" outwards, so the pieces around them
+// cost nothing: a piece then starts after a separator and the low surrogates and marks
+// that follow it (or at the start of s), and ends at the next separator.
+template <typename Take> void forEachAddressPiece(QStringView s, Take take)
+{
+    if (s.contains(u'"')) {
+        forEachPiece(s, [&](QStringView piece) {
+            if (piece.contains(u'@'))
+                take(piece);
+        });
+        return;
+    }
+    const qsizetype n = s.size();
+    for (qsizetype at = s.indexOf(u'@'); at >= 0; at = s.indexOf(u'@', at)) {
+        qsizetype start = at;
+        while (start > 0 && !isSeparator(s[start - 1]))
+            --start;
+        if (start > 0)
+            while (followsInStep(s[start]))
+                ++start;
+        qsizetype end = at + 1;
+        while (end < n && !isSeparator(s[end]))
+            ++end;
+        take(s.sliced(start, end - start));
+        at = end;
+    }
 }
 
 } // namespace
@@ -95,48 +181,7 @@ void SplitDelimited(QChar delimiter, const QString &text, QStringList *list)
         throw QuorvaneError(QStringLiteral("Echec de l'assertion (FExtraction_Unit, ligne 74)"));
     list->clear();
     Q_UNUSED(delimiter); // a separator like every character from 1 to 32
-    const qsizetype nul = text.indexOf(QChar(0));
-    const QStringView s = QStringView(text).first(nul < 0 ? text.size() : nul);
-    const qsizetype n = s.size();
-    // One step passes over a following low surrogate and non-spacing marks (none of
-    // which lies below U+0300, so most characters skip the category lookup).
-    auto next = [&](qsizetype i) {
-        ++i;
-        while (i < n && s[i].unicode() >= 0x300 &&
-               (s[i].isLowSurrogate() || s[i].category() == QChar::Mark_NonSpacing))
-            ++i;
-        return i;
-    };
-    auto isSeparator = [&](qsizetype i) { return s[i].unicode() >= 1 && s[i].unicode() <= 32; };
-    qsizetype i = 0;
-    while (i < n && isSeparator(i))
-        i = next(i);
-    while (i < n) {
-        QString piece;
-        if (s[i] == u'"') {
-            ++i;
-            while (i < n) {
-                if (s[i] == u'"') {
-                    if (i + 1 < n && s[i + 1] == u'"') {
-                        piece += u'"';
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                piece += s[i++];
-            }
-        } else {
-            const qsizetype start = i;
-            while (i < n && !isSeparator(i))
-                i = next(i);
-            piece = s.sliced(start, i - start).toString();
-        }
-        list->append(piece);
-        while (i < n && isSeparator(i))
-            i = next(i);
-    }
+    forEachPiece(upToNul(text), [&](QStringView piece) { list->append(piece.toString()); });
 }
 
 TFExtraction::TFExtraction(QWidget *parent)
@@ -176,8 +221,12 @@ void TFExtraction::appendLog(const QString &line)
 
 void TFExtraction::syncLineField()
 {
-    if (ui->Edit1->text() != m_lineField)
-        ui->Edit1->setText(m_lineField);
+    if (m_lineFieldLine < 0)
+        return;
+    const QString text = ui->Memo1->line(m_lineFieldLine);
+    m_lineFieldLine = -1;
+    if (ui->Edit1->text() != text)
+        ui->Edit1->setText(text);
 }
 
 void TFExtraction::Button4Click()
@@ -229,19 +278,21 @@ void TFExtraction::Button8Click()
     };
     try {
         Memo *rawLines = ui->Memo1;
-        QString line; // reused: no allocation per line
         while (!ExtractionLineReader->EndOfStream() && ExtractionRunning) {
-            ExtractionLineReader->ReadLine(line);
-            rawLines->addLine(line);
-            if (holdsAt(line)) {
-                // The line field holds text up to a NUL, like an edit field.
-                const qsizetype nul = line.indexOf(QChar(0));
-                const QStringView shown = QStringView(line).first(nul < 0 ? line.size() : nul);
-                m_lineField.resize(shown.size());
-                std::copy(shown.begin(), shown.end(), m_lineField.begin());
+            const QStringView line = ExtractionLineReader->ReadLineView();
+            const qsizetype shownAt = rawLines->addLine(line);
+            const QStringView field = upToNul(line); // as an edit field holds it
+            if (field.contains(u'@')) {
+                // The raw-line box holds the same text: the hidden field shows it from
+                // there at the next pump, and the splitter reads the line in place.
+                m_lineFieldLine = shownAt;
+                m_handedLine = field;
+                m_lineHanded = true;
                 Button5Click();
+                m_lineHanded = false;
             }
             if (++ExtractionLineCount % 1000 == 0) {
+                syncLineField();
                 Pump::pumpMessages();
                 const QString total = ui->Edit3->text();
                 const qint64 t = Numbers::StrToInt64(total);
@@ -262,12 +313,11 @@ void TFExtraction::Button8Click()
 
 void TFExtraction::Button5Click()
 {
-    ExtractionTokens = std::make_unique<QStringList>();
-    SplitDelimited(u' ', m_lineField, ExtractionTokens.get());
-    for (const QString &piece : std::as_const(*ExtractionTokens))
-        if (piece.contains(u'@'))
-            ui->ListBox1->add(piece);
-    ExtractionTokens.reset();
+    // During a scan the line is handed in place; otherwise it is the line field's text.
+    const QString fieldText = m_lineHanded ? QString() : ui->Edit1->text();
+    const QStringView field = m_lineHanded ? m_handedLine : upToNul(fieldText);
+    ListBox *addresses = ui->ListBox1;
+    forEachAddressPiece(field, [addresses](QStringView piece) { addresses->add(piece); });
 }
 
 void TFExtraction::Button9Click()

@@ -38,7 +38,11 @@ class TFExtraction : public QWidget
     void syncLineField();
 
     bool m_dialogConfirmed = false;
-    QString m_lineField; // the line field's text, shown by the hidden field at each pump
+    // The raw-line box's line that the hidden line field shows at the next pump, or -1.
+    qsizetype m_lineFieldLine = -1;
+    // During a scan, the line handed to the splitter step in place of the field's text.
+    QStringView m_handedLine;
+    bool m_lineHanded = false;
     int m_batchId;
 };
 
@@ -50,7 +54,6 @@ extern QString ExtractionFileName;
 extern qint64 ExtractionLineCount;
 extern qint64 ExtractionTicks;
 extern std::unique_ptr<LineReader> ExtractionLineReader;
-extern std::unique_ptr<QStringList> ExtractionTokens;
 
 // Empties list and fills it with the pieces of text: separators are the characters 1 to
 // 32 (delimiter among them), a piece starting with a double quote runs to the closing

@@ -176,7 +176,7 @@ bool LineReader::EndOfStream()
     return m_endOfData && m_head == m_queue.size();
 }
 
-QStringView LineReader::nextLine()
+QStringView LineReader::ReadLineView()
 {
     for (;;) {
         const auto *chars = reinterpret_cast<const char16_t *>(m_queue.constData()) + m_head;
@@ -200,12 +200,12 @@ QStringView LineReader::nextLine()
 
 QString LineReader::ReadLine()
 {
-    return nextLine().toString();
+    return ReadLineView().toString();
 }
 
 void LineReader::ReadLine(QString &line)
 {
-    const QStringView next = nextLine();
+    const QStringView next = ReadLineView();
     line.resize(next.size()); // keeps the capacity of an unshared line
     std::memcpy(line.data(), next.data(), size_t(next.size()) * sizeof(char16_t));
 }

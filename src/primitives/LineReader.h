@@ -22,12 +22,14 @@ class LineReader
     QString ReadLine();
     // The same, into line, whose storage is reused from one call to the next.
     void ReadLine(QString &line);
+    // The same without a copy: a view into the reader's queue, valid until the next call
+    // of EndOfStream or ReadLine.
+    QStringView ReadLineView();
     void close();
 
     static constexpr qsizetype BlockSize = 4096;
 
   private:
-    QStringView nextLine(); // the next line, in the queue
     void fill();
     qsizetype takeBlock(const char *&block); // bytes of the next block, at most BlockSize
     void decodeBlock(const char *data, qsizetype size);

@@ -250,13 +250,14 @@ void Memo::clear()
     contentChanged();
 }
 
-void Memo::addLine(QStringView line)
+qsizetype Memo::addLine(QStringView line)
 {
     const qsizetype last = m_lines.count() - 1;
     m_changedFrom = qMin(m_changedFrom, last);
     const bool emptyOrBreak = m_lines.lineLength(last) == 0; // empty text, or ends with CR LF
     const qsizetype nul = line.indexOf(QChar(0));
     const QStringView shown = nul < 0 ? line : line.first(nul);
+    const qsizetype holder = emptyOrBreak ? last : last + 1;
     if (emptyOrBreak) {
         m_lines.appendToLast(shown);
         if (nul < 0)
@@ -269,6 +270,7 @@ void Memo::addLine(QStringView line)
     // As with the platform's memo, the cursor goes to the end and the view follows it.
     m_cursor = m_anchor = endPosition();
     m_followCursor = true;
+    return holder;
 }
 
 QString Memo::text() const
@@ -367,6 +369,7 @@ void Memo::updateScrollBars()
 void Memo::contentChanged()
 {
     m_visibleDirty = true;
+    m_layoutsStale = true;
     updateScrollBars();
     viewport()->update();
 }
@@ -401,11 +404,19 @@ const std::vector<Memo::VisibleLine> &Memo::visibleLines() const
 {
     if (!needsRepaint())
         return m_visible;
-    m_visible.clear();
+    std::vector<VisibleLine> before;
+    before.swap(m_visible);
+    // A line laid out before and unchanged since keeps its layout.
+    auto layoutOf = [&](qsizetype i) {
+        if (!m_layoutsStale && i < m_changedFrom && !before.empty() &&
+            i >= before.front().line && i <= before.back().line)
+            return before[size_t(i - before.front().line)].layout;
+        return layoutLine(i);
+    };
     int top = 0;
     const int bottom = viewport()->height();
     for (qsizetype i = verticalScrollBar()->value(); i < m_lines.count() && top < bottom; ++i) {
-        auto layout = layoutLine(i);
+        auto layout = layoutOf(i);
         m_visible.push_back({i, top, layout});
         top += qMax(lineHeight(), int(std::ceil(layout->boundingRect().height())));
         m_widest = qMax(m_widest, int(std::ceil(layout->maximumWidth())));
@@ -413,6 +424,7 @@ const std::vector<Memo::VisibleLine> &Memo::visibleLines() const
     m_viewFilled = top >= bottom;
     m_changedFrom = std::numeric_limits<qsizetype>::max();
     m_visibleDirty = false;
+    m_layoutsStale = false;
     return m_visible;
 }
 
@@ -448,6 +460,13 @@ void Memo::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
     contentChanged();
+}
+
+void Memo::changeEvent(QEvent *event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        contentChanged();
 }
 
 void Memo::scrollContentsBy(int, int)

@@ -23,7 +23,8 @@ class Memo : public QAbstractScrollArea
     // Adds a line at the end: after an empty text or one ending with CR LF the line and
     // CR LF; otherwise CR LF and the line, and one more CR LF for an empty line. The piece
     // added is taken up to its first NUL. The cursor moves to the end of the text.
-    void addLine(QStringView line);
+    // Returns the index of the line that holds the piece added.
+    qsizetype addLine(QStringView line);
     // The whole text, lines separated by CR LF.
     QString text() const;
     // Replaces the text; line breaks (CR LF, CR, LF) separate lines, a NUL ends it.
@@ -79,6 +80,7 @@ class Memo : public QAbstractScrollArea
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void changeEvent(QEvent *event) override;
 
   private:
     struct VisibleLine
@@ -116,6 +118,9 @@ class Memo : public QAbstractScrollArea
     bool needsRepaint() const;
     mutable std::vector<VisibleLine> m_visible;
     mutable bool m_visibleDirty = true;
+    // The laid-out lines of m_visible no longer match the text, wrap width or font; when
+    // clear, lines before m_changedFrom keep their layouts as the view scrolls or grows.
+    mutable bool m_layoutsStale = true;
     mutable bool m_viewFilled = false;
     mutable qsizetype m_changedFrom = 0; // first line changed since the view was laid out
     int m_batchId;
