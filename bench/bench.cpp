@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <sys/resource.h>
@@ -108,6 +109,36 @@ QString generateBytes(const QString &name, qint64 size)
     return path;
 }
 
+// One line of size bytes (with its line break) of words, with five addresses spread
+// over it.
+QString generateLongLine(const QString &name, qint64 size)
+{
+    const QString path = benchDir() + '/' + name;
+    if (QFile::exists(path) && QFileInfo(path).size() == size)
+        return path;
+    QFile file(path + ".part");
+    file.open(QIODevice::WriteOnly);
+    QByteArray chunk;
+    int addresses = 0;
+    for (qint64 written = 0; written < size;) {
+        if (addresses < 5 && written + chunk.size() >= (addresses + 1) * size / 6)
+            chunk += "someone" + QByteArray::number(addresses++) + "@example.com ";
+        else
+            chunk += "lorem ipsum ";
+        if (chunk.size() > (1 << 20)) {
+            file.write(chunk);
+            written += chunk.size();
+            chunk.clear();
+        }
+    }
+    file.resize(size - 1);
+    file.seek(size - 1);
+    file.write("\n");
+    file.close();
+    QFile::rename(path + ".part", path);
+    return path;
+}
+
 struct Result
 {
     double seconds = 0;
@@ -132,21 +163,87 @@ Result measure(const std::function<void()> &work)
     return {timer.nsecsElapsed() / 1e9, usage.ru_maxrss / 1024};
 }
 
+// A peer command, run by the shell in the C locale.
 Result measureCommand(const QString &command)
 {
-    return measure(
-        [&] { execl("/bin/sh", "sh", "-c", command.toLocal8Bit().constData(), nullptr); });
+    const QByteArray line = "LC_ALL=C; export LC_ALL; " + command.toLocal8Bit();
+    return measure([&] { execl("/bin/sh", "sh", "-c", line.constData(), nullptr); });
 }
 
-void report(const char *what, const Result &r, double megabytes)
+// Runs ours and the peer in turn, runs times each, after writing back what earlier runs
+// left in the page cache; the medians.
+std::pair<Result, Result> paired(const std::function<Result()> &ours,
+                                 const std::function<Result()> &peer, int runs)
 {
-    std::printf("  %-44s %8.2f s %9.0f MB/s %7ld MiB peak\n", what, r.seconds,
-                megabytes / r.seconds, r.peakMiB);
+    std::vector<Result> a, b;
+    for (int i = 0; i < runs; ++i) {
+        sync();
+        a.push_back(ours());
+        sync();
+        b.push_back(peer());
+    }
+    auto median = [](std::vector<Result> v) {
+        std::sort(v.begin(), v.end(),
+                  [](const Result &x, const Result &y) { return x.seconds < y.seconds; });
+        return v[v.size() / 2];
+    };
+    return {median(a), median(b)};
 }
 
-double sizeMB(const QString &path)
+QString quoted(const QString &path)
 {
-    return QFileInfo(path).size() / 1e6;
+    return '\'' + path + '\'';
+}
+
+void warm(const QString &path)
+{
+    measureCommand("cat " + quoted(path) + " > /dev/null");
+}
+
+bool haveRipgrep()
+{
+    return std::system("command -v rg > /dev/null 2>&1") == 0;
+}
+
+double fileMiB(const QString &path)
+{
+    return QFileInfo(path).size() / 1048576.0;
+}
+
+// One row of the closing table.
+struct Row
+{
+    QString operation;
+    Result ours;
+    double inputMiB = 0; // the size the peak is compared with
+    QString peer;
+    Result peerResult;
+};
+
+std::vector<Row> &table()
+{
+    static std::vector<Row> rows;
+    return rows;
+}
+
+void addRow(const QString &operation, const Result &ours, double inputMiB, const QString &peer,
+            const Result &peerResult)
+{
+    table().push_back({operation, ours, inputMiB, peer, peerResult});
+    std::printf("  %-40s %7.2f s %6ld MiB | %-24s %7.2f s %6ld MiB | %5.2f x\n",
+                qPrintable(operation), ours.seconds, ours.peakMiB, qPrintable(peer),
+                peerResult.seconds, peerResult.peakMiB, ours.seconds / peerResult.seconds);
+}
+
+void printTable()
+{
+    std::printf("\n%-40s %8s %9s %7s  %-44s %8s %7s\n", "operation", "seconds", "peak MiB",
+                "peak/sz", "peer", "seconds", "ratio");
+    for (const Row &r : table())
+        std::printf("%-40s %8.2f %9ld %7.2f  %-44s %8.2f %7.2f\n", qPrintable(r.operation),
+                    r.ours.seconds, r.ours.peakMiB, r.ours.peakMiB / r.inputMiB,
+                    qPrintable(r.peer), r.peerResult.seconds,
+                    r.ours.seconds / r.peerResult.seconds);
 }
 
 // Runs the work with the five windows created, offscreen, dialogs scripted.
@@ -160,65 +257,75 @@ void withWindows(int argc, char **argv, const std::function<void()> &work)
     DestroyApplicationWindows();
 }
 
-void benchLineReader()
+QString addressList(qint64 lines)
 {
-    const QString file = generate("addresses-5M.txt", 5000000, true);
-    std::printf("LineReader, %s (%.0f MB)\n", qPrintable(file), sizeMB(file));
-    measureCommand("cat '" + file + "' > /dev/null"); // warm the page cache
-    auto readAll = [&](bool reuse) {
-        return measure([&] {
-            LineReader reader(file);
-            qint64 lines = 0, chars = 0;
-            QString line;
-            while (!reader.EndOfStream()) {
-                if (reuse)
-                    reader.ReadLine(line);
-                else
-                    line = reader.ReadLine();
-                chars += line.size();
-                ++lines;
-            }
-            std::printf("  %lld lines, %lld characters\n", (long long)lines, (long long)chars);
-        });
-    };
-    const Result ours = readAll(true);
-    const Result fresh = readAll(false);
-    const Result wc = measureCommand("wc -l < '" + file + "' > '" + benchDir() + "/wc.out'");
-    report("LineReader, every line into one string", ours, sizeMB(file));
-    report("LineReader, a new string per line", fresh, sizeMB(file));
-    report("wc -l", wc, sizeMB(file));
-    std::printf("  LineReader takes %.2f x the time of wc -l\n", ours.seconds / wc.seconds);
+    return generate(QString("addresses-%1M.txt").arg(lines / 1000000), lines, true);
 }
 
-void benchExtraction(int argc, char **argv)
+void benchLineReader()
 {
-    const QString file = generate("addresses-5M.txt", 5000000, true);
-    std::printf("Extract Emails Open, %s (%.0f MB, 5,000,000 lines)\n", qPrintable(file),
-                sizeMB(file));
-    measureCommand("cat '" + file + "' > /dev/null");
+    const QString file = addressList(5000000);
+    std::printf("LineReader, %s (%.0f MiB)\n", qPrintable(file), fileMiB(file));
+    warm(file);
+    const Result ours = measure([&] {
+        LineReader reader(file);
+        qint64 lines = 0, chars = 0;
+        while (!reader.EndOfStream()) {
+            chars += reader.ReadLineView().size();
+            ++lines;
+        }
+        std::printf("  %lld lines, %lld characters\n", (long long)lines, (long long)chars);
+    });
+    const Result grep = measureCommand("grep -c '' " + quoted(file) + " > " +
+                                       quoted(benchDir() + "/peer.out"));
+    addRow("LineReader, 5 M lines", ours, fileMiB(file), "grep -c ''", grep);
+}
+
+// Extract Emails Open in the shown window, beside grep -o (and rg -o) writing to a file.
+void extraction(int argc, char **argv, const QString &label, const QString &file)
+{
+    std::printf("Extract Emails Open, %s (%.0f MiB)\n", qPrintable(file), fileMiB(file));
+    warm(file);
     const Result ours = measure([&] {
         withWindows(argc, argv, [&] {
             Fiche_principale->ui->SpeedButton1->click(); // the window is on screen
             FileDialog::scriptAnswer(file);
             FExtraction->ui->Button4->click();
             std::printf("  %d addresses listed; %s\n", FExtraction->ui->ListBox1->count(),
-                        qPrintable(FExtraction->ui->Memo2->text().split("\r\n").value(2)));
+                        qPrintable(FExtraction->ui->Memo2->text().trimmed().split("\r\n").last()));
         });
     });
     // Into a file: grep stops at the first match when it writes to /dev/null.
-    const Result grep = measureCommand("grep -aoE '[^[:space:]]*@[^[:space:]]*' '" + file +
-                                       "' > '" + benchDir() + "/grep.out'");
-    report("Open: size, count, scan, list", ours, sizeMB(file));
-    report("grep -aoE '[^[:space:]]*@[^[:space:]]*'", grep, sizeMB(file));
+    const QString out = quoted(benchDir() + "/peer.out");
+    const Result grep =
+        measureCommand("grep -aoE '[^[:space:]]*@[^[:space:]]*' " + quoted(file) + " > " + out);
+    addRow(label, ours, fileMiB(file), "grep -aoE '[^[:space:]]*@[^[:space:]]*'", grep);
+    if (haveRipgrep()) {
+        const Result rg = measureCommand("rg -ao '[^\\s]*@[^\\s]*' " + quoted(file) + " > " + out);
+        addRow(label, ours, fileMiB(file), "rg -ao '[^\\s]*@[^\\s]*'", rg);
+    }
+    QFile::remove(benchDir() + "/peer.out");
+}
+
+void benchExtraction(int argc, char **argv)
+{
+    extraction(argc, argv, "Extract Emails Open, 5 M lines", addressList(5000000));
+    extraction(argc, argv, "Extract Emails Open, 20 M lines", addressList(20000000));
+}
+
+void benchLongLine(int argc, char **argv)
+{
+    extraction(argc, argv, "Extract Emails, one 100 MB line",
+               generateLongLine("long-line-100MB.txt", 100000000));
 }
 
 void benchEditText(int argc, char **argv)
 {
-    const QString file = generate("dictionary-2M.txt", 2000000, false);
-    const QString out = benchDir() + "/dictionary-2M.decorated";
-    std::printf("Edit Text Open, Start, Save, %s (%.0f MB, 2,000,000 lines)\n", qPrintable(file),
-                sizeMB(file));
-    measureCommand("cat '" + file + "' > /dev/null");
+    const QString file = generate("dictionary-20M.txt", 20000000, false);
+    const QString out = benchDir() + "/dictionary.decorated";
+    std::printf("Edit Text Open, Start, Save, %s (%.0f MiB, 20,000,000 lines)\n",
+                qPrintable(file), fileMiB(file));
+    warm(file);
     const Result ours = measure([&] {
         withWindows(argc, argv, [&] {
             Fiche_principale->ui->SpeedButton4->click();
@@ -231,10 +338,12 @@ void benchEditText(int argc, char **argv)
             Fedittext->ui->Button6->click();
         });
     });
-    const Result sed = measureCommand("sed 's/^/x/;s/$/y/' '" + file + "' > '" + out + ".sed'");
-    report("Open + Start + Save", ours, sizeMB(file));
-    report("sed 's/^/x/;s/$/y/'", sed, sizeMB(file));
-    std::printf("  saved %.0f MB\n", sizeMB(out));
+    const Result sed = measureCommand("{ cat " + quoted(file) + "; sed 's/^/x/;s/$/y/' " +
+                                      quoted(file) + "; } > " + quoted(out + ".sed"));
+    addRow("Edit Text Open + Start + Save, 20 M", ours, fileMiB(file), "{ cat; sed }", sed);
+    std::printf("  saved %.0f MiB\n", fileMiB(out));
+    QFile::remove(out);
+    QFile::remove(out + ".sed");
 }
 
 void benchJoin(int argc, char **argv)
@@ -244,20 +353,30 @@ void benchJoin(int argc, char **argv)
         parts << generateBytes(QString("join-part%1.bin").arg(i), 300000000);
     const QString out = benchDir() + "/joined.bin";
     std::printf("Join Files, three files of 300 MB\n");
+    QFile::remove(out);
+    QFile::remove(out + ".cat");
     measureCommand("cat '" + parts.join("' '") + "' > /dev/null");
-    const Result ours = measure([&] {
-        withWindows(argc, argv, [&] {
-            for (const QString &p : parts) {
-                FileDialog::scriptAnswer(p);
-                Fjointure->ui->Button1->click();
-            }
-            Fjointure->ui->Edit1->setText(out);
-            Fjointure->ui->Button2->click();
-        });
-    });
-    const Result cat = measureCommand("cat '" + parts.join("' '") + "' > '" + out + ".cat'");
-    report("Join Files", ours, 900);
-    report("cat", cat, 900);
+    const auto [ours, cat] = paired(
+        [&] {
+            QFile::remove(out);
+            return measure([&] {
+                withWindows(argc, argv, [&] {
+                    for (const QString &p : parts) {
+                        FileDialog::scriptAnswer(p);
+                        Fjointure->ui->Button1->click();
+                    }
+                    Fjointure->ui->Edit1->setText(out);
+                    Fjointure->ui->Button2->click();
+                });
+            });
+        },
+        [&] {
+            QFile::remove(out + ".cat");
+            return measureCommand("cat '" + parts.join("' '") + "' > " + quoted(out + ".cat"));
+        },
+        3);
+    addRow("Join, 3 x 300 MB (median of 3)", ours, 3 * 300000000 / 1048576.0, "cat", cat);
+    QFile::remove(out);
     QFile::remove(out + ".cat");
 }
 
@@ -268,22 +387,33 @@ void benchCut(int argc, char **argv)
     QDir(pieces).removeRecursively();
     QDir().mkpath(pieces);
     std::printf("Cut Files, 1 GB into 3 pieces\n");
-    measureCommand("cat '" + source + "' > /dev/null");
-    const Result ours = measure([&] {
-        withWindows(argc, argv, [&] {
-            FileDialog::scriptAnswer(source);
-            Fcoupure->ui->Button4->click();
-            QDir::setCurrent(pieces);
-            Fcoupure->ui->Edit2->setText("3");
-            Fcoupure->UpDown1Click();
-            Fcoupure->ui->Button1->click();
-            Fcoupure->ui->Button2->click();
-        });
-    });
-    const Result split =
-        measureCommand("cd '" + pieces + "' && split -n 3 '" + source + "' piece-");
-    report("Cut", ours, 1000);
-    report("split -n 3", split, 1000);
+    warm(source);
+    auto emptyFolder = [&] {
+        QDir(pieces).removeRecursively();
+        QDir().mkpath(pieces);
+    };
+    const auto [ours, split] = paired(
+        [&] {
+            emptyFolder();
+            return measure([&] {
+                withWindows(argc, argv, [&] {
+                    FileDialog::scriptAnswer(source);
+                    Fcoupure->ui->Button4->click();
+                    QDir::setCurrent(pieces);
+                    Fcoupure->ui->Edit2->setText("3");
+                    Fcoupure->UpDown1Click();
+                    Fcoupure->ui->Button1->click();
+                    Fcoupure->ui->Button2->click();
+                });
+            });
+        },
+        [&] {
+            emptyFolder();
+            return measureCommand("cd " + quoted(pieces) + " && split -n 3 " + quoted(source) +
+                                  " piece-");
+        },
+        3);
+    addRow("Cut, 1 GB into 3 (median of 3)", ours, 1000000000 / 1048576.0, "split -n 3", split);
     QDir(pieces).removeRecursively();
 }
 
@@ -297,11 +427,14 @@ int main(int argc, char **argv)
         benchLineReader();
     if (wanted("extraction"))
         benchExtraction(argc, argv);
+    if (wanted("longline"))
+        benchLongLine(argc, argv);
     if (wanted("edittext"))
         benchEditText(argc, argv);
     if (wanted("join"))
         benchJoin(argc, argv);
     if (wanted("cut"))
         benchCut(argc, argv);
+    printTable();
     return 0;
 }

@@ -52,6 +52,16 @@ constexpr char Substitute = '?';
 
 } // namespace
 
+// Truncates only a file that holds data: on some file systems (ext4) truncating a file,
+// even an empty one, makes its next close wait for the data written after to reach disk.
+static bool truncateIfNotEmpty(int fd)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return false;
+    return st.st_size == 0 || ::ftruncate(fd, 0) == 0;
+}
+
 const int PlatformErrors::InvalidParameter = EINVAL;
 const int PlatformErrors::FileNotFound = ENOENT;
 
@@ -71,7 +81,7 @@ int FileStream::openHandle(const ModeSpec &spec, bool truncate)
     int code = 0;
     if (!takeLock(fd, lockTypeFor(spec)))
         code = Errors::SharingViolation;
-    else if (spec.create && truncate && ::ftruncate(fd, 0) != 0)
+    else if (spec.create && truncate && !truncateIfNotEmpty(fd))
         code = errno;
     if (code) {
         ::close(fd);
