@@ -328,14 +328,20 @@ void benchEditText(int argc, char **argv)
     warm(file);
     const Result ours = measure([&] {
         withWindows(argc, argv, [&] {
+            QElapsedTimer step;
+            step.start();
             Fiche_principale->ui->SpeedButton4->click();
             FileDialog::scriptAnswer(file);
             Fedittext->ui->Button4->click();
+            const double open = step.restart() / 1e3;
             Fedittext->ui->Edit1->setText("x");
             Fedittext->ui->Edit2->setText("y");
             Fedittext->ui->Button1->click();
+            const double start = step.restart() / 1e3;
             FileDialog::scriptAnswer(out);
             Fedittext->ui->Button6->click();
+            std::printf("  Open %.2f s, Start %.2f s, Save %.2f s\n", open, start,
+                        step.elapsed() / 1e3);
         });
     });
     const Result sed = measureCommand("{ cat " + quoted(file) + "; sed 's/^/x/;s/$/y/' " +

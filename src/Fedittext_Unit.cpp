@@ -65,16 +65,22 @@ void TFedittext::Button1Click()
         ~CloseReader() { EditLineReader.reset(); }
     } closeReader;
     Memo *memo = ui->Memo1;
-    QString line, decorated; // reused: no allocation per line
+    // The fields can only change while messages are pumped: they are read again after
+    // every pump, which is reading them for every line.
+    QString prefix = ui->Edit1->text(), suffix = ui->Edit2->text();
+    QString decorated; // reused: no allocation per line
     while (!EditLineReader->EndOfStream() && EditRunning) {
-        EditLineReader->ReadLine(line);
+        const QStringView line = EditLineReader->ReadLineView();
         decorated.resize(0);
-        decorated += ui->Edit1->text();
+        decorated += prefix;
         decorated += line;
-        decorated += ui->Edit2->text();
+        decorated += suffix;
         memo->addLine(decorated);
-        if (++EditLineCount % 1000 == 0)
+        if (++EditLineCount % 1000 == 0) {
             Pump::pumpMessages();
+            prefix = ui->Edit1->text();
+            suffix = ui->Edit2->text();
+        }
     }
 }
 

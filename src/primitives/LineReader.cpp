@@ -11,46 +11,6 @@ namespace {
 
 constexpr qsizetype StreamBufferSize = 256 * 1024;
 
-// Length of the well-formed UTF-8 character that starts at p, or 0 when none does or it
-// does not fit before end.
-int wellFormedLength(const uchar *p, const uchar *end)
-{
-    const uchar b = p[0];
-    const qsizetype avail = end - p;
-    auto cont = [&](int i, uchar lo = 0x80, uchar hi = 0xBF) {
-        return i < avail && p[i] >= lo && p[i] <= hi;
-    };
-    if (b < 0x80)
-        return 1;
-    if (b >= 0xC2 && b <= 0xDF)
-        return cont(1) ? 2 : 0;
-    if (b >= 0xE0 && b <= 0xEF) {
-        const uchar lo = b == 0xE0 ? 0xA0 : 0x80;
-        const uchar hi = b == 0xED ? 0x9F : 0xBF;
-        return cont(1, lo, hi) && cont(2) ? 3 : 0;
-    }
-    if (b >= 0xF0 && b <= 0xF4) {
-        const uchar lo = b == 0xF0 ? 0x90 : 0x80;
-        const uchar hi = b == 0xF4 ? 0x8F : 0xBF;
-        return cont(1, lo, hi) && cont(2) && cont(3) ? 4 : 0;
-    }
-    return 0;
-}
-
-// Number of bytes after the last complete well-formed character of the block; they are
-// read again with the next block. A block without any such character keeps all its bytes.
-qsizetype utf8Tail(const char *data, qsizetype size)
-{
-    const auto *begin = reinterpret_cast<const uchar *>(data);
-    const uchar *end = begin + size;
-    for (const uchar *p = end; p != begin;) {
-        --p;
-        if (const int len = wellFormedLength(p, end))
-            return end - (p + len);
-    }
-    return 0;
-}
-
 // Index of the first CR or LF in [from, size), or size when there is none.
 qsizetype findBreak(const char16_t *s, qsizetype from, qsizetype size)
 {

@@ -307,6 +307,21 @@ void appendSystemCodePage(QByteArray &bytes, QStringView text)
     }
 }
 
+// Windows-1252 is Latin-1 but for 0x80-0x9F, where only its five unassigned bytes keep
+// their C1 code points.
+void appendSystemCodePage(QByteArray &bytes, QLatin1StringView text)
+{
+    const qsizetype old = bytes.size();
+    bytes.resize(old + text.size());
+    char *out = bytes.data() + old;
+    std::memcpy(out, text.data(), size_t(text.size()));
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const uchar b = uchar(out[i]);
+        if (b >= 0x80 && b < 0xA0 && Cp1252High[b - 0x80] != b)
+            out[i] = Substitute;
+    }
+}
+
 QByteArrayView systemCodePageBom()
 {
     return {};

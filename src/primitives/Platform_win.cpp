@@ -267,6 +267,17 @@ void appendSystemCodePage(QByteArray &bytes, QStringView text)
     ::WideCharToMultiByte(CP_ACP, 0, wide, size, bytes.data() + old, length, nullptr, nullptr);
 }
 
+void appendSystemCodePage(QByteArray &bytes, QLatin1StringView text)
+{
+    char16_t wide[4096]; // Latin-1 is UTF-16 without its high bytes
+    for (qsizetype from = 0; from < text.size(); from += 4096) {
+        const qsizetype n = qMin<qsizetype>(4096, text.size() - from);
+        for (qsizetype i = 0; i < n; ++i)
+            wide[i] = uchar(text[from + i].toLatin1());
+        appendSystemCodePage(bytes, QStringView(wide, n));
+    }
+}
+
 QByteArrayView systemCodePageBom()
 {
     return ::GetACP() == CP_UTF8 ? QByteArrayView("\xEF\xBB\xBF") : QByteArrayView();

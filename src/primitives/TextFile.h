@@ -25,16 +25,32 @@ QString decodeSystemCodePage(QByteArrayView bytes);
 void decodeUtf16(const char *bytes, qsizetype units, bool littleEndian, char16_t *out);
 // Appends the text in the system code page; a character it lacks becomes a substitute.
 void appendSystemCodePage(QByteArray &bytes, QStringView text);
+void appendSystemCodePage(QByteArray &bytes, QLatin1StringView text);
 // The byte-order mark of the system code page: none, except EF BB BF for UTF-8.
 QByteArrayView systemCodePageBom();
 
-// Reads a whole text file for a line list. The encoding (its byte-order mark, else the
-// system code page) is stored in recorded before decoding, so a decoding failure still
-// records it. Files of 2 GiB or more are refused with the memo-capacity error.
+// Number of bytes after the last complete well-formed UTF-8 character of a block, to be
+// decoded with the next block. A block without any such character keeps all its bytes.
+qsizetype utf8Tail(const char *data, qsizetype size);
+
+// Reads a whole text file block by block and hands its decoded text to take, piece by
+// piece in order; a character is never split between two pieces. The encoding (its
+// byte-order mark, else the system code page) is stored in recorded before decoding, so a
+// decoding failure still records it. Files of 2 GiB or more are refused with the
+// memo-capacity error.
+void loadTextFile(const QString &fileName, TextEncoding &recorded,
+                  const std::function<void(QStringView)> &take);
+// The same, gathered into one string.
 QString loadTextFile(const QString &fileName, TextEncoding &recorded);
 
-// Receives the text of a save piece by piece.
-using TextWriter = std::function<void(QStringView piece)>;
+// Receives the text of a save piece by piece, as UTF-16 or as Latin-1 characters.
+class TextWriter
+{
+  public:
+    virtual ~TextWriter() = default;
+    virtual void operator()(QStringView piece) const = 0;
+    virtual void operator()(QLatin1StringView piece) const = 0;
+};
 
 // Writes the text that produce hands to its writer into the file, in the encoding (None
 // means the system code page) with its byte-order mark, through a bounded buffer. The file

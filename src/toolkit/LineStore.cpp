@@ -1,6 +1,7 @@
 #include "toolkit/LineStore.h"
 
 #include <algorithm>
+#include <cstring>
 
 QString LineStore::Chunk::text(int from, int n) const
 {
@@ -9,6 +10,8 @@ QString LineStore::Chunk::text(int from, int n) const
 
 void LineStore::Chunk::insertText(int at, QStringView s)
 {
+    if (s.isEmpty())
+        return;
     if (!isWide && !QtPrivate::isLatin1(s)) {
         wide = QString::fromLatin1(narrow);
         narrow = QByteArray();
@@ -54,6 +57,8 @@ std::pair<size_t, int> LineStore::locate(qsizetype index) const
 {
     if (m_indexDirty)
         rebuildIndex();
+    if (index >= m_firstLine.back()) // the last chunk, where lines are added
+        return {m_chunks.size() - 1, int(index - m_firstLine.back())};
     const auto it = std::upper_bound(m_firstLine.begin(), m_firstLine.end(), index);
     const size_t chunk = size_t(it - m_firstLine.begin()) - 1;
     return {chunk, int(index - m_firstLine[chunk])};
@@ -116,10 +121,10 @@ qsizetype LineStore::lineLength(qsizetype index) const
     return m_chunks[c].ends[size_t(k)] - m_chunks[c].start(k);
 }
 
-void LineStore::append(QStringView line)
+void LineStore::startLine(qsizetype length)
 {
     if (m_chunks.empty() || m_chunks.back().ends.size() >= ChunkLines ||
-        m_chunks.back().size() + line.size() > ChunkChars) {
+        m_chunks.back().size() + length > ChunkChars) {
         if (m_indexDirty)
             rebuildIndex();
         if (!m_chunks.empty()) { // a full chunk gives back what its growth reserved
@@ -133,9 +138,28 @@ void LineStore::append(QStringView line)
         m_firstChar.push_back(m_characters);
     }
     Chunk &chunk = m_chunks.back();
-    chunk.insertText(int(chunk.size()), line);
     chunk.ends.push_back(int(chunk.size()));
     ++m_count;
+}
+
+void LineStore::completeLast(QStringView text)
+{
+    appendToLast(text);
+    startLine(0);
+}
+
+qsizetype LineStore::lastLineLength() const
+{
+    const Chunk &chunk = m_chunks.back();
+    return chunk.ends.back() - chunk.start(int(chunk.ends.size()) - 1);
+}
+
+void LineStore::append(QStringView line)
+{
+    startLine(line.size());
+    Chunk &chunk = m_chunks.back();
+    chunk.insertText(int(chunk.size()), line);
+    chunk.ends.back() = int(chunk.size());
     m_characters += line.size();
 }
 
@@ -255,4 +279,36 @@ void LineStore::insertLines(qsizetype index, const QStringList &lines)
     m_chunks.insert(m_chunks.begin() + qsizetype(c), std::make_move_iterator(fresh.begin()),
                     std::make_move_iterator(fresh.end()));
     m_indexDirty = true;
+}
+
+void LineStore::write(const TextWriter &write, bool breakAfterLast) const
+{
+    QString wide;      // one chunk's lines with their breaks
+    QByteArray narrow; // the same for a Latin-1 chunk
+    for (size_t c = 0; c < m_chunks.size(); ++c) {
+        const Chunk &chunk = m_chunks[c];
+        const int lines = int(chunk.ends.size());
+        const bool breakLast = breakAfterLast || c + 1 < m_chunks.size();
+        // Copies the lines of text (of characters T) into out with CR LF between them.
+        auto gather = [&](auto &out, const auto *text) {
+            out.resize(chunk.size() + 2 * (lines - (breakLast ? 0 : 1)));
+            auto *to = out.data();
+            for (int k = 0; k < lines; ++k) {
+                const int from = chunk.start(k), n = chunk.ends[size_t(k)] - from;
+                std::memcpy(to, text + from, size_t(n) * sizeof(*text));
+                to += n;
+                if (k + 1 < lines || breakLast) {
+                    *to++ = '\r';
+                    *to++ = '\n';
+                }
+            }
+        };
+        if (chunk.isWide) {
+            gather(wide, chunk.wide.constData());
+            write(QStringView(wide));
+        } else {
+            gather(narrow, chunk.narrow.constData());
+            write(QLatin1StringView(narrow));
+        }
+    }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "primitives/TextFile.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -19,6 +21,9 @@ class LineStore
     qsizetype lineLength(qsizetype index) const;
     void append(QStringView line);
     void appendToLast(QStringView text); // extends the last line (there must be one)
+    // Extends the last line (there must be one), then adds an empty line after it.
+    void completeLast(QStringView text);
+    qsizetype lastLineLength() const;
     void replace(qsizetype index, QStringView line);
     // Inserts lines before line index (index == count appends), in chunks of their own.
     void insertLines(qsizetype index, const QStringList &lines);
@@ -30,6 +35,9 @@ class LineStore
     // The line holding offset when every line is followed by separator characters (the
     // last line when offset lies beyond the end).
     qsizetype lineAtOffset(qsizetype offset, int separator) const;
+    // Hands the text to write chunk by chunk, in order: every line followed by CR LF, the
+    // last one only when breakAfterLast.
+    void write(const TextWriter &write, bool breakAfterLast) const;
 
   private:
     struct Chunk
@@ -45,6 +53,9 @@ class LineStore
         void insertText(int at, QStringView s);
         void removeText(int at, int n);
     };
+    // An empty line at the end, in a new chunk when the last one cannot take length more
+    // characters or another line.
+    void startLine(qsizetype length);
     static constexpr int ChunkLines = 2048;
     static constexpr int ChunkChars = 1 << 20;
 

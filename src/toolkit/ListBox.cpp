@@ -158,12 +158,8 @@ void ListBox::flush()
 
 void ListBox::saveToFile(const QString &fileName) const
 {
-    saveTextFile(fileName, TextEncoding::None, [this](const TextWriter &write) {
-        for (qsizetype i = 0; i < m_items.count(); ++i) {
-            write(m_items.line(i));
-            write(u"\r\n");
-        }
-    });
+    saveTextFile(fileName, TextEncoding::None,
+                 [this](const TextWriter &write) { m_items.write(write, true); });
 }
 
 int ListBox::pageRows() const

@@ -254,14 +254,15 @@ qsizetype Memo::addLine(QStringView line)
 {
     const qsizetype last = m_lines.count() - 1;
     m_changedFrom = qMin(m_changedFrom, last);
-    const bool emptyOrBreak = m_lines.lineLength(last) == 0; // empty text, or ends with CR LF
+    const bool emptyOrBreak = m_lines.lastLineLength() == 0; // empty text, or ends with CR LF
     const qsizetype nul = line.indexOf(QChar(0));
     const QStringView shown = nul < 0 ? line : line.first(nul);
     const qsizetype holder = emptyOrBreak ? last : last + 1;
     if (emptyOrBreak) {
-        m_lines.appendToLast(shown);
         if (nul < 0)
-            m_lines.append(u"");
+            m_lines.completeLast(shown);
+        else
+            m_lines.appendToLast(shown);
     } else {
         m_lines.append(shown);
         if (nul < 0 && line.isEmpty())
@@ -322,18 +323,54 @@ void Memo::setWordWrap(bool wrap)
 
 void Memo::loadFromFile(const QString &fileName)
 {
-    setText(loadTextFile(fileName, m_encoding));
+    // The lines are gathered in a store of their own as the file is decoded, so that a
+    // failed load leaves the memo as it was.
+    LineStore lines;
+    QString partial;        // the start of a line that goes on in the next piece
+    bool afterCr = false;   // the last piece ended with a CR: an LF first is its pair
+    bool nulFound = false;  // the memo takes the text up to its first NUL
+    loadTextFile(fileName, m_encoding, [&](QStringView piece) {
+        if (nulFound)
+            return;
+        if (const qsizetype nul = piece.indexOf(QChar(0)); nul >= 0) {
+            piece = piece.first(nul);
+            nulFound = true;
+        }
+        qsizetype start = afterCr && piece.startsWith(u'\n') ? 1 : 0;
+        afterCr = false;
+        for (qsizetype i = start; i < piece.size(); ++i) {
+            const QChar c = piece[i];
+            if (c != u'\r' && c != u'\n')
+                continue;
+            const QStringView line = piece.sliced(start, i - start);
+            if (partial.isEmpty()) {
+                lines.append(line);
+            } else {
+                partial += line;
+                lines.append(partial);
+                partial.clear();
+            }
+            if (c == u'\r') {
+                if (i + 1 == piece.size())
+                    afterCr = true;
+                else if (piece[i + 1] == u'\n')
+                    ++i;
+            }
+            start = i + 1;
+        }
+        partial += piece.sliced(start);
+    });
+    lines.append(partial);
+    m_lines = std::move(lines);
+    m_cursor = m_anchor = {};
+    m_widest = 0;
+    contentChanged();
 }
 
 void Memo::saveToFile(const QString &fileName) const
 {
-    saveTextFile(fileName, m_encoding, [this](const TextWriter &write) {
-        for (qsizetype i = 0; i < m_lines.count(); ++i) {
-            if (i)
-                write(u"\r\n");
-            write(m_lines.line(i));
-        }
-    });
+    saveTextFile(fileName, m_encoding,
+                 [this](const TextWriter &write) { m_lines.write(write, false); });
 }
 
 int Memo::lineHeight() const
@@ -725,7 +762,7 @@ void Memo::paste()
 
 Memo::Position Memo::endPosition() const
 {
-    return {m_lines.count() - 1, m_lines.lineLength(m_lines.count() - 1)};
+    return {m_lines.count() - 1, m_lines.lastLineLength()};
 }
 
 Memo::Position Memo::positionBefore(Position p) const
