@@ -241,9 +241,8 @@ void printTable()
                 "peak/sz", "peer", "seconds", "ratio");
     for (const Row &r : table())
         std::printf("%-40s %8.2f %9ld %7.2f  %-44s %8.2f %7.2f\n", qPrintable(r.operation),
-                    r.ours.seconds, r.ours.peakMiB, r.ours.peakMiB / r.inputMiB,
-                    qPrintable(r.peer), r.peerResult.seconds,
-                    r.ours.seconds / r.peerResult.seconds);
+                    r.ours.seconds, r.ours.peakMiB, r.ours.peakMiB / r.inputMiB, qPrintable(r.peer),
+                    r.peerResult.seconds, r.ours.seconds / r.peerResult.seconds);
 }
 
 // Runs the work with the five windows created, offscreen, dialogs scripted.
@@ -276,8 +275,8 @@ void benchLineReader()
         }
         std::printf("  %lld lines, %lld characters\n", (long long)lines, (long long)chars);
     });
-    const Result grep = measureCommand("grep -c '' " + quoted(file) + " > " +
-                                       quoted(benchDir() + "/peer.out"));
+    const Result grep =
+        measureCommand("grep -c '' " + quoted(file) + " > " + quoted(benchDir() + "/peer.out"));
     addRow("LineReader, 5 M lines", ours, fileMiB(file), "grep -c ''", grep);
 }
 
@@ -323,8 +322,8 @@ void benchEditText(int argc, char **argv)
 {
     const QString file = generate("dictionary-20M.txt", 20000000, false);
     const QString out = benchDir() + "/dictionary.decorated";
-    std::printf("Edit Text Open, Start, Save, %s (%.0f MiB, 20,000,000 lines)\n",
-                qPrintable(file), fileMiB(file));
+    std::printf("Edit Text Open, Start, Save, %s (%.0f MiB, 20,000,000 lines)\n", qPrintable(file),
+                fileMiB(file));
     warm(file);
     const Result ours = measure([&] {
         withWindows(argc, argv, [&] {

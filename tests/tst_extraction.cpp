@@ -138,6 +138,38 @@ class TestExtraction : public QObject
         QCOMPARE(list, pieces);
     }
 
+    // The splitter step lists exactly the pieces holding "@", whether the line takes the
+    // quick way (no double quote) or the full splitter.
+    void splitterStep_data()
+    {
+        splitter_data();
+        const QString mark = QString(QChar(0x0301));
+        QTest::newRow("mark after blank, then address")
+            << "a " + mark + "b@c d" << QStringList{"a", "b@c", "d"};
+        QTest::newRow("mark first") << mark + "x@y" << QStringList{mark + "x@y"};
+        QTest::newRow("marks after separators")
+            << "	" + mark + mark + "@" + mark + " z" << QStringList{"@" + mark, "z"};
+        QTest::newRow("several in one piece") << "a@b@c d@e @" << QStringList{"a@b@c", "d@e", "@"};
+        QTest::newRow("controls around") << "x@yz@w" << QStringList{"x@y", "z@w"};
+        QTest::newRow("quote late in line")
+            << "x@y p\"q r@s\"" << QStringList{"x@y", "p\"q", "r@s\""};
+    }
+    void splitterStep()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, pieces);
+        QStringList expected;
+        SplitDelimited(u' ', text, &expected);
+        QCOMPARE(expected, pieces);
+        expected.removeIf([](const QString &piece) { return !piece.contains(u'@'); });
+        const int before = FExtraction->ui->ListBox1->count();
+        FExtraction->ui->Edit1->setText(text);
+        FExtraction->ui->Button5->click();
+        QStringList listed = FExtraction->ui->ListBox1->items();
+        listed.remove(0, before);
+        QCOMPARE(listed, expected);
+    }
+
     void splitterNeedsList()
     {
         QVERIFY_THROWS_EXCEPTION(QuorvaneError, SplitDelimited(u' ', "a", nullptr));

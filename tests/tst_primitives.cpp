@@ -239,6 +239,25 @@ class TestPrimitives : public QObject
         QCOMPARE(contents(path), QByteArray("x\x80?\r\n"));
         saveTextFile(path, u"", TextEncoding::None);
         QCOMPARE(contents(path), QByteArray());
+        // A lone surrogate, last or not, is written as the replacement character; Latin-1
+        // pieces are encoded like the same UTF-16 ones.
+        const QString lone = QString("a") + QChar(0xD800) + "b" + QChar(0xDC00);
+        saveTextFile(path, TextEncoding::Utf8, [&](const TextWriter &write) {
+            write(QStringView(lone).first(2));
+            write(QStringView(lone).sliced(2));
+            write(QLatin1StringView("\xE9\x80"));
+            write(QStringView(lone).first(2));
+        });
+        QCOMPARE(contents(path), QByteArray("\xEF\xBB\xBF"
+                                            "a\xEF\xBF\xBD"
+                                            "b\xEF\xBF\xBD\xC3\xA9\xC2\x80"
+                                            "a\xEF\xBF\xBD"));
+        saveTextFile(path, TextEncoding::None,
+                     [&](const TextWriter &write) { write(QLatin1StringView("\xE9\x80\x81x")); });
+        QCOMPARE(contents(path), QByteArray("\xE9?\x81x"));
+        saveTextFile(path, TextEncoding::Utf16BE,
+                     [&](const TextWriter &write) { write(QLatin1StringView("\xE9")); });
+        QCOMPARE(contents(path), QByteArray("\xFE\xFF\x00\xE9", 4));
     }
 
     // A save that cannot write everything leaves the file it replaces untouched.

@@ -48,7 +48,6 @@ qsizetype utf8Tail(const char *data, qsizetype size)
     return 0;
 }
 
-
 qsizetype detectBom(QByteArrayView bytes, TextEncoding &encoding)
 {
     if (bytes.startsWith("\xEF\xBB\xBF")) {

@@ -326,9 +326,9 @@ void Memo::loadFromFile(const QString &fileName)
     // The lines are gathered in a store of their own as the file is decoded, so that a
     // failed load leaves the memo as it was.
     LineStore lines;
-    QString partial;        // the start of a line that goes on in the next piece
-    bool afterCr = false;   // the last piece ended with a CR: an LF first is its pair
-    bool nulFound = false;  // the memo takes the text up to its first NUL
+    QString partial;       // the start of a line that goes on in the next piece
+    bool afterCr = false;  // the last piece ended with a CR: an LF first is its pair
+    bool nulFound = false; // the memo takes the text up to its first NUL
     loadTextFile(fileName, m_encoding, [&](QStringView piece) {
         if (nulFound)
             return;
@@ -445,8 +445,8 @@ const std::vector<Memo::VisibleLine> &Memo::visibleLines() const
     before.swap(m_visible);
     // A line laid out before and unchanged since keeps its layout.
     auto layoutOf = [&](qsizetype i) {
-        if (!m_layoutsStale && i < m_changedFrom && !before.empty() &&
-            i >= before.front().line && i <= before.back().line)
+        if (!m_layoutsStale && i < m_changedFrom && !before.empty() && i >= before.front().line &&
+            i <= before.back().line)
             return before[size_t(i - before.front().line)].layout;
         return layoutLine(i);
     };
