@@ -4,8 +4,10 @@
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
 #include "primitives/Platform.h"
+#include "primitives/SpillFile.h"
 #include "primitives/TextFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
@@ -325,4 +327,48 @@ void appendSystemCodePage(QByteArray &bytes, QLatin1StringView text)
 QByteArrayView systemCodePageBom()
 {
     return {};
+}
+
+bool SpillFile::create()
+{
+    QByteArray pattern = QFile::encodeName(QDir::tempPath() + QStringLiteral("/quorvane-XXXXXX"));
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ::unlink(pattern.constData()); // gone from the folder at once, and with the process
+    m_handle = fd;
+    return true;
+}
+
+void SpillFile::release()
+{
+    if (m_handle >= 0)
+        ::close(int(m_handle));
+    m_handle = -1;
+}
+
+bool SpillFile::writeAt(qint64 offset, const char *data, qint64 size)
+{
+    for (qint64 done = 0; done < size;) {
+        const ssize_t n = ::pwrite(int(m_handle), data + done, size_t(size - done), offset + done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+bool SpillFile::read(qint64 offset, char *data, qint64 size) const
+{
+    for (qint64 done = 0; done < size;) {
+        const ssize_t n = ::pread(int(m_handle), data + done, size_t(size - done), offset + done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
 }

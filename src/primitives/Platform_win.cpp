@@ -4,6 +4,7 @@
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
 #include "primitives/Platform.h"
+#include "primitives/SpillFile.h"
 #include "primitives/TextFile.h"
 
 #include <QDir>
@@ -281,4 +282,57 @@ void appendSystemCodePage(QByteArray &bytes, QLatin1StringView text)
 QByteArrayView systemCodePageBom()
 {
     return ::GetACP() == CP_UTF8 ? QByteArrayView("\xEF\xBB\xBF") : QByteArrayView();
+}
+
+bool SpillFile::create()
+{
+    const QString name = QDir::toNativeSeparators(
+        QDir::tempPath() + QStringLiteral("/quorvane-") +
+        QUuid::createUuid().toString(QUuid::WithoutBraces));
+    // Deleted by the system when the handle is closed, also when the process dies.
+    const HANDLE handle = ::CreateFileW(reinterpret_cast<const wchar_t *>(name.utf16()),
+                                        GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                        nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    m_handle = reinterpret_cast<qintptr>(handle);
+    return true;
+}
+
+void SpillFile::release()
+{
+    if (m_handle != -1)
+        ::CloseHandle(reinterpret_cast<HANDLE>(m_handle));
+    m_handle = -1;
+}
+
+bool SpillFile::writeAt(qint64 offset, const char *data, qint64 size)
+{
+    for (qint64 done = 0; done < size;) {
+        OVERLAPPED at = {};
+        at.Offset = DWORD(quint64(offset + done) & 0xFFFFFFFFu);
+        at.OffsetHigh = DWORD(quint64(offset + done) >> 32);
+        DWORD n = 0;
+        const DWORD want = DWORD(qMin<qint64>(size - done, 1 << 30));
+        if (!::WriteFile(reinterpret_cast<HANDLE>(m_handle), data + done, want, &n, &at) || n == 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+bool SpillFile::read(qint64 offset, char *data, qint64 size) const
+{
+    for (qint64 done = 0; done < size;) {
+        OVERLAPPED at = {};
+        at.Offset = DWORD(quint64(offset + done) & 0xFFFFFFFFu);
+        at.OffsetHigh = DWORD(quint64(offset + done) >> 32);
+        DWORD n = 0;
+        const DWORD want = DWORD(qMin<qint64>(size - done, 1 << 30));
+        if (!::ReadFile(reinterpret_cast<HANDLE>(m_handle), data + done, want, &n, &at) || n == 0)
+            return false;
+        done += n;
+    }
+    return true;
 }

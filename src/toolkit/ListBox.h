@@ -1,6 +1,6 @@
 #pragma once
 
-#include "toolkit/LineStore.h"
+#include "model/LineStore.h"
 
 #include <QAbstractScrollArea>
 #include <QStringList>

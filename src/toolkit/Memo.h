@@ -1,7 +1,7 @@
 #pragma once
 
 #include "primitives/TextFile.h"
-#include "toolkit/LineStore.h"
+#include "model/LineStore.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>

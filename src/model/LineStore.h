@@ -1,19 +1,30 @@
 #pragma once
 
+#include "primitives/SpillFile.h"
 #include "primitives/TextFile.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <vector>
 
 // Lines of text held compactly: chunks of up to a few thousand lines, each one string with
 // the end offsets of its lines, so that a line costs its characters and four bytes, and
 // an edit touches one chunk. A chunk whose characters all lie below U+0100 keeps them as
 // single bytes (Latin-1), which halves the memory of mostly-ASCII text.
+//
+// Only a bounded cache of chunks stays in memory: the one being appended to and the ones
+// used last. The others are written to a private spill file and read back, in one read,
+// when a line of theirs is asked for; an edited chunk is written again when it leaves the
+// cache. A chunk that cannot be written (a full disk) stays in memory.
 class LineStore
 {
   public:
+    LineStore() = default;
+    LineStore(LineStore &&) noexcept = default;
+    LineStore &operator=(LineStore &&) noexcept = default;
+
     qsizetype count() const { return m_count; }
     QString line(qsizetype index) const;
     // At most the first maxLength characters of the line.
@@ -39,32 +50,71 @@ class LineStore
     // last one only when breakAfterLast.
     void write(const TextWriter &write, bool breakAfterLast) const;
 
+    // The cache: at most this many chunks and bytes stay in memory besides the last chunk.
+    void setCacheLimits(int chunks, qsizetype bytes);
+    qsizetype chunkCount() const { return qsizetype(m_chunks.size()); }
+    qsizetype residentChunkCount() const { return qsizetype(m_resident.size()); }
+
   private:
     struct Chunk
     {
+        // In memory while resident:
         QByteArray narrow; // Latin-1 while every character fits
         QString wide;      // once one does not
         bool isWide = false;
         std::vector<int> ends; // end offset of each line in the text
+        bool resident = true;
+        // Where a copy of the chunk lies in the spill file, or -1 when there is none or it
+        // is out of date; and what it holds while the chunk is not resident.
+        qint64 spillOffset = -1;
+        int spilledLines = 0;
+        int spilledChars = 0;
+        bool pinned = false; // could not be spilled: stays in memory
+        quint64 lastUse = 0;
 
+        int lines() const { return resident ? int(ends.size()) : spilledLines; }
         int start(int k) const { return k == 0 ? 0 : ends[size_t(k - 1)]; }
-        qsizetype size() const { return isWide ? wide.size() : narrow.size(); }
+        qsizetype size() const
+        {
+            return !resident ? spilledChars : isWide ? wide.size() : narrow.size();
+        }
+        qsizetype memoryBytes() const;
         QString text(int from, int n) const;
         void insertText(int at, QStringView s);
         void removeText(int at, int n);
     };
-    // An empty line at the end, in a new chunk when the last one cannot take length more
-    // characters or another line.
-    void startLine(qsizetype length);
     static constexpr int ChunkLines = 2048;
     static constexpr int ChunkChars = 1 << 20;
 
     std::pair<size_t, int> locate(qsizetype index) const;
     void rebuildIndex() const;
+    // An empty line at the end, in a new chunk when the last one cannot take length more
+    // characters or another line.
+    void startLine(qsizetype length);
+    // Adds a line longer than a chunk holds as a chunk of its own written straight to the
+    // spill file; false when it is not that long or cannot be written.
+    bool appendSpilled(QStringView line);
     void splitIfLarge(size_t chunk);
     void splitChunk(size_t chunk, int line); // lines from line on move to a chunk after it
+    // The chunk in memory, read back from the spill file when it was not.
+    const Chunk &resident(size_t chunk) const;
+    // The same, for a change: its copy in the spill file is out of date from now on.
+    Chunk &forEdit(size_t chunk);
+    void makeResident(Chunk &chunk) const;
+    // A line of a spilled chunk too big for the cache, read without bringing it back.
+    QString readSpilledLine(const Chunk &chunk, int line, qsizetype maxLength) const;
+    void spill(Chunk &chunk) const;
+    // Writes out the least recently used chunks while the cache is over its limits; never
+    // the last chunk nor keep.
+    void trimCache(const Chunk *keep) const;
+    void forget(const Chunk *chunk) const; // a chunk that is going away leaves the cache
 
-    std::vector<Chunk> m_chunks;
+    std::vector<std::unique_ptr<Chunk>> m_chunks;
+    mutable std::vector<Chunk *> m_resident; // chunks in memory, in no order
+    mutable SpillFile m_spill;
+    mutable quint64 m_uses = 0;
+    int m_cacheChunks = 64;
+    qsizetype m_cacheBytes = 16 << 20;
     mutable std::vector<qsizetype> m_firstLine; // first line number of each chunk
     mutable std::vector<qsizetype> m_firstChar; // characters before each chunk
     mutable bool m_indexDirty = false;

@@ -1,0 +1,532 @@
+#include "model/LineStore.h"
+
+#include "primitives/Errors.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+qsizetype LineStore::Chunk::memoryBytes() const
+{
+    return (isWide ? 2 * wide.capacity() : narrow.capacity()) + 4 * qsizetype(ends.capacity());
+}
+
+QString LineStore::Chunk::text(int from, int n) const
+{
+    return isWide ? wide.mid(from, n) : QString::fromLatin1(narrow.constData() + from, n);
+}
+
+void LineStore::Chunk::insertText(int at, QStringView s)
+{
+    if (s.isEmpty())
+        return;
+    if (!isWide && !QtPrivate::isLatin1(s)) {
+        wide = QString::fromLatin1(narrow);
+        narrow = QByteArray();
+        isWide = true;
+    }
+    if (isWide) {
+        wide.insert(at, s);
+        return;
+    }
+    const qsizetype old = narrow.size();
+    narrow.resize(old + s.size());
+    char *data = narrow.data();
+    if (at < old)
+        std::memmove(data + at + s.size(), data + at, size_t(old - at));
+    const char16_t *in = s.utf16();
+    for (qsizetype i = 0; i < s.size(); ++i)
+        data[at + i] = char(in[i]);
+}
+
+void LineStore::Chunk::removeText(int at, int n)
+{
+    if (isWide)
+        wide.remove(at, n);
+    else
+        narrow.remove(at, n);
+}
+
+void LineStore::setCacheLimits(int chunks, qsizetype bytes)
+{
+    m_cacheChunks = chunks;
+    m_cacheBytes = bytes;
+    trimCache(nullptr);
+}
+
+// A spilled chunk is its line ends (32-bit) followed by its text (bytes or UTF-16).
+void LineStore::spill(Chunk &chunk) const
+{
+    if (chunk.spillOffset < 0) {
+        const qint64 at = m_spill.append(reinterpret_cast<const char *>(chunk.ends.data()),
+                                         qint64(chunk.ends.size() * sizeof(int)));
+        const bool written =
+            at >= 0 && (chunk.isWide ? m_spill.append(reinterpret_cast<const char *>(
+                                                          chunk.wide.constData()),
+                                                      2 * chunk.wide.size())
+                                     : m_spill.append(chunk.narrow.constData(),
+                                                      chunk.narrow.size())) >= 0;
+        if (!written) {
+            chunk.pinned = true; // the disk is full: it stays here
+            return;
+        }
+        chunk.spillOffset = at;
+    }
+    chunk.spilledLines = int(chunk.ends.size());
+    chunk.spilledChars = int(chunk.size());
+    chunk.narrow = QByteArray();
+    chunk.wide = QString();
+    chunk.ends = std::vector<int>();
+    chunk.resident = false;
+}
+
+void LineStore::makeResident(Chunk &chunk) const
+{
+    chunk.lastUse = ++m_uses;
+    if (chunk.resident)
+        return;
+    const qsizetype endBytes = qsizetype(chunk.spilledLines) * qsizetype(sizeof(int));
+    std::vector<int> ends(size_t(chunk.spilledLines));
+    bool read = m_spill.read(chunk.spillOffset, reinterpret_cast<char *>(ends.data()), endBytes);
+    if (chunk.isWide) {
+        QString wide(chunk.spilledChars, Qt::Uninitialized);
+        read = read && m_spill.read(chunk.spillOffset + endBytes,
+                                    reinterpret_cast<char *>(wide.data()), 2 * wide.size());
+        chunk.wide = std::move(wide);
+    } else {
+        QByteArray narrow(chunk.spilledChars, Qt::Uninitialized);
+        read = read && m_spill.read(chunk.spillOffset + endBytes, narrow.data(), narrow.size());
+        chunk.narrow = std::move(narrow);
+    }
+    if (!read)
+        throw Errors::readError();
+    chunk.ends = std::move(ends);
+    chunk.resident = true;
+    m_resident.push_back(&chunk);
+    trimCache(&chunk);
+}
+
+void LineStore::trimCache(const Chunk *keep) const
+{
+    const Chunk *last = m_chunks.empty() ? nullptr : m_chunks.back().get();
+    for (;;) {
+        qsizetype bytes = 0;
+        Chunk *oldest = nullptr;
+        int candidates = 0;
+        for (Chunk *chunk : m_resident) {
+            if (chunk == last || chunk == keep || chunk->pinned)
+                continue;
+            ++candidates;
+            bytes += chunk->memoryBytes();
+            if (!oldest || chunk->lastUse < oldest->lastUse)
+                oldest = chunk;
+        }
+        if (!oldest || (candidates <= m_cacheChunks && bytes <= m_cacheBytes))
+            return;
+        spill(*oldest);
+        if (!oldest->resident)
+            forget(oldest);
+    }
+}
+
+void LineStore::forget(const Chunk *chunk) const
+{
+    const auto it = std::find(m_resident.begin(), m_resident.end(), chunk);
+    if (it != m_resident.end()) {
+        *it = m_resident.back();
+        m_resident.pop_back();
+    }
+}
+
+const LineStore::Chunk &LineStore::resident(size_t c) const
+{
+    Chunk &chunk = *m_chunks[c];
+    makeResident(chunk);
+    return chunk;
+}
+
+LineStore::Chunk &LineStore::forEdit(size_t c)
+{
+    Chunk &chunk = *m_chunks[c];
+    makeResident(chunk);
+    chunk.spillOffset = -1;
+    return chunk;
+}
+
+void LineStore::rebuildIndex() const
+{
+    m_firstLine.resize(m_chunks.size());
+    m_firstChar.resize(m_chunks.size());
+    qsizetype line = 0, characters = 0;
+    for (size_t c = 0; c < m_chunks.size(); ++c) {
+        m_firstLine[c] = line;
+        m_firstChar[c] = characters;
+        line += m_chunks[c]->lines();
+        characters += m_chunks[c]->size();
+    }
+    m_indexDirty = false;
+}
+
+std::pair<size_t, int> LineStore::locate(qsizetype index) const
+{
+    if (m_indexDirty)
+        rebuildIndex();
+    if (index >= m_firstLine.back()) // the last chunk, where lines are added
+        return {m_chunks.size() - 1, int(index - m_firstLine.back())};
+    const auto it = std::upper_bound(m_firstLine.begin(), m_firstLine.end(), index);
+    const size_t chunk = size_t(it - m_firstLine.begin()) - 1;
+    return {chunk, int(index - m_firstLine[chunk])};
+}
+
+qsizetype LineStore::charactersBefore(qsizetype index) const
+{
+    if (index >= m_count)
+        return m_characters;
+    const auto [c, k] = locate(index);
+    return m_firstChar[c] + resident(c).start(k);
+}
+
+qsizetype LineStore::lineAtOffset(qsizetype offset, int separator) const
+{
+    if (m_count == 0)
+        return 0;
+    if (m_indexDirty)
+        rebuildIndex();
+    // The last chunk, then the last line in it, that starts at or before offset.
+    size_t low = 0, high = m_chunks.size();
+    while (high - low > 1) {
+        const size_t mid = (low + high) / 2;
+        if (m_firstChar[mid] + separator * m_firstLine[mid] <= offset)
+            low = mid;
+        else
+            high = mid;
+    }
+    const Chunk &chunk = resident(low);
+    const qsizetype within = offset - (m_firstChar[low] + separator * m_firstLine[low]);
+    int first = 0, last = chunk.lines() - 1;
+    while (first < last) {
+        const int mid = (first + last + 1) / 2;
+        if (chunk.start(mid) + qsizetype(separator) * mid <= within)
+            first = mid;
+        else
+            last = mid - 1;
+    }
+    return m_firstLine[low] + first;
+}
+
+QString LineStore::line(qsizetype index) const
+{
+    return line(index, std::numeric_limits<qsizetype>::max());
+}
+
+QString LineStore::line(qsizetype index, qsizetype maxLength) const
+{
+    const auto [c, k] = locate(index);
+    const Chunk &spilled = *m_chunks[c];
+    if (!spilled.resident && spilled.spilledChars > m_cacheBytes / 4)
+        return readSpilledLine(spilled, k, maxLength);
+    const Chunk &chunk = resident(c);
+    const int length = chunk.ends[size_t(k)] - chunk.start(k);
+    return chunk.text(chunk.start(k), int(qMin<qsizetype>(length, maxLength)));
+}
+
+QString LineStore::readSpilledLine(const Chunk &chunk, int k, qsizetype maxLength) const
+{
+    int bounds[2] = {0, 0}; // the line's start and end in the chunk's text
+    const qint64 endsAt = chunk.spillOffset + qint64(k == 0 ? 0 : k - 1) * qint64(sizeof(int));
+    bool read = k == 0 ? m_spill.read(endsAt, reinterpret_cast<char *>(&bounds[1]), sizeof(int))
+                       : m_spill.read(endsAt, reinterpret_cast<char *>(bounds), 2 * sizeof(int));
+    const qint64 textAt = chunk.spillOffset + qint64(chunk.spilledLines) * qint64(sizeof(int));
+    const int length = int(qMin<qsizetype>(bounds[1] - bounds[0], maxLength));
+    QString text(length, Qt::Uninitialized);
+    if (chunk.isWide) {
+        read = read && m_spill.read(textAt + 2 * qint64(bounds[0]),
+                                    reinterpret_cast<char *>(text.data()), 2 * qint64(length));
+    } else {
+        // Latin-1 bytes read a piece at a time and widened in place.
+        QByteArray piece;
+        char16_t *out = reinterpret_cast<char16_t *>(text.data());
+        for (int done = 0; read && done < length;) {
+            const int n = qMin(length - done, 1 << 20);
+            piece.resize(n);
+            read = m_spill.read(textAt + bounds[0] + done, piece.data(), n);
+            for (int i = 0; i < n; ++i)
+                out[done + i] = uchar(piece[i]);
+            done += n;
+        }
+    }
+    if (!read)
+        throw Errors::readError();
+    return text;
+}
+
+qsizetype LineStore::lineLength(qsizetype index) const
+{
+    const auto [c, k] = locate(index);
+    const Chunk &chunk = resident(c);
+    return chunk.ends[size_t(k)] - chunk.start(k);
+}
+
+void LineStore::startLine(qsizetype length)
+{
+    if (m_chunks.empty() || m_chunks.back()->lines() >= ChunkLines ||
+        m_chunks.back()->size() + length > ChunkChars) {
+        if (m_indexDirty)
+            rebuildIndex();
+        if (!m_chunks.empty() && m_chunks.back()->resident) {
+            // A full chunk gives back what its growth reserved, and may leave memory.
+            Chunk &full = *m_chunks.back();
+            full.narrow.squeeze();
+            full.wide.squeeze();
+            full.ends.shrink_to_fit();
+        }
+        m_chunks.push_back(std::make_unique<Chunk>());
+        m_resident.push_back(m_chunks.back().get());
+        m_firstLine.push_back(m_count);
+        m_firstChar.push_back(m_characters);
+        trimCache(nullptr);
+    }
+    Chunk &chunk = forEdit(m_chunks.size() - 1);
+    chunk.ends.push_back(int(chunk.size()));
+    ++m_count;
+}
+
+bool LineStore::appendSpilled(QStringView line)
+{
+    if (line.size() <= ChunkChars || line.size() > std::numeric_limits<int>::max())
+        return false;
+    const int length = int(line.size());
+    const bool wide = !QtPrivate::isLatin1(line);
+    const qint64 at = m_spill.append(reinterpret_cast<const char *>(&length), sizeof(int));
+    bool written = at >= 0;
+    if (wide) {
+        written = written && m_spill.append(reinterpret_cast<const char *>(line.data()),
+                                            2 * qint64(length)) >= 0;
+    } else {
+        QByteArray piece; // narrowed a piece at a time
+        for (int done = 0; written && done < length;) {
+            const int n = qMin(length - done, 1 << 20);
+            piece.resize(n);
+            for (int i = 0; i < n; ++i)
+                piece[i] = char(line[done + i].unicode());
+            written = m_spill.append(piece.constData(), n) >= 0;
+            done += n;
+        }
+    }
+    if (!written)
+        return false;
+    if (m_indexDirty)
+        rebuildIndex();
+    auto chunk = std::make_unique<Chunk>();
+    chunk->isWide = wide;
+    chunk->resident = false;
+    chunk->spillOffset = at;
+    chunk->spilledLines = 1;
+    chunk->spilledChars = length;
+    m_chunks.push_back(std::move(chunk));
+    m_firstLine.push_back(m_count);
+    m_firstChar.push_back(m_characters);
+    ++m_count;
+    m_characters += length;
+    return true;
+}
+
+void LineStore::append(QStringView line)
+{
+    if (appendSpilled(line))
+        return;
+    startLine(line.size());
+    Chunk &chunk = *m_chunks.back();
+    chunk.insertText(int(chunk.size()), line);
+    chunk.ends.back() = int(chunk.size());
+    m_characters += line.size();
+}
+
+void LineStore::completeLast(QStringView text)
+{
+    appendToLast(text);
+    startLine(0);
+}
+
+qsizetype LineStore::lastLineLength() const
+{
+    const Chunk &chunk = resident(m_chunks.size() - 1);
+    return chunk.ends.back() - chunk.start(chunk.lines() - 1);
+}
+
+void LineStore::appendToLast(QStringView text)
+{
+    if (text.size() > ChunkChars && lastLineLength() == 0) {
+        // A huge line in place of an empty last one goes to the spill file at once.
+        Chunk &last = forEdit(m_chunks.size() - 1);
+        last.ends.pop_back();
+        --m_count;
+        if (appendSpilled(text)) {
+            if (last.ends.empty()) {
+                forget(&last);
+                m_chunks.erase(m_chunks.end() - 2);
+                m_indexDirty = true;
+            }
+            return;
+        }
+        last.ends.push_back(int(last.size()));
+        ++m_count;
+    }
+    Chunk &chunk = forEdit(m_chunks.size() - 1);
+    chunk.insertText(int(chunk.size()), text);
+    chunk.ends.back() = int(chunk.size());
+    m_characters += text.size();
+    splitIfLarge(m_chunks.size() - 1);
+}
+
+void LineStore::replace(qsizetype index, QStringView line)
+{
+    const auto [c, k] = locate(index);
+    Chunk &chunk = forEdit(c);
+    const int start = chunk.start(k);
+    const int oldLength = chunk.ends[size_t(k)] - start;
+    chunk.removeText(start, oldLength);
+    chunk.insertText(start, line);
+    const int delta = int(line.size()) - oldLength;
+    for (size_t i = size_t(k); i < chunk.ends.size(); ++i)
+        chunk.ends[i] += delta;
+    m_characters += delta;
+    m_indexDirty = true; // the chunks after this one start elsewhere
+    splitIfLarge(c);
+}
+
+void LineStore::remove(qsizetype first, qsizetype n)
+{
+    while (n > 0) {
+        const auto [c, k] = locate(first);
+        Chunk &chunk = forEdit(c);
+        const int take = int(qMin<qsizetype>(n, qsizetype(chunk.ends.size()) - k));
+        const int start = chunk.start(k);
+        const int end = chunk.ends[size_t(k + take - 1)];
+        chunk.removeText(start, end - start);
+        chunk.ends.erase(chunk.ends.begin() + k, chunk.ends.begin() + k + take);
+        for (size_t i = size_t(k); i < chunk.ends.size(); ++i)
+            chunk.ends[i] -= end - start;
+        if (chunk.ends.empty()) {
+            forget(&chunk);
+            m_chunks.erase(m_chunks.begin() + qsizetype(c));
+        }
+        m_count -= take;
+        m_characters -= end - start;
+        m_indexDirty = true;
+        n -= take;
+    }
+}
+
+void LineStore::clear()
+{
+    m_chunks.clear();
+    m_resident.clear();
+    m_spill.clear();
+    m_firstLine.clear();
+    m_firstChar.clear();
+    m_indexDirty = false;
+    m_count = 0;
+    m_characters = 0;
+}
+
+void LineStore::splitIfLarge(size_t c)
+{
+    const Chunk &chunk = *m_chunks[c];
+    if (chunk.ends.size() <= 2 * ChunkLines && chunk.size() <= 2 * ChunkChars)
+        return;
+    if (chunk.ends.size() < 2)
+        return; // one long line stays whole
+    splitChunk(c, int(chunk.ends.size() / 2));
+}
+
+void LineStore::splitChunk(size_t c, int line)
+{
+    Chunk &chunk = forEdit(c);
+    const int cut = chunk.start(line);
+    auto tail = std::make_unique<Chunk>();
+    tail->isWide = chunk.isWide;
+    tail->lastUse = chunk.lastUse;
+    if (chunk.isWide) {
+        tail->wide = chunk.wide.mid(cut);
+        chunk.wide.truncate(cut);
+        chunk.wide.squeeze();
+    } else {
+        tail->narrow = chunk.narrow.mid(cut);
+        chunk.narrow.truncate(cut);
+        chunk.narrow.squeeze();
+    }
+    for (size_t i = size_t(line); i < chunk.ends.size(); ++i)
+        tail->ends.push_back(chunk.ends[i] - cut);
+    chunk.ends.resize(size_t(line));
+    m_resident.push_back(tail.get());
+    m_chunks.insert(m_chunks.begin() + qsizetype(c) + 1, std::move(tail));
+    m_indexDirty = true;
+}
+
+void LineStore::insertLines(qsizetype index, const QStringList &lines)
+{
+    if (index == m_count) {
+        for (const QString &line : lines)
+            append(line);
+        return;
+    }
+    if (lines.isEmpty())
+        return;
+    std::vector<std::unique_ptr<Chunk>> fresh;
+    for (const QString &line : lines) {
+        if (fresh.empty() || fresh.back()->ends.size() >= ChunkLines ||
+            fresh.back()->size() + line.size() > ChunkChars)
+            fresh.push_back(std::make_unique<Chunk>());
+        Chunk &chunk = *fresh.back();
+        chunk.insertText(int(chunk.size()), line);
+        chunk.ends.push_back(int(chunk.size()));
+        m_characters += line.size();
+    }
+    m_count += lines.size();
+    auto [c, k] = locate(index);
+    if (k > 0) {
+        splitChunk(c, k);
+        ++c;
+    }
+    for (const auto &chunk : fresh) {
+        chunk->lastUse = ++m_uses;
+        m_resident.push_back(chunk.get());
+    }
+    m_chunks.insert(m_chunks.begin() + qsizetype(c), std::make_move_iterator(fresh.begin()),
+                    std::make_move_iterator(fresh.end()));
+    m_indexDirty = true;
+    trimCache(nullptr);
+}
+
+void LineStore::write(const TextWriter &write, bool breakAfterLast) const
+{
+    QString wide;      // one chunk's lines with their breaks
+    QByteArray narrow; // the same for a Latin-1 chunk
+    for (size_t c = 0; c < m_chunks.size(); ++c) {
+        const Chunk &chunk = resident(c);
+        const int lines = chunk.lines();
+        const bool breakLast = breakAfterLast || c + 1 < m_chunks.size();
+        // Copies the lines of text (of characters T) into out with CR LF between them.
+        auto gather = [&](auto &out, const auto *text) {
+            out.resize(chunk.size() + 2 * (lines - (breakLast ? 0 : 1)));
+            auto *to = out.data();
+            for (int k = 0; k < lines; ++k) {
+                const int from = chunk.start(k), n = chunk.ends[size_t(k)] - from;
+                std::memcpy(to, text + from, size_t(n) * sizeof(*text));
+                to += n;
+                if (k + 1 < lines || breakLast) {
+                    *to++ = '\r';
+                    *to++ = '\n';
+                }
+            }
+        };
+        if (chunk.isWide) {
+            gather(wide, chunk.wide.constData());
+            write(QStringView(wide));
+        } else {
+            gather(narrow, chunk.narrow.constData());
+            write(QLatin1StringView(narrow));
+        }
+    }
+}

@@ -1,0 +1,157 @@
+#include "model/LineStore.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+#if defined(Q_OS_UNIX)
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+// Everything the store holds, read back line by line and through its save.
+void compareWith(const LineStore &store, const QStringList &expected)
+{
+    QCOMPARE(store.count(), expected.size());
+    qsizetype characters = 0;
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        QCOMPARE(store.line(i), expected[i]);
+        QCOMPARE(store.charactersBefore(i), characters);
+        QCOMPARE(store.lineAtOffset(characters + 2 * i, 2), i);
+        characters += expected[i].size();
+    }
+    QCOMPARE(store.characterCount(), characters);
+    struct Gather : TextWriter
+    {
+        mutable QString text;
+        void operator()(QStringView piece) const override { text += piece; }
+        void operator()(QLatin1StringView piece) const override { text += piece; }
+    } gathered;
+    store.write(gathered, true);
+    QCOMPARE(gathered.text, expected.isEmpty() ? QString() : expected.join("\r\n") + "\r\n");
+}
+
+} // namespace
+
+// The line store keeps a bounded cache of chunks in memory and the rest in a spill file.
+class TestLineStore : public QObject
+{
+    Q_OBJECT
+  private slots:
+    // Random appends and edits with a cache of one chunk, against a plain list.
+    void editsOfSpilledChunks_data()
+    {
+        QTest::addColumn<quint32>("seed");
+        QTest::newRow("1") << 1u;
+        QTest::newRow("2") << 2u;
+        QTest::newRow("3") << 3u;
+    }
+    void editsOfSpilledChunks()
+    {
+        QFETCH(quint32, seed);
+        QRandomGenerator random(seed);
+        LineStore store;
+        store.setCacheLimits(1, 1 << 16);
+        QStringList expected;
+        auto someLine = [&] {
+            QString line = QString::number(random.bounded(100000)).repeated(random.bounded(5));
+            if (random.bounded(20) == 0)
+                line += QChar(0x0436); // beyond Latin-1: its chunk widens
+            return line;
+        };
+        for (int i = 0; i < 20000; ++i) {
+            const QString line = someLine();
+            store.append(line);
+            expected << line;
+        }
+        QVERIFY(store.chunkCount() > 5);
+        QVERIFY(store.residentChunkCount() <= 2); // the last one and one more
+        for (int step = 0; step < 300; ++step) {
+            const qsizetype at = random.bounded(int(expected.size()));
+            switch (random.bounded(5)) {
+            case 0: {
+                const QString line = someLine();
+                store.replace(at, line);
+                expected[at] = line;
+                break;
+            }
+            case 1: {
+                QStringList lines;
+                for (int k = random.bounded(3000); k > 0; --k)
+                    lines << someLine();
+                store.insertLines(at, lines);
+                for (qsizetype k = 0; k < lines.size(); ++k)
+                    expected.insert(at + k, lines[k]);
+                break;
+            }
+            case 2: {
+                const qsizetype n = qMin<qsizetype>(random.bounded(2500), expected.size() - at);
+                store.remove(at, n);
+                expected.remove(at, n);
+                break;
+            }
+            case 3:
+                store.appendToLast(u"+");
+                expected.last() += "+";
+                break;
+            default:
+                store.completeLast(u"end");
+                expected.last() += "end";
+                expected << QString();
+            }
+            if (expected.isEmpty()) {
+                store.append(u"x");
+                expected << "x";
+            }
+            QVERIFY(store.residentChunkCount() <= 3);
+            const qsizetype probe = random.bounded(int(expected.size()));
+            QCOMPARE(store.line(probe), expected[probe]);
+        }
+        compareWith(store, expected);
+        store.clear();
+        compareWith(store, {});
+    }
+
+    // A line longer than a chunk holds goes to the spill file whole and is read back.
+    void hugeLines()
+    {
+        LineStore store;
+        const QString narrow = QString("ab").repeated(700000);
+        const QString wide = QString(QChar(0x0436)).repeated(1200000);
+        store.append(u"first");
+        store.append(u"");
+        store.appendToLast(narrow); // in place of the empty last line
+        store.append(wide);
+        store.append(u"after");
+        QCOMPARE(store.line(2, 5), wide.first(5));
+        compareWith(store, {"first", narrow, wide, "after"});
+        store.replace(1, u"short");
+        compareWith(store, {"first", "short", wide, "after"});
+    }
+
+#if defined(Q_OS_UNIX)
+    // When the spill file cannot be written the chunks stay in memory.
+    void spillFailureKeepsChunks()
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit old;
+        getrlimit(RLIMIT_FSIZE, &old);
+        struct rlimit small = old;
+        small.rlim_cur = 4096;
+        setrlimit(RLIMIT_FSIZE, &small);
+        LineStore store;
+        store.setCacheLimits(1, 1 << 12);
+        QStringList expected;
+        for (int i = 0; i < 20000; ++i) {
+            expected << QString::number(i);
+            store.append(expected.last());
+        }
+        setrlimit(RLIMIT_FSIZE, &old);
+        QVERIFY(store.residentChunkCount() > 3);
+        compareWith(store, expected);
+    }
+#endif
+};
+
+QTEST_GUILESS_MAIN(TestLineStore)
+#include "tst_linestore.moc"
