@@ -10,6 +10,7 @@
 #include "primitives/LineReader.h"
 #include "toolkit/ErrorDisplay.h"
 #include "toolkit/FileDialog.h"
+#include "toolkit/Memo.h"
 #include "ui_FExtraction.h"
 #include "ui_Fcoupure.h"
 #include "ui_Fedittext.h"
@@ -20,6 +21,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScrollBar>
+#include <QTest>
 #include <algorithm>
 #include <cstdio>
 #include <functional>
@@ -319,12 +322,11 @@ void benchLongLine(int argc, char **argv)
                generateLongLine("long-line-100MB.txt", 100000000));
 }
 
-void benchEditText(int argc, char **argv)
+// Edit Text Open + Start + Save of a dictionary, beside cat and sed doing the same.
+void editText(int argc, char **argv, const QString &label, const QString &file)
 {
-    const QString file = generate("dictionary-20M.txt", 20000000, false);
     const QString out = benchDir() + "/dictionary.decorated";
-    std::printf("Edit Text Open, Start, Save, %s (%.0f MiB, 20,000,000 lines)\n", qPrintable(file),
-                fileMiB(file));
+    std::printf("Edit Text Open, Start, Save, %s (%.0f MiB)\n", qPrintable(file), fileMiB(file));
     warm(file);
     const Result ours = measure([&] {
         withWindows(argc, argv, [&] {
@@ -340,16 +342,78 @@ void benchEditText(int argc, char **argv)
             const double start = step.restart() / 1e3;
             FileDialog::scriptAnswer(out);
             Fedittext->ui->Button6->click();
-            std::printf("  Open %.2f s, Start %.2f s, Save %.2f s\n", open, start,
-                        step.elapsed() / 1e3);
+            std::printf("  Open %.2f s, Start %.2f s, Save %.2f s, %lld lines in the memo\n", open,
+                        start, step.elapsed() / 1e3, (long long)Fedittext->ui->Memo1->lineCount());
         });
     });
-    const Result sed = measureCommand("{ cat " + quoted(file) + "; sed 's/^/x/;s/$/y/' " +
-                                      quoted(file) + "; } > " + quoted(out + ".sed"));
-    addRow("Edit Text Open + Start + Save, 20 M", ours, fileMiB(file), "{ cat; sed }", sed);
     std::printf("  saved %.0f MiB\n", fileMiB(out));
     QFile::remove(out);
+    const Result sed = measureCommand("{ cat " + quoted(file) + "; sed 's/^/x/;s/$/y/' " +
+                                      quoted(file) + "; } > " + quoted(out + ".sed"));
+    addRow(label, ours, fileMiB(file), "{ cat; sed }", sed);
     QFile::remove(out + ".sed");
+}
+
+void benchEditText(int argc, char **argv)
+{
+    editText(argc, argv, "Edit Text Open + Start + Save, 20 M",
+             generate("dictionary-20M.txt", 20000000, false));
+}
+
+// Paint times of a memo of 80 M lines, shown offscreen: the first screen, a jump to the
+// end, a page down there; each from cold (its chunk in the spill file) and cached.
+void benchMemoPaint(int argc, char **argv)
+{
+    std::printf("Memo of 80,000,000 lines: paint times\n");
+    const Result ours = measure([&] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        Memo memo;
+        memo.resize(400, 330);
+        memo.show();
+        QElapsedTimer timer;
+        timer.start();
+        QString line;
+        for (qint64 i = 0; i < 80000000; ++i) {
+            line = QStringLiteral("line %1 of the memo, some words").arg(i);
+            memo.addLine(line);
+        }
+        memo.flush();
+        std::printf("  filled in %.1f s\n", timer.elapsed() / 1e3);
+        auto paint = [&](const char *what) {
+            for (const char *when : {"cold", "cached"}) {
+                QElapsedTimer t;
+                t.start();
+                memo.viewport()->grab(); // paints the lines on screen
+                std::printf("  %-22s %-7s %6.2f ms\n", what, when, t.nsecsElapsed() / 1e6);
+            }
+        };
+        memo.verticalScrollBar()->setValue(0);
+        paint("first screen");
+        memo.verticalScrollBar()->setValue(memo.verticalScrollBar()->maximum() / 2);
+        paint("jump to the middle");
+        memo.verticalScrollBar()->setValue(memo.verticalScrollBar()->maximum());
+        paint("jump to the end");
+        QTest::keyClick(&memo, Qt::Key_PageUp);
+        paint("page up at the end");
+        QTest::keyClick(&memo, Qt::Key_PageDown);
+        paint("page down to the end");
+    });
+    std::printf("  peak %ld MiB\n", ours.peakMiB);
+}
+
+// The large cases: a 4 GB address list, a 1 GB one, a 3 GB dictionary and the memo of
+// 80 M lines. They need about 25 GB of free disk beside the bench folder (the files, the
+// peers' output and the spill files) and are removed after.
+void benchHuge(int argc, char **argv)
+{
+    const QString big = addressList(80000000);
+    extraction(argc, argv, "Extract Emails Open, 80 M lines", big);
+    QFile::remove(big);
+    const QString dictionary = generate("dictionary-300M.txt", 300000000, false);
+    editText(argc, argv, "Edit Text Open + Start + Save, 300 M", dictionary);
+    QFile::remove(dictionary);
+    benchMemoPaint(argc, argv);
 }
 
 void benchJoin(int argc, char **argv)
@@ -437,6 +501,10 @@ int main(int argc, char **argv)
         benchLongLine(argc, argv);
     if (wanted("edittext"))
         benchEditText(argc, argv);
+    if (which == "memopaint")
+        benchMemoPaint(argc, argv);
+    if (which == "huge")
+        benchHuge(argc, argv);
     if (wanted("join"))
         benchJoin(argc, argv);
     if (wanted("cut"))

@@ -61,11 +61,10 @@ void LineStore::spill(Chunk &chunk) const
         const qint64 at = m_spill.append(reinterpret_cast<const char *>(chunk.ends.data()),
                                          qint64(chunk.ends.size() * sizeof(int)));
         const bool written =
-            at >= 0 && (chunk.isWide ? m_spill.append(reinterpret_cast<const char *>(
-                                                          chunk.wide.constData()),
-                                                      2 * chunk.wide.size())
-                                     : m_spill.append(chunk.narrow.constData(),
-                                                      chunk.narrow.size())) >= 0;
+            at >= 0 &&
+            (chunk.isWide ? m_spill.append(reinterpret_cast<const char *>(chunk.wide.constData()),
+                                           2 * chunk.wide.size())
+                          : m_spill.append(chunk.narrow.constData(), chunk.narrow.size())) >= 0;
         if (!written) {
             chunk.pinned = true; // the disk is full: it stays here
             return;
@@ -331,10 +330,19 @@ bool LineStore::appendSpilled(QStringView line)
     return true;
 }
 
+// Line ends are 32-bit offsets into their chunk: a line that would reach past them is
+// more than the store can hold.
+static void checkFits(qsizetype chunkSize, qsizetype more)
+{
+    if (more > std::numeric_limits<int>::max() - chunkSize)
+        throw Errors::memoCapacityError();
+}
+
 void LineStore::append(QStringView line)
 {
     if (appendSpilled(line))
         return;
+    checkFits(0, line.size());
     startLine(line.size());
     Chunk &chunk = *m_chunks.back();
     chunk.insertText(int(chunk.size()), line);
@@ -373,6 +381,7 @@ void LineStore::appendToLast(QStringView text)
         ++m_count;
     }
     Chunk &chunk = forEdit(m_chunks.size() - 1);
+    checkFits(chunk.size(), text.size());
     chunk.insertText(int(chunk.size()), text);
     chunk.ends.back() = int(chunk.size());
     m_characters += text.size();
@@ -383,6 +392,7 @@ void LineStore::replace(qsizetype index, QStringView line)
 {
     const auto [c, k] = locate(index);
     Chunk &chunk = forEdit(c);
+    checkFits(chunk.size(), line.size());
     const int start = chunk.start(k);
     const int oldLength = chunk.ends[size_t(k)] - start;
     chunk.removeText(start, oldLength);

@@ -286,14 +286,13 @@ QByteArrayView systemCodePageBom()
 
 bool SpillFile::create()
 {
-    const QString name = QDir::toNativeSeparators(
-        QDir::tempPath() + QStringLiteral("/quorvane-") +
-        QUuid::createUuid().toString(QUuid::WithoutBraces));
+    const QString name =
+        QDir::toNativeSeparators(QDir::tempPath() + QStringLiteral("/quorvane-") +
+                                 QUuid::createUuid().toString(QUuid::WithoutBraces));
     // Deleted by the system when the handle is closed, also when the process dies.
-    const HANDLE handle = ::CreateFileW(reinterpret_cast<const wchar_t *>(name.utf16()),
-                                        GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
-                                        nullptr);
+    const HANDLE handle = ::CreateFileW(
+        reinterpret_cast<const wchar_t *>(name.utf16()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+        CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     m_handle = reinterpret_cast<qintptr>(handle);

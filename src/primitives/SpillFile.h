@@ -24,8 +24,8 @@ class SpillFile
     void clear();
 
   private:
-    bool create();             // in the platform layer
-    void release();            // in the platform layer
+    bool create();                                              // in the platform layer
+    void release();                                             // in the platform layer
     bool writeAt(qint64 offset, const char *data, qint64 size); // in the platform layer
 
     qintptr m_handle = -1; // a file descriptor, or a Windows HANDLE

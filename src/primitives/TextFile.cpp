@@ -82,8 +82,6 @@ void loadTextFile(const QString &fileName, TextEncoding &recorded,
 {
     FileStream stream(fileName, FileMode::OpenReadDenyWrite);
     const qint64 size = stream.size() - stream.position();
-    if (size >= (qint64(1) << 31))
-        throw Errors::memoCapacityError();
     constexpr qint64 BlockSize = 1 << 20;
     QByteArray bytes(qMin(size, BlockSize) + 4, Qt::Uninitialized);
     QString text;
@@ -145,6 +143,8 @@ void loadTextFile(const QString &fileName, TextEncoding &recorded,
 
 QString loadTextFile(const QString &fileName, TextEncoding &recorded)
 {
+    if (FileSizeOf(fileName) >= (qint64(1) << 31))
+        throw Errors::memoCapacityError(); // more than one string holds
     QString whole;
     loadTextFile(fileName, recorded, [&](QStringView piece) { whole += piece; });
     return whole;

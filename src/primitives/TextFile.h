@@ -36,11 +36,11 @@ qsizetype utf8Tail(const char *data, qsizetype size);
 // Reads a whole text file block by block and hands its decoded text to take, piece by
 // piece in order; a character is never split between two pieces. The encoding (its
 // byte-order mark, else the system code page) is stored in recorded before decoding, so a
-// decoding failure still records it. Files of 2 GiB or more are refused with the
-// memo-capacity error.
+// decoding failure still records it. Files of any size are read in bounded memory.
 void loadTextFile(const QString &fileName, TextEncoding &recorded,
                   const std::function<void(QStringView)> &take);
-// The same, gathered into one string.
+// The same, gathered into one string; files of 2 GiB or more are refused with the
+// memo-capacity error.
 QString loadTextFile(const QString &fileName, TextEncoding &recorded);
 
 // Receives the text of a save piece by piece, as UTF-16 or as Latin-1 characters.

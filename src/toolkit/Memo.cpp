@@ -1,5 +1,7 @@
 #include "toolkit/Memo.h"
 
+#include "primitives/Errors.h"
+
 #include "toolkit/Pump.h"
 #include "toolkit/ScrollBars.h"
 
@@ -359,6 +361,8 @@ void Memo::loadFromFile(const QString &fileName)
             start = i + 1;
         }
         partial += piece.sliced(start);
+        if (partial.size() > std::numeric_limits<int>::max())
+            throw Errors::memoCapacityError(); // a line longer than the memo holds
     });
     lines.append(partial);
     m_lines = std::move(lines);

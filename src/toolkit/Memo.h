@@ -1,7 +1,7 @@
 #pragma once
 
-#include "primitives/TextFile.h"
 #include "model/LineStore.h"
+#include "primitives/TextFile.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
