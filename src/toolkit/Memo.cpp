@@ -201,31 +201,12 @@ QAccessibleInterface *accessibleFactory(const QString &className, QObject *objec
     return nullptr;
 }
 
-// Hands each line of text to take: lines end at CR LF, CR or LF, and a NUL ends the text.
-template <typename Take> void forEachLine(QStringView text, Take take)
-{
-    const qsizetype nul = text.indexOf(QChar(0));
-    if (nul >= 0)
-        text = text.first(nul);
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] != u'\r' && text[i] != u'\n')
-            continue;
-        take(text.sliced(start, i - start));
-        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
-            ++i;
-        start = i + 1;
-    }
-    take(text.sliced(start));
-}
-
 } // namespace
 
 Memo::Memo(QWidget *parent) : QAbstractScrollArea(parent)
 {
     static std::once_flag registered;
     std::call_once(registered, [] { QAccessible::installFactory(accessibleFactory); });
-    m_lines.append(u"");
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     viewport()->setCursor(Qt::IBeamCursor);
@@ -243,8 +224,7 @@ Memo::~Memo()
 
 void Memo::clear()
 {
-    m_lines.clear();
-    m_lines.append(u"");
+    m_text.clear();
     m_cursor = m_anchor = {};
     m_widest = 0;
     verticalScrollBar()->setValue(0);
@@ -254,44 +234,17 @@ void Memo::clear()
 
 qsizetype Memo::addLine(QStringView line)
 {
-    const qsizetype last = m_lines.count() - 1;
-    m_changedFrom = qMin(m_changedFrom, last);
-    const bool emptyOrBreak = m_lines.lastLineLength() == 0; // empty text, or ends with CR LF
-    const qsizetype nul = line.indexOf(QChar(0));
-    const QStringView shown = nul < 0 ? line : line.first(nul);
-    const qsizetype holder = emptyOrBreak ? last : last + 1;
-    if (emptyOrBreak) {
-        if (nul < 0)
-            m_lines.completeLast(shown);
-        else
-            m_lines.appendToLast(shown);
-    } else {
-        m_lines.append(shown);
-        if (nul < 0 && line.isEmpty())
-            m_lines.append(u"");
-    }
+    m_changedFrom = qMin(m_changedFrom, m_text.lineCount() - 1);
+    const qsizetype holder = m_text.addLine(line);
     // As with the platform's memo, the cursor goes to the end and the view follows it.
-    m_cursor = m_anchor = endPosition();
+    m_cursor = m_anchor = m_text.endPosition();
     m_followCursor = true;
     return holder;
 }
 
-QString Memo::text() const
-{
-    QString text;
-    text.reserve(m_lines.characterCount() + 2 * m_lines.count());
-    for (qsizetype i = 0; i < m_lines.count(); ++i) {
-        if (i)
-            text += u"\r\n";
-        text += m_lines.line(i);
-    }
-    return text;
-}
-
 void Memo::setText(const QString &text)
 {
-    m_lines.clear();
-    forEachLine(text, [this](QStringView line) { m_lines.append(line); });
+    m_text.setText(text);
     m_cursor = m_anchor = {};
     m_widest = 0;
     contentChanged();
@@ -325,56 +278,10 @@ void Memo::setWordWrap(bool wrap)
 
 void Memo::loadFromFile(const QString &fileName)
 {
-    // The lines are gathered in a store of their own as the file is decoded, so that a
-    // failed load leaves the memo as it was.
-    LineStore lines;
-    QString partial;       // the start of a line that goes on in the next piece
-    bool afterCr = false;  // the last piece ended with a CR: an LF first is its pair
-    bool nulFound = false; // the memo takes the text up to its first NUL
-    loadTextFile(fileName, m_encoding, [&](QStringView piece) {
-        if (nulFound)
-            return;
-        if (const qsizetype nul = piece.indexOf(QChar(0)); nul >= 0) {
-            piece = piece.first(nul);
-            nulFound = true;
-        }
-        qsizetype start = afterCr && piece.startsWith(u'\n') ? 1 : 0;
-        afterCr = false;
-        for (qsizetype i = start; i < piece.size(); ++i) {
-            const QChar c = piece[i];
-            if (c != u'\r' && c != u'\n')
-                continue;
-            const QStringView line = piece.sliced(start, i - start);
-            if (partial.isEmpty()) {
-                lines.append(line);
-            } else {
-                partial += line;
-                lines.append(partial);
-                partial.clear();
-            }
-            if (c == u'\r') {
-                if (i + 1 == piece.size())
-                    afterCr = true;
-                else if (piece[i + 1] == u'\n')
-                    ++i;
-            }
-            start = i + 1;
-        }
-        partial += piece.sliced(start);
-        if (partial.size() > std::numeric_limits<int>::max())
-            throw Errors::memoCapacityError(); // a line longer than the memo holds
-    });
-    lines.append(partial);
-    m_lines = std::move(lines);
+    m_text.loadFromFile(fileName);
     m_cursor = m_anchor = {};
     m_widest = 0;
     contentChanged();
-}
-
-void Memo::saveToFile(const QString &fileName) const
-{
-    saveTextFile(fileName, m_encoding,
-                 [this](const TextWriter &write) { m_lines.write(write, false); });
 }
 
 int Memo::lineHeight() const
@@ -400,7 +307,7 @@ static void setScrollBar(QScrollBar *bar, int maximum, int pageStep, int singleS
 
 void Memo::updateScrollBars()
 {
-    const qsizetype lastTop = qMax<qsizetype>(0, m_lines.count() - pageLines());
+    const qsizetype lastTop = qMax<qsizetype>(0, m_text.lineCount() - pageLines());
     setScrollBar(verticalScrollBar(), int(qMin<qsizetype>(INT_MAX, lastTop)), pageLines(), 1);
     setScrollBar(horizontalScrollBar(),
                  m_wordWrap ? 0 : qMax(0, m_widest + 2 * Margin - viewport()->width()),
@@ -417,7 +324,7 @@ void Memo::contentChanged()
 
 std::shared_ptr<QTextLayout> Memo::layoutLine(qsizetype index) const
 {
-    QString shown = m_lines.line(index, MaxShownColumns + 1);
+    QString shown = m_text.line(index, MaxShownColumns + 1);
     if (shown.size() > MaxShownColumns) {
         shown.truncate(MaxShownColumns);
         shown += QChar(0x2026);
@@ -456,7 +363,7 @@ const std::vector<Memo::VisibleLine> &Memo::visibleLines() const
     };
     int top = 0;
     const int bottom = viewport()->height();
-    for (qsizetype i = verticalScrollBar()->value(); i < m_lines.count() && top < bottom; ++i) {
+    for (qsizetype i = verticalScrollBar()->value(); i < m_text.lineCount() && top < bottom; ++i) {
         auto layout = layoutOf(i);
         m_visible.push_back({i, top, layout});
         top += qMax(lineHeight(), int(std::ceil(layout->boundingRect().height())));
@@ -481,7 +388,7 @@ void Memo::paintEvent(QPaintEvent *)
             QTextLayout::FormatRange range;
             range.start = int(shown.line == from.line ? from.column : 0);
             const int end =
-                int(shown.line == to.line ? to.column : m_lines.lineLength(shown.line) + 1);
+                int(shown.line == to.line ? to.column : m_text.lineLength(shown.line) + 1);
             range.length = end - range.start;
             range.format.setBackground(palette().highlight());
             range.format.setForeground(palette().highlightedText());
@@ -516,18 +423,11 @@ void Memo::scrollContentsBy(int, int)
     viewport()->update();
 }
 
-Memo::Position Memo::clamp(Position p) const
-{
-    p.line = qBound<qsizetype>(0, p.line, m_lines.count() - 1);
-    p.column = qBound<qsizetype>(0, p.column, m_lines.lineLength(p.line));
-    return p;
-}
-
 Memo::Position Memo::hitTest(const QPoint &point) const
 {
     const auto &shown = visibleLines();
     if (shown.empty())
-        return clamp({m_lines.count() - 1, 0});
+        return clamp({m_text.lineCount() - 1, 0});
     const int dx = m_wordWrap ? 0 : horizontalScrollBar()->value();
     const qreal x = point.x() - Margin + dx;
     if (point.y() < 0)
@@ -576,33 +476,6 @@ void Memo::ensureCursorVisible()
         h->setValue(x - visibleWidth);
 }
 
-QString Memo::textBetween(Position from, Position to) const
-{
-    if (from.line == to.line)
-        return m_lines.line(from.line).sliced(from.column, to.column - from.column);
-    QString text = m_lines.line(from.line).sliced(from.column);
-    for (qsizetype i = from.line + 1; i < to.line; ++i)
-        text += QStringLiteral("\r\n") + m_lines.line(i);
-    return text + QStringLiteral("\r\n") + m_lines.line(to.line).first(to.column);
-}
-
-qsizetype Memo::offsetOf(Position position) const
-{
-    const Position p = clamp(position);
-    return m_lines.charactersBefore(p.line) + 2 * p.line + p.column;
-}
-
-Memo::Position Memo::positionAt(qsizetype offset) const
-{
-    const qsizetype line = m_lines.lineAtOffset(qMax<qsizetype>(0, offset), 2);
-    return clamp({line, offset - (m_lines.charactersBefore(line) + 2 * line)});
-}
-
-qsizetype Memo::characterCount() const
-{
-    return m_lines.characterCount() + 2 * (m_lines.count() - 1);
-}
-
 void Memo::select(Position anchor, Position cursor)
 {
     m_anchor = clamp(anchor);
@@ -642,33 +515,14 @@ void Memo::removeSelection()
     if (m_cursor == m_anchor)
         return;
     const Position from = qMin(m_cursor, m_anchor), to = qMax(m_cursor, m_anchor);
-    const QString joined =
-        m_lines.line(from.line).first(from.column) + m_lines.line(to.line).sliced(to.column);
-    m_lines.replace(from.line, joined);
-    if (to.line > from.line)
-        m_lines.remove(from.line + 1, to.line - from.line);
+    m_text.remove(from, to);
     m_cursor = m_anchor = from;
 }
 
 void Memo::insertText(const QString &text)
 {
     removeSelection();
-    QStringList parts;
-    forEachLine(text, [&](QStringView line) { parts << line.toString(); });
-    const QString current = m_lines.line(m_cursor.line);
-    const QString head = current.first(m_cursor.column);
-    const QString tail = current.sliced(m_cursor.column);
-    if (parts.size() == 1) {
-        m_lines.replace(m_cursor.line, head + parts[0] + tail);
-        m_cursor.column += parts[0].size();
-    } else {
-        m_lines.replace(m_cursor.line, head + parts[0]);
-        QStringList added = parts.mid(1);
-        added.last() += tail;
-        m_lines.insertLines(m_cursor.line + 1, added);
-        m_cursor = {m_cursor.line + parts.size() - 1, parts.last().size()};
-    }
-    m_anchor = m_cursor;
+    m_cursor = m_anchor = m_text.insert(m_cursor, text);
     contentChanged();
     ensureCursorVisible();
 }
@@ -695,13 +549,13 @@ void Memo::keyPressEvent(QKeyEvent *event)
         return;
     }
     Position p = m_cursor;
-    const qsizetype length = m_lines.lineLength(p.line);
+    const qsizetype length = m_text.lineLength(p.line);
     switch (event->key()) {
     case Qt::Key_Left:
-        moveCursor(positionBefore(p), shift);
+        moveCursor(m_text.positionBefore(p), shift);
         return;
     case Qt::Key_Right:
-        moveCursor(positionAfter(p), shift);
+        moveCursor(m_text.positionAfter(p), shift);
         return;
     case Qt::Key_Up:
         moveCursor({p.line - 1, p.column}, shift);
@@ -724,7 +578,8 @@ void Memo::keyPressEvent(QKeyEvent *event)
     case Qt::Key_Backspace:
     case Qt::Key_Delete:
         if (m_cursor == m_anchor) // the character before or after the cursor
-            m_anchor = event->key() == Qt::Key_Backspace ? positionBefore(p) : positionAfter(p);
+            m_anchor = event->key() == Qt::Key_Backspace ? m_text.positionBefore(p)
+                                                         : m_text.positionAfter(p);
         deleteSelection();
         return;
     case Qt::Key_Return:
@@ -764,25 +619,6 @@ void Memo::paste()
     insertText(QGuiApplication::clipboard()->text());
 }
 
-Memo::Position Memo::endPosition() const
-{
-    return {m_lines.count() - 1, m_lines.lastLineLength()};
-}
-
-Memo::Position Memo::positionBefore(Position p) const
-{
-    if (p.column > 0)
-        return {p.line, p.column - 1};
-    return p.line > 0 ? Position{p.line - 1, m_lines.lineLength(p.line - 1)} : p;
-}
-
-Memo::Position Memo::positionAfter(Position p) const
-{
-    if (p.column < m_lines.lineLength(p.line))
-        return {p.line, p.column + 1};
-    return p.line + 1 < m_lines.count() ? Position{p.line + 1, 0} : p;
-}
-
 void Memo::selectAll()
 {
     select({}, endPosition());
@@ -801,7 +637,7 @@ void Memo::mouseDoubleClickEvent(QMouseEvent *event)
         return;
     // Selects the word under the mouse.
     const Position at = hitTest(event->position().toPoint());
-    const QString line = m_lines.line(at.line);
+    const QString line = m_text.line(at.line);
     QTextBoundaryFinder finder(QTextBoundaryFinder::Word, line);
     finder.setPosition(int(at.column));
     const int start = finder.boundaryReasons().testFlag(QTextBoundaryFinder::StartOfItem)

@@ -1,15 +1,14 @@
 #pragma once
 
-#include "model/LineStore.h"
-#include "primitives/TextFile.h"
+#include "model/MemoText.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 
 class QTextLayout;
 
-// A multi-line text box whose text holds its lines separated by CR LF. The lines live in a
-// compact store and the view lays out only the lines on screen, so a memo of tens of
+// A multi-line text box whose text holds its lines separated by CR LF. The text lives in a
+// model (MemoText) and the view lays out only the lines on screen, so a memo of tens of
 // millions of lines stays small and quick; it stays editable with keyboard and mouse.
 class Memo : public QAbstractScrollArea
 {
@@ -20,17 +19,15 @@ class Memo : public QAbstractScrollArea
     ~Memo() override;
 
     void clear();
-    // Adds a line at the end: after an empty text or one ending with CR LF the line and
-    // CR LF; otherwise CR LF and the line, and one more CR LF for an empty line. The piece
-    // added is taken up to its first NUL. The cursor moves to the end of the text.
-    // Returns the index of the line that holds the piece added.
+    // Adds a line at the end by the memo's rules (MemoText::addLine); the cursor moves to
+    // the end of the text. Returns the index of the line that holds the piece added.
     qsizetype addLine(QStringView line);
     // The whole text, lines separated by CR LF.
-    QString text() const;
+    QString text() const { return m_text.text(); }
     // Replaces the text; line breaks (CR LF, CR, LF) separate lines, a NUL ends it.
     void setText(const QString &text);
-    qsizetype lineCount() const { return m_lines.count(); }
-    QString line(qsizetype index) const { return m_lines.line(index); }
+    qsizetype lineCount() const { return m_text.lineCount(); }
+    QString line(qsizetype index) const { return m_text.line(index); }
     // Brings the scroll bars and the view up to date with lines added since.
     void flush();
 
@@ -39,14 +36,10 @@ class Memo : public QAbstractScrollArea
 
     // Whole-file text load and save with the encoding recorded at the last load.
     void loadFromFile(const QString &fileName);
-    void saveToFile(const QString &fileName) const;
+    void saveToFile(const QString &fileName) const { m_text.saveToFile(fileName); }
+    const MemoText &content() const { return m_text; }
 
-    struct Position
-    {
-        qsizetype line = 0;
-        qsizetype column = 0;
-        auto operator<=>(const Position &) const = default;
-    };
+    using Position = MemoText::Position;
     Position cursorPosition() const { return m_cursor; }
     Position anchorPosition() const { return m_anchor; }
     QString selectedText() const;
@@ -60,10 +53,10 @@ class Memo : public QAbstractScrollArea
     void select(Position anchor, Position cursor);
 
     // Offsets into text(), where every line but the last is followed by CR LF.
-    qsizetype offsetOf(Position position) const;
-    Position positionAt(qsizetype offset) const;
-    qsizetype characterCount() const;
-    QString textBetween(Position from, Position to) const;
+    qsizetype offsetOf(Position position) const { return m_text.offsetOf(position); }
+    Position positionAt(qsizetype offset) const { return m_text.positionAt(offset); }
+    qsizetype characterCount() const { return m_text.characterCount(); }
+    QString textBetween(Position from, Position to) const { return m_text.textBetween(from, to); }
     // Where a position is drawn, in the memo's coordinates; empty when it is off screen.
     QRect characterRect(Position position) const;
     Position positionAtPoint(const QPoint &memoPoint) const;
@@ -100,12 +93,10 @@ class Memo : public QAbstractScrollArea
     void updateScrollBars();
     int lineHeight() const;
     int pageLines() const;
-    Position clamp(Position p) const;
-    Position endPosition() const;
-    Position positionBefore(Position p) const; // one character back, across line breaks
-    Position positionAfter(Position p) const;
+    Position clamp(Position p) const { return m_text.clamp(p); }
+    Position endPosition() const { return m_text.endPosition(); }
 
-    LineStore m_lines; // always at least one line
+    MemoText m_text;
     bool m_wordWrap = false;
     Position m_cursor;
     Position m_anchor;
@@ -124,5 +115,4 @@ class Memo : public QAbstractScrollArea
     mutable bool m_viewFilled = false;
     mutable qsizetype m_changedFrom = 0; // first line changed since the view was laid out
     int m_batchId;
-    TextEncoding m_encoding = TextEncoding::None;
 };

@@ -1,4 +1,8 @@
 #include "model/LineStore.h"
+#include "model/MemoText.h"
+#include "primitives/Errors.h"
+
+#include <QTemporaryDir>
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -33,8 +37,9 @@ void compareWith(const LineStore &store, const QStringList &expected)
 
 } // namespace
 
-// The line store keeps a bounded cache of chunks in memory and the rest in a spill file.
-class TestLineStore : public QObject
+// The text models: the line store keeps a bounded cache of chunks in memory and the rest
+// in a spill file; the memo's text maps positions to offsets over it.
+class TestModel : public QObject
 {
     Q_OBJECT
   private slots:
@@ -129,6 +134,66 @@ class TestLineStore : public QObject
         compareWith(store, {"first", "short", wide, "after"});
     }
 
+    // Offsets and positions agree over a text whose chunks are mostly spilled, and edits
+    // across lines keep them in step with the whole text.
+    void memoTextOffsets()
+    {
+        MemoText text;
+        QString whole;
+        for (int i = 0; i < 200000; ++i) {
+            const QString line = "line " + QString::number(i);
+            text.addLine(line);
+            whole += line + "\r\n";
+        }
+        QCOMPARE(text.characterCount(), whole.size());
+        for (const MemoText::Position p :
+             {MemoText::Position{0, 0}, MemoText::Position{0, 3}, MemoText::Position{99999, 2},
+              MemoText::Position{199999, 11}, MemoText::Position{200000, 0}}) {
+            const qsizetype offset = text.offsetOf(p);
+            QCOMPARE(text.positionAt(offset), p);
+            QCOMPARE(text.textBetween({0, 0}, p), whole.first(offset));
+        }
+        const MemoText::Position from = text.positionAt(100), to = text.positionAt(2000000);
+        const qsizetype cut = text.offsetOf(to);
+        text.remove(from, to);
+        whole.remove(100, cut - 100);
+        const MemoText::Position end = text.insert(from, u"a\r\nb\nc");
+        whole.insert(100, "a\r\nb\r\nc");
+        QCOMPARE(text.offsetOf(end), 100 + 7);
+        QVERIFY(text.text() == whole);
+        QCOMPARE(text.endPosition(), (MemoText::Position{text.lineCount() - 1, 0}));
+    }
+
+    // A load that fails leaves the text and keeps the recorded encoding; a good one
+    // replaces the text and saves back in the same encoding.
+    void memoTextLoadAndSave()
+    {
+        QTemporaryDir dir;
+        auto write = [&](const char *name, const QByteArray &bytes) -> QString {
+            QFile file(dir.filePath(name));
+            file.open(QIODevice::WriteOnly);
+            file.write(bytes);
+            return file.fileName();
+        };
+        MemoText text;
+        text.setText(u"kept");
+        QVERIFY_THROWS_EXCEPTION(QuorvaneError,
+                                 text.loadFromFile(write("bad", "\xEF\xBB\xBFok\xFF")));
+        QCOMPARE(text.text(), QString("kept"));
+        QCOMPARE(text.encoding(), TextEncoding::Utf8);
+        text.loadFromFile(write("good", QByteArray("\xFF\xFE"
+                                                   "a\0\r\0\n\0b\0",
+                                                   10)));
+        QCOMPARE(text.text(), QString("a\r\nb"));
+        text.addLine(u"c");
+        text.saveToFile(dir.filePath("saved"));
+        QFile saved(dir.filePath("saved"));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), QByteArray("\xFF\xFE"
+                                             "a\0\r\0\n\0b\0\r\0\n\0c\0",
+                                             16));
+    }
+
 #if defined(Q_OS_UNIX)
     // When the spill file cannot be written the chunks stay in memory.
     void spillFailureKeepsChunks()
@@ -153,5 +218,5 @@ class TestLineStore : public QObject
 #endif
 };
 
-QTEST_GUILESS_MAIN(TestLineStore)
-#include "tst_linestore.moc"
+QTEST_GUILESS_MAIN(TestModel)
+#include "tst_model.moc"

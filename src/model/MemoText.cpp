@@ -1,0 +1,208 @@
+#include "model/MemoText.h"
+
+#include "primitives/Errors.h"
+
+#include <limits>
+
+namespace {
+
+// Hands each line of text to take: lines end at CR LF, CR or LF, and a NUL ends the text.
+template <typename Take> void forEachLine(QStringView text, Take take)
+{
+    const qsizetype nul = text.indexOf(QChar(0));
+    if (nul >= 0)
+        text = text.first(nul);
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != u'\r' && text[i] != u'\n')
+            continue;
+        take(text.sliced(start, i - start));
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            ++i;
+        start = i + 1;
+    }
+    take(text.sliced(start));
+}
+
+} // namespace
+
+MemoText::MemoText()
+{
+    m_lines.append(u"");
+}
+
+void MemoText::clear()
+{
+    m_lines.clear();
+    m_lines.append(u"");
+}
+
+qsizetype MemoText::addLine(QStringView line)
+{
+    const qsizetype last = m_lines.count() - 1;
+    const bool emptyOrBreak = m_lines.lastLineLength() == 0; // empty text, or ends with CR LF
+    const qsizetype nul = line.indexOf(QChar(0));
+    const QStringView shown = nul < 0 ? line : line.first(nul);
+    if (emptyOrBreak) {
+        if (nul < 0)
+            m_lines.completeLast(shown);
+        else
+            m_lines.appendToLast(shown);
+        return last;
+    }
+    m_lines.append(shown);
+    if (nul < 0 && line.isEmpty())
+        m_lines.append(u"");
+    return last + 1;
+}
+
+QString MemoText::text() const
+{
+    QString text;
+    text.reserve(m_lines.characterCount() + 2 * m_lines.count());
+    for (qsizetype i = 0; i < m_lines.count(); ++i) {
+        if (i)
+            text += u"\r\n";
+        text += m_lines.line(i);
+    }
+    return text;
+}
+
+void MemoText::setText(QStringView text)
+{
+    m_lines.clear();
+    forEachLine(text, [this](QStringView line) { m_lines.append(line); });
+}
+
+void MemoText::loadFromFile(const QString &fileName)
+{
+    // The lines are gathered in a store of their own as the file is decoded, so that a
+    // failed load leaves the text as it was.
+    LineStore lines;
+    QString partial;       // the start of a line that goes on in the next piece
+    bool afterCr = false;  // the last piece ended with a CR: an LF first is its pair
+    bool nulFound = false; // the memo takes the text up to its first NUL
+    loadTextFile(fileName, m_encoding, [&](QStringView piece) {
+        if (nulFound)
+            return;
+        if (const qsizetype nul = piece.indexOf(QChar(0)); nul >= 0) {
+            piece = piece.first(nul);
+            nulFound = true;
+        }
+        qsizetype start = afterCr && piece.startsWith(u'\n') ? 1 : 0;
+        afterCr = false;
+        for (qsizetype i = start; i < piece.size(); ++i) {
+            const QChar c = piece[i];
+            if (c != u'\r' && c != u'\n')
+                continue;
+            const QStringView line = piece.sliced(start, i - start);
+            if (partial.isEmpty()) {
+                lines.append(line);
+            } else {
+                partial += line;
+                lines.append(partial);
+                partial.clear();
+            }
+            if (c == u'\r') {
+                if (i + 1 == piece.size())
+                    afterCr = true;
+                else if (piece[i + 1] == u'\n')
+                    ++i;
+            }
+            start = i + 1;
+        }
+        partial += piece.sliced(start);
+        if (partial.size() > std::numeric_limits<int>::max())
+            throw Errors::memoCapacityError(); // a line longer than the memo holds
+    });
+    lines.append(partial);
+    m_lines = std::move(lines);
+}
+
+void MemoText::saveToFile(const QString &fileName) const
+{
+    saveTextFile(fileName, m_encoding,
+                 [this](const TextWriter &write) { m_lines.write(write, false); });
+}
+
+MemoText::Position MemoText::endPosition() const
+{
+    return {m_lines.count() - 1, m_lines.lastLineLength()};
+}
+
+MemoText::Position MemoText::clamp(Position p) const
+{
+    p.line = qBound<qsizetype>(0, p.line, m_lines.count() - 1);
+    p.column = qBound<qsizetype>(0, p.column, m_lines.lineLength(p.line));
+    return p;
+}
+
+MemoText::Position MemoText::positionBefore(Position p) const
+{
+    if (p.column > 0)
+        return {p.line, p.column - 1};
+    return p.line > 0 ? Position{p.line - 1, m_lines.lineLength(p.line - 1)} : p;
+}
+
+MemoText::Position MemoText::positionAfter(Position p) const
+{
+    if (p.column < m_lines.lineLength(p.line))
+        return {p.line, p.column + 1};
+    return p.line + 1 < m_lines.count() ? Position{p.line + 1, 0} : p;
+}
+
+qsizetype MemoText::offsetOf(Position position) const
+{
+    const Position p = clamp(position);
+    return m_lines.charactersBefore(p.line) + 2 * p.line + p.column;
+}
+
+MemoText::Position MemoText::positionAt(qsizetype offset) const
+{
+    const qsizetype line = m_lines.lineAtOffset(qMax<qsizetype>(0, offset), 2);
+    return clamp({line, offset - (m_lines.charactersBefore(line) + 2 * line)});
+}
+
+qsizetype MemoText::characterCount() const
+{
+    return m_lines.characterCount() + 2 * (m_lines.count() - 1);
+}
+
+QString MemoText::textBetween(Position from, Position to) const
+{
+    if (from.line == to.line)
+        return m_lines.line(from.line).sliced(from.column, to.column - from.column);
+    QString text = m_lines.line(from.line).sliced(from.column);
+    for (qsizetype i = from.line + 1; i < to.line; ++i)
+        text += QStringLiteral("\r\n") + m_lines.line(i);
+    return text + QStringLiteral("\r\n") + m_lines.line(to.line).first(to.column);
+}
+
+void MemoText::remove(Position from, Position to)
+{
+    if (from == to)
+        return;
+    const QString joined =
+        m_lines.line(from.line).first(from.column) + m_lines.line(to.line).sliced(to.column);
+    m_lines.replace(from.line, joined);
+    if (to.line > from.line)
+        m_lines.remove(from.line + 1, to.line - from.line);
+}
+
+MemoText::Position MemoText::insert(Position at, QStringView text)
+{
+    QStringList parts;
+    forEachLine(text, [&](QStringView line) { parts << line.toString(); });
+    const QString current = m_lines.line(at.line);
+    const QString head = current.first(at.column);
+    const QString tail = current.sliced(at.column);
+    if (parts.size() == 1) {
+        m_lines.replace(at.line, head + parts[0] + tail);
+        return {at.line, at.column + parts[0].size()};
+    }
+    m_lines.replace(at.line, head + parts[0]);
+    QStringList added = parts.mid(1);
+    added.last() += tail;
+    m_lines.insertLines(at.line + 1, added);
+    return {at.line + parts.size() - 1, parts.last().size()};
+}

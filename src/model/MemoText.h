@@ -1,0 +1,63 @@
+#pragma once
+
+#include "model/LineStore.h"
+#include "primitives/TextFile.h"
+
+// The text of a memo apart from its widget: lines separated by CR LF (always at least one
+// line), the rules by which a line is added and a whole text is set, loaded and saved in
+// the encoding of the last load, and the mapping between positions and character offsets.
+class MemoText
+{
+  public:
+    struct Position
+    {
+        qsizetype line = 0;
+        qsizetype column = 0;
+        auto operator<=>(const Position &) const = default;
+    };
+
+    MemoText();
+
+    qsizetype lineCount() const { return m_lines.count(); }
+    QString line(qsizetype index) const { return m_lines.line(index); }
+    QString line(qsizetype index, qsizetype maxLength) const
+    {
+        return m_lines.line(index, maxLength);
+    }
+    qsizetype lineLength(qsizetype index) const { return m_lines.lineLength(index); }
+
+    void clear();
+    // Adds a line at the end: after an empty text or one ending with CR LF the line and
+    // CR LF; otherwise CR LF and the line, and one more CR LF for an empty line. The piece
+    // added is taken up to its first NUL. Returns the index of the line that holds it.
+    qsizetype addLine(QStringView line);
+    // The whole text, lines separated by CR LF.
+    QString text() const;
+    // Replaces the text; line breaks (CR LF, CR, LF) separate lines, a NUL ends it.
+    void setText(QStringView text);
+    // Whole-file text load, block by block: the encoding of the file is recorded (also
+    // when its decoding fails), and a failed load leaves the text as it was.
+    void loadFromFile(const QString &fileName);
+    // Whole-file text save in the encoding of the last load, else the system code page.
+    void saveToFile(const QString &fileName) const;
+    TextEncoding encoding() const { return m_encoding; }
+
+    Position endPosition() const;
+    Position clamp(Position p) const;
+    Position positionBefore(Position p) const; // one character back, across line breaks
+    Position positionAfter(Position p) const;
+    // Offsets into text(), where every line but the last is followed by CR LF.
+    qsizetype offsetOf(Position position) const;
+    Position positionAt(qsizetype offset) const;
+    qsizetype characterCount() const;
+    QString textBetween(Position from, Position to) const;
+
+    // Removes the text between two positions (from before to).
+    void remove(Position from, Position to);
+    // Inserts text (its line breaks separate lines) at a position; where it ends.
+    Position insert(Position at, QStringView text);
+
+  private:
+    LineStore m_lines;
+    TextEncoding m_encoding = TextEncoding::None;
+};
