@@ -278,6 +278,7 @@ void LineStore::startLine(qsizetype length)
             full.narrow.squeeze();
             full.wide.squeeze();
             full.ends.shrink_to_fit();
+            full.lastUse = ++m_uses;
         }
         m_chunks.push_back(std::make_unique<Chunk>());
         m_resident.push_back(m_chunks.back().get());
@@ -285,7 +286,7 @@ void LineStore::startLine(qsizetype length)
         m_firstChar.push_back(m_characters);
         trimCache(nullptr);
     }
-    Chunk &chunk = forEdit(m_chunks.size() - 1);
+    Chunk &chunk = lastForEdit();
     chunk.ends.push_back(int(chunk.size()));
     ++m_count;
 }
@@ -340,7 +341,7 @@ static void checkFits(qsizetype chunkSize, qsizetype more)
 
 void LineStore::append(QStringView line)
 {
-    if (appendSpilled(line))
+    if (line.size() > ChunkChars && appendSpilled(line))
         return;
     checkFits(0, line.size());
     startLine(line.size());
@@ -358,7 +359,8 @@ void LineStore::completeLast(QStringView text)
 
 qsizetype LineStore::lastLineLength() const
 {
-    const Chunk &chunk = resident(m_chunks.size() - 1);
+    const Chunk &chunk =
+        m_chunks.back()->resident ? *m_chunks.back() : resident(m_chunks.size() - 1);
     return chunk.ends.back() - chunk.start(chunk.lines() - 1);
 }
 
@@ -380,12 +382,13 @@ void LineStore::appendToLast(QStringView text)
         last.ends.push_back(int(last.size()));
         ++m_count;
     }
-    Chunk &chunk = forEdit(m_chunks.size() - 1);
+    Chunk &chunk = lastForEdit();
     checkFits(chunk.size(), text.size());
     chunk.insertText(int(chunk.size()), text);
     chunk.ends.back() = int(chunk.size());
     m_characters += text.size();
-    splitIfLarge(m_chunks.size() - 1);
+    if (chunk.size() > 2 * ChunkChars)
+        splitIfLarge(m_chunks.size() - 1);
 }
 
 void LineStore::replace(qsizetype index, QStringView line)

@@ -100,6 +100,15 @@ class LineStore
     const Chunk &resident(size_t chunk) const;
     // The same, for a change: its copy in the spill file is out of date from now on.
     Chunk &forEdit(size_t chunk);
+    // The last chunk for a change; it is nearly always in memory already.
+    Chunk &lastForEdit()
+    {
+        Chunk &last = *m_chunks.back();
+        if (!last.resident)
+            return forEdit(m_chunks.size() - 1);
+        last.spillOffset = -1;
+        return last;
+    }
     void makeResident(Chunk &chunk) const;
     // A line of a spilled chunk too big for the cache, read without bringing it back.
     QString readSpilledLine(const Chunk &chunk, int line, qsizetype maxLength) const;

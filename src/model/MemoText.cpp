@@ -91,10 +91,9 @@ void MemoText::loadFromFile(const QString &fileName)
         }
         qsizetype start = afterCr && piece.startsWith(u'\n') ? 1 : 0;
         afterCr = false;
-        for (qsizetype i = start; i < piece.size(); ++i) {
+        const auto *chars = reinterpret_cast<const char16_t *>(piece.data());
+        for (qsizetype i = start; (i = findLineBreak(chars, i, piece.size())) < piece.size(); ++i) {
             const QChar c = piece[i];
-            if (c != u'\r' && c != u'\n')
-                continue;
             const QStringView line = piece.sliced(start, i - start);
             if (partial.isEmpty()) {
                 lines.append(line);

@@ -3,34 +3,10 @@
 #include "primitives/Errors.h"
 
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
 constexpr qsizetype StreamBufferSize = 256 * 1024;
-
-// Index of the first CR or LF in [from, size), or size when there is none.
-qsizetype findBreak(const char16_t *s, qsizetype from, qsizetype size)
-{
-    qsizetype i = from;
-#if defined(__SSE2__)
-    const __m128i lf = _mm_set1_epi16('\n');
-    const __m128i cr = _mm_set1_epi16('\r');
-    for (; i + 8 <= size; i += 8) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
-        const int mask =
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(v, cr)));
-        if (mask)
-            return i + (__builtin_ctz(unsigned(mask)) >> 1);
-    }
-#endif
-    for (; i < size; ++i)
-        if (s[i] == u'\n' || s[i] == u'\r')
-            return i;
-    return size;
-}
 
 } // namespace
 
@@ -147,7 +123,7 @@ QStringView LineReader::ReadLineView()
     for (;;) {
         const auto *chars = reinterpret_cast<const char16_t *>(m_queue.constData()) + m_head;
         const qsizetype available = m_queue.size() - m_head;
-        const qsizetype i = findBreak(chars, m_scanned, available);
+        const qsizetype i = findLineBreak(chars, m_scanned, available);
         // A break is taken only when the character after it is in the queue or the
         // data has ended; otherwise the queue is filled first.
         const bool breakFound = i < available && (i + 1 < available || m_endOfData);

@@ -52,6 +52,16 @@ constexpr char16_t Cp1252High[32] = {
 
 constexpr char Substitute = '?';
 
+// Whether any byte lies in 0x80-0x9F, where Windows-1252 is not Latin-1 (a loop the
+// compiler turns into vector code).
+bool hasC1(const char *bytes, qsizetype size)
+{
+    unsigned found = 0;
+    for (qsizetype i = 0; i < size; ++i)
+        found |= unsigned(uchar(bytes[i]) - 0x80u < 0x20u);
+    return found != 0;
+}
+
 } // namespace
 
 // Truncates only a file that holds data: on some file systems (ext4) truncating a file,
@@ -279,12 +289,13 @@ int dosErrorCode(int errorCode)
 
 QString decodeSystemCodePage(QByteArrayView bytes)
 {
-    QString text(bytes.size(), Qt::Uninitialized);
+    // Latin-1 first, then the few bytes where Windows-1252 differs from it.
+    QString text = QString::fromLatin1(bytes);
     char16_t *out = reinterpret_cast<char16_t *>(text.data());
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const uchar b = uchar(bytes[i]);
-        out[i] = (b >= 0x80 && b < 0xA0) ? Cp1252High[b - 0x80] : char16_t(b);
-    }
+    if (hasC1(bytes.data(), bytes.size()))
+        for (qsizetype i = 0; i < text.size(); ++i)
+            if (out[i] >= 0x80 && out[i] < 0xA0)
+                out[i] = Cp1252High[out[i] - 0x80];
     return text;
 }
 
@@ -317,6 +328,8 @@ void appendSystemCodePage(QByteArray &bytes, QLatin1StringView text)
     bytes.resize(old + text.size());
     char *out = bytes.data() + old;
     std::memcpy(out, text.data(), size_t(text.size()));
+    if (!hasC1(out, text.size()))
+        return;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const uchar b = uchar(out[i]);
         if (b >= 0x80 && b < 0xA0 && Cp1252High[b - 0x80] != b)

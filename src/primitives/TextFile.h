@@ -29,6 +29,9 @@ void appendSystemCodePage(QByteArray &bytes, QLatin1StringView text);
 // The byte-order mark of the system code page: none, except EF BB BF for UTF-8.
 QByteArrayView systemCodePageBom();
 
+// Index of the first CR or LF in s from from on, or size when there is none.
+qsizetype findLineBreak(const char16_t *s, qsizetype from, qsizetype size);
+
 // Number of bytes after the last complete well-formed UTF-8 character of a block, to be
 // decoded with the next block. A block without any such character keeps all its bytes.
 qsizetype utf8Tail(const char *data, qsizetype size);
