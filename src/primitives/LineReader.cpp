@@ -87,11 +87,12 @@ void LineReader::decodeBlock(const char *data, qsizetype size)
         m_head = 0;
     }
     const qsizetype old = m_queue.size();
-    if (m_queue.capacity() < old + size) {
-        // A line that outgrows the queue grows it at most to what the rest of the file can
-        // decode to, so that one huge line does not cost twice its size.
+    if (old + size > (1 << 20) && m_queue.capacity() < old + size) {
+        // A huge line that outgrows the queue grows it at most to what the rest of the
+        // file can decode to, so that it does not cost twice its size.
         const qint64 rest = m_stream.size() - m_stream.position() + (m_bufferEnd - m_bufferPos);
-        m_queue.reserve(qMax(old + size, qMin(2 * m_queue.capacity(), old + size + rest)));
+        const qsizetype grown = qMax(2 * m_queue.capacity(), old + size + BlockSize);
+        m_queue.reserve(qMin(grown, old + size + qMax<qint64>(rest, 0)));
     }
     if (m_encoding == TextEncoding::Utf8) {
         m_queue.resize(old + size);

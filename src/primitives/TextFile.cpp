@@ -5,9 +5,6 @@
 
 #include <QStringDecoder>
 #include <QStringEncoder>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -49,26 +46,6 @@ qsizetype utf8Tail(const char *data, qsizetype size)
             return end - (p + len);
     }
     return 0;
-}
-
-qsizetype findLineBreak(const char16_t *s, qsizetype from, qsizetype size)
-{
-    qsizetype i = from;
-#if defined(__SSE2__)
-    const __m128i lf = _mm_set1_epi16('\n');
-    const __m128i cr = _mm_set1_epi16('\r');
-    for (; i + 8 <= size; i += 8) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
-        const int mask =
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(v, cr)));
-        if (mask)
-            return i + (__builtin_ctz(unsigned(mask)) >> 1);
-    }
-#endif
-    for (; i < size; ++i)
-        if (s[i] == u'\n' || s[i] == u'\r')
-            return i;
-    return size;
 }
 
 qsizetype detectBom(QByteArrayView bytes, TextEncoding &encoding)

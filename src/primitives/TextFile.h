@@ -4,6 +4,9 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // The encodings of text files. SystemCodePage is the legacy 8-bit code page of the user's
 // system: Windows-1252 where the platform has no such notion.
@@ -30,7 +33,25 @@ void appendSystemCodePage(QByteArray &bytes, QLatin1StringView text);
 QByteArrayView systemCodePageBom();
 
 // Index of the first CR or LF in s from from on, or size when there is none.
-qsizetype findLineBreak(const char16_t *s, qsizetype from, qsizetype size);
+inline qsizetype findLineBreak(const char16_t *s, qsizetype from, qsizetype size)
+{
+    qsizetype i = from;
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi16('\n');
+    const __m128i cr = _mm_set1_epi16('\r');
+    for (; i + 8 <= size; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
+        const int mask =
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(v, cr)));
+        if (mask)
+            return i + (__builtin_ctz(unsigned(mask)) >> 1);
+    }
+#endif
+    for (; i < size; ++i)
+        if (s[i] == u'\n' || s[i] == u'\r')
+            return i;
+    return size;
+}
 
 // Number of bytes after the last complete well-formed UTF-8 character of a block, to be
 // decoded with the next block. A block without any such character keeps all its bytes.
