@@ -31,8 +31,10 @@ void CutFileIntoPieces(const QString &sourceName, qint64 pieceSize)
     FileStream source(sourceName, FileMode::OpenReadDenyWrite);
     const qint64 size = source.size();
     for (qsizetype b = 0; b < PieceNames.size(); ++b) {
-        FileStream piece(PieceNames[b], FileMode::CreateExclusive);
         const qint64 remaining = size - source.position();
+        if (b > 0 && remaining <= 0)
+            break; // no empty pieces past the end of the source
+        FileStream piece(PieceNames[b], FileMode::CreateExclusive);
         const bool last = b == PieceNames.size() - 1;
         const qint64 n = last ? remaining : qMin(pieceSize, remaining);
         if (n > 0) // a count of 0 would copy the whole source

@@ -1,5 +1,6 @@
 // The main program: application object, the five windows, the message loop.
 #include "Fiche_principale_Unit.h"
+#include "primitives/FileStream.h"
 #include "primitives/Numbers.h"
 #include "toolkit/ErrorDisplay.h"
 #include "toolkit/WindowLook.h"
@@ -9,6 +10,7 @@
 
 int main(int argc, char **argv)
 {
+    IgnoreFileSizeLimitSignal(); // a full file system is a write error, not the end
     QApplication app(argc, argv);
     ErrorDisplay::setApplicationTitle(
         ErrorDisplay::titleFromExecutable(QString::fromLocal8Bit(argv[0])));

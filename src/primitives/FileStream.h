@@ -53,7 +53,8 @@ class FileStream
 
 // A file's new content, written beside it and put in its place only once complete, so that
 // a failed write leaves the old file as it was. The target is locked like a created stream
-// meanwhile.
+// meanwhile. Where no temporary file can be made beside it, where it cannot replace the
+// target, or where the target has other names (hard links), the target is written in place.
 class FileReplacement
 {
   public:
@@ -63,6 +64,9 @@ class FileReplacement
     void commit();                             // throws the write error
 
   private:
+    void writeInPlace(); // the target itself receives the text from its start
+    void discardTemporary();
+
     FileStream m_target;
     QString m_finalName;
     QString m_temporaryName;
@@ -73,6 +77,10 @@ class FileReplacement
 // most 61440 bytes; a count of 0 or below copies the whole source from its first byte.
 // Returns the count it set out to copy. Throws the read or write error.
 qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count);
+
+// Makes a write past the system's file size limit fail with the write error instead of
+// ending the process.
+void IgnoreFileSizeLimitSignal();
 
 // Size in bytes from the file's attributes, or -1 when they cannot be had.
 qint64 FileSizeOf(const QString &fileName);

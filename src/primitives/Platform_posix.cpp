@@ -11,8 +11,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -85,13 +87,20 @@ int FileStream::openHandle(const ModeSpec &spec, bool truncate)
                       : spec.access == 1 ? O_WRONLY
                                          : O_RDWR;
     // A create opens without truncating first, so that a file held by another opener
-    // stays as it was.
-    const int fd = ::open(name.constData(), flags | O_CLOEXEC, 0666);
+    // stays as it was. Nothing waits: a named pipe without a writer would block the open.
+    const int fd = ::open(name.constData(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0)
         return errno;
     m_handle = fd;
     int code = 0;
-    if (!takeLock(fd, lockTypeFor(spec)))
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        code = errno;
+    else if (!spec.create && !S_ISREG(st.st_mode))
+        code = S_ISDIR(st.st_mode) ? EISDIR : EPERM; // only regular files are read
+    else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        code = errno;
+    else if (!takeLock(fd, lockTypeFor(spec)))
         code = Errors::SharingViolation;
     else if (spec.create && truncate && !truncateIfNotEmpty(fd))
         code = errno;
@@ -159,26 +168,49 @@ FileReplacement::FileReplacement(const QString &fileName)
 {
     const QFileInfo info(fileName);
     m_finalName = info.isSymLink() ? info.canonicalFilePath() : info.absoluteFilePath();
-    QByteArray pattern = nativeName(m_finalName + QStringLiteral(".XXXXXX"));
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0)
-        throw Errors::createError(fileName, errno);
-    m_temporary = fd;
-    m_temporaryName = QFile::decodeName(pattern);
+    // A file with other names (hard links) is written in place, so that they all show
+    // the new text; so is one beside which no temporary file can be made.
+    struct stat st;
+    const bool linked = ::fstat(int(m_target.m_handle), &st) == 0 && st.st_nlink > 1;
+    if (!linked) {
+        QByteArray pattern = nativeName(QFileInfo(m_finalName).absolutePath() +
+                                        QStringLiteral("/.qv-XXXXXX")); // short: any name fits
+        const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd >= 0) {
+            m_temporary = fd;
+            m_temporaryName = QFile::decodeName(pattern);
+            return;
+        }
+    }
+    writeInPlace();
 }
 
 FileReplacement::~FileReplacement()
+{
+    discardTemporary();
+}
+
+void FileReplacement::discardTemporary()
 {
     if (m_temporary >= 0) {
         ::close(int(m_temporary));
         ::unlink(nativeName(m_temporaryName).constData());
     }
+    m_temporary = -1;
+}
+
+void FileReplacement::writeInPlace()
+{
+    if (!truncateIfNotEmpty(int(m_target.m_handle)) ||
+        ::lseek(int(m_target.m_handle), 0, SEEK_SET) != 0)
+        throw Errors::createError(m_target.fileName(), errno);
 }
 
 void FileReplacement::write(const char *data, qint64 size)
 {
+    const int fd = int(m_temporary >= 0 ? m_temporary : m_target.m_handle);
     for (qint64 done = 0; done < size;) {
-        const ssize_t n = ::write(int(m_temporary), data + done, size_t(size - done));
+        const ssize_t n = ::write(fd, data + done, size_t(size - done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -189,14 +221,50 @@ void FileReplacement::write(const char *data, qint64 size)
 
 void FileReplacement::commit()
 {
+    if (m_temporary < 0) {
+        if (::fsync(int(m_target.m_handle)) != 0)
+            throw Errors::writeError();
+        return;
+    }
     struct stat st;
     const mode_t mode = ::fstat(int(m_target.m_handle), &st) == 0 ? st.st_mode & 07777 : 0644;
     if (::fchmod(int(m_temporary), mode) != 0 || ::fsync(int(m_temporary)) != 0)
         throw Errors::writeError();
-    if (::rename(nativeName(m_temporaryName).constData(), nativeName(m_finalName).constData()) != 0)
+    if (::rename(nativeName(m_temporaryName).constData(), nativeName(m_finalName).constData()) ==
+        0) {
+        ::close(int(m_temporary));
+        m_temporary = -1;
+        return;
+    }
+    // The folder does not let the target be replaced (a sticky folder, a file of another
+    // owner): the complete text is copied over it instead.
+    const int from = int(m_temporary);
+    m_temporary = -1; // writes now go to the target
+    struct Closer
+    {
+        int fd;
+        const QByteArray name;
+        ~Closer()
+        {
+            ::close(fd);
+            ::unlink(name.constData());
+        }
+    } closer{from, nativeName(m_temporaryName)};
+    writeInPlace();
+    std::unique_ptr<char[]> buffer(new char[1 << 20]);
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(from, buffer.get(), 1 << 20, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw Errors::writeError();
+        if (n == 0)
+            break;
+        write(buffer.get(), n);
+        at += n;
+    }
+    if (::fsync(int(m_target.m_handle)) != 0)
         throw Errors::writeError();
-    ::close(int(m_temporary));
-    m_temporary = -1;
 }
 
 qint64 FileSizeOf(const QString &fileName)
@@ -384,4 +452,9 @@ bool SpillFile::read(qint64 offset, char *data, qint64 size) const
         done += n;
     }
     return true;
+}
+
+void IgnoreFileSizeLimitSignal()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
 }

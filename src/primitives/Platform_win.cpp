@@ -335,3 +335,8 @@ bool SpillFile::read(qint64 offset, char *data, qint64 size) const
     }
     return true;
 }
+
+void IgnoreFileSizeLimitSignal()
+{
+    // Windows ends no process for a file size limit: a failed write is an error.
+}
