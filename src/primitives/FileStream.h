@@ -36,6 +36,10 @@ class FileStream
     qint64 read(char *buffer, qint64 count);
     // Bytes actually written; -1 when the system write fails.
     qint64 write(const char *buffer, qint64 count);
+    // Copies up to count bytes from source's position to this stream's position inside the
+    // system, without passing them through the program: bytes copied, -1 when the system
+    // copy fails, -2 when the system offers no such copy between these files.
+    qint64 copyFrom(FileStream &source, qint64 count);
     // The system's code for the last failed read or write.
     int lastError() const { return m_lastError; }
     void close();

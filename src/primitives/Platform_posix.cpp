@@ -150,6 +150,24 @@ qint64 FileStream::read(char *buffer, qint64 count)
     }
 }
 
+qint64 FileStream::copyFrom(FileStream &source, qint64 count)
+{
+    for (;;) {
+        const ssize_t n = ::copy_file_range(int(source.m_handle), nullptr, int(m_handle), nullptr,
+                                            size_t(count), 0);
+        if (n >= 0)
+            return n;
+        if (errno == EINTR)
+            continue;
+        m_lastError = errno;
+        // Not offered between these two files: the caller copies through a buffer.
+        return errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                       errno == EBADF
+                   ? -2
+                   : -1;
+    }
+}
+
 qint64 FileStream::write(const char *buffer, qint64 count)
 {
     for (;;) {

@@ -340,3 +340,8 @@ void IgnoreFileSizeLimitSignal()
 {
     // Windows ends no process for a file size limit: a failed write is an error.
 }
+
+qint64 FileStream::copyFrom(FileStream &, qint64)
+{
+    return -2; // no copy inside the system here: the caller copies through a buffer
+}
