@@ -14,9 +14,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
