@@ -15,7 +15,8 @@ LineReader::LineReader(const QString &fileName)
       m_utf8(QStringDecoder::Utf8,
              QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom)
 {
-    m_buffer.resize(StreamBufferSize);
+    // A small file needs no more buffer than it holds.
+    m_buffer.resize(qBound<qint64>(BlockSize, m_stream.size() + BlockSize, StreamBufferSize));
 }
 
 LineReader::~LineReader()

@@ -164,7 +164,6 @@ class EncodingWriter : public TextWriter
     EncodingWriter(FileReplacement &file, TextEncoding encoding)
         : m_file(file), m_encoding(encoding), m_little(encoding == TextEncoding::Utf16LE)
     {
-        m_buffer.reserve(FlushSize + 4096);
         switch (encoding) {
         case TextEncoding::Utf8:
             m_buffer.append("\xEF\xBB\xBF");
