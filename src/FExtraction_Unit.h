@@ -62,4 +62,6 @@ void SplitDelimited(QChar delimiter, const QString &text, QStringList *list);
 
 // The line count of a file read as bytes: LF ends a line, a Ctrl-Z ends a line and, at
 // the start of a line, the input. Throws the input/output failure of the count pass.
-qint64 CountLines(const QString &fileName);
+// The time of day is read after the file is opened and before it is closed; their
+// difference, in days, goes to elapsedDays.
+qint64 CountLines(const QString &fileName, double *elapsedDays = nullptr);

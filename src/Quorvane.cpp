@@ -6,15 +6,41 @@
 #include "toolkit/WindowLook.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QIcon>
+
+namespace {
+
+// --help and --version print and end the program before any window or display is needed.
+// Every other argument is left to Qt's own options (-platform, -style, ...).
+void answerInformationOptions(int argc, char **argv)
+{
+    QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Quorvane"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Tools for very large plain-text files: Extract Emails, Join Files, Cut Files and "
+        "Edit Text, each in a window of its own, reached from a launcher window."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.parse(QCoreApplication::arguments());
+    if (parser.isSet(version))
+        parser.showVersion();
+    if (parser.isSet(help))
+        parser.showHelp();
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
+    answerInformationOptions(argc, argv);
     IgnoreFileSizeLimitSignal(); // a full file system is a write error, not the end
     QApplication app(argc, argv);
     ErrorDisplay::setApplicationTitle(
         ErrorDisplay::titleFromExecutable(QString::fromLocal8Bit(argv[0])));
-    QApplication::setApplicationVersion(QStringLiteral("1.0.0.0"));
+    QApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/pictures/MAINICON.png")));
     QApplication::setQuitOnLastWindowClosed(false);
     Numbers::decimalSeparator(); // read the user's separator once, at start-up

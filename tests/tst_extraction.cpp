@@ -1,4 +1,5 @@
 #include "WindowTest.h"
+#include "primitives/Clock.h"
 #include "primitives/FileStream.h"
 #include "primitives/Numbers.h"
 #include "ui_FExtraction.h"
@@ -104,6 +105,30 @@ class TestExtraction : public QObject
         } catch (const QuorvaneError &e) {
             QCOMPARE(e.message(), QString("Erreur E/S 32"));
         }
+    }
+
+    // The count pass times the count alone: the clock is read after the file is opened
+    // (a file that cannot be opened reads it never) and before it is closed.
+    void countTimesWhileTheFileIsOpen()
+    {
+        const QString path = f->write("timed.txt", "a\nb\n");
+        int reads = 0;
+        bool openAtEachRead = true;
+        Clock::setNow([&] {
+            ++reads;
+            int code = 0;
+            FileStream writer(path, FileMode::CreateExclusive, code); // refused while open
+            openAtEachRead = openAtEachRead && !writer.isOpen();
+            return QDateTime(QDate(2026, 1, 1), QTime(12, 0).addSecs(reads * 864));
+        });
+        open(f->path("missing.txt"));
+        QCOMPARE(reads, 0);
+        QCOMPARE(f->takeError(), QString("Fichier introuvable."));
+        open(path);
+        Clock::setNow({});
+        QCOMPARE(reads, 2);
+        QVERIFY(openAtEachRead);
+        QCOMPARE(logLines()[1], QString("Lines read = 2\r elapsed time = 0.01"));
     }
 
     void splitter_data()

@@ -128,8 +128,11 @@ QImage launcher()
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
-    panel(p, QRectF(8.5, 8.5, 375, 458));
-    panel(p, QRectF(392.5, 8.5, 238, 458));
+    // The launcher's panels are the face's own grey, told apart by their frames.
+    p.setPen(QPen(Frame, 1));
+    p.setBrush(Face);
+    p.drawRect(QRectF(8.5, 8.5, 375, 458));
+    p.drawRect(QRectF(392.5, 8.5, 238, 458));
     // Title in large rounded white letters with a soft shadow.
     QFont title = font(64, true);
     title.setLetterSpacing(QFont::PercentageSpacing, 96);
@@ -143,10 +146,6 @@ QImage launcher()
     p.setPen(QPen(Qt::white, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(Qt::white);
     p.drawPath(text);
-    p.setPen(QColor(220, 220, 220));
-    p.setFont(font(14, false));
-    p.drawText(QRectF(8, 196, 375, 24), Qt::AlignCenter,
-               QStringLiteral("large text files, line by line"));
     // The framed numbered-list icon.
     const QRectF iconFrame(126, 250, 140, 140);
     p.setPen(QPen(Frame, 2));
@@ -298,6 +297,30 @@ QImage glyph(const std::function<void(QPainter &)> &draw)
     return image;
 }
 
+// The program's icon, a grey and white envelope on a blue disc, drawn at size x size.
+QImage programIcon(int size)
+{
+    QImage icon(size, size, QImage::Format_ARGB32);
+    icon.fill(Qt::transparent);
+    QPainter p(&icon);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 32.0, size / 32.0);
+    QRadialGradient disc(QPointF(13, 11), 20);
+    disc.setColorAt(0, QColor(90, 150, 230));
+    disc.setColorAt(1, QColor(20, 70, 160));
+    p.setPen(Qt::NoPen);
+    p.setBrush(disc);
+    p.drawEllipse(QRectF(1, 1, 30, 30));
+    const QRectF env(7, 10, 18, 12);
+    p.setBrush(Qt::white);
+    p.setPen(QPen(QColor(120, 120, 120), 1));
+    p.drawRect(env);
+    p.setBrush(QColor(200, 200, 200));
+    p.drawPolygon(
+        QPolygonF({env.topLeft(), env.topRight(), QPointF(env.center().x(), env.top() + 7)}));
+    return icon;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -360,27 +383,15 @@ int main(int argc, char **argv)
         windowsIcon(p, QRectF(1, 1, 14, 14), QColor(40, 80, 160));
     }).save(QStringLiteral("resources/glyphs/windows.png"));
 
-    // The icon: a grey and white envelope on a blue disc, 32 x 32 in 256 colours.
-    QImage icon(32, 32, QImage::Format_ARGB32);
-    icon.fill(Qt::transparent);
-    {
-        QPainter p(&icon);
-        p.setRenderHint(QPainter::Antialiasing);
-        QRadialGradient disc(QPointF(13, 11), 20);
-        disc.setColorAt(0, QColor(90, 150, 230));
-        disc.setColorAt(1, QColor(20, 70, 160));
-        p.setPen(Qt::NoPen);
-        p.setBrush(disc);
-        p.drawEllipse(QRectF(1, 1, 30, 30));
-        const QRectF env(7, 10, 18, 12);
-        p.setBrush(Qt::white);
-        p.setPen(QPen(QColor(120, 120, 120), 1));
-        p.drawRect(env);
-        p.setBrush(QColor(200, 200, 200));
-        p.drawPolygon(
-            QPolygonF({env.topLeft(), env.topRight(), QPointF(env.center().x(), env.top() + 7)}));
-    }
+    // The icon: 32 x 32 for the window and the Windows resource (in 256 colours), and the
+    // sizes of the desktop's icon theme.
+    const QImage icon = programIcon(32);
     icon.save(QStringLiteral("resources/pictures/MAINICON.png"));
     saveIcon256(icon, QStringLiteral("resources/pictures/MAINICON.ico"));
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString folder = QStringLiteral("resources/icons/hicolor/%1x%1/apps").arg(size);
+        QDir().mkpath(folder);
+        programIcon(size).save(folder + QStringLiteral("/org.quorvane.Quorvane.png"));
+    }
     return 0;
 }
