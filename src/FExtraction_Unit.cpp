@@ -192,7 +192,7 @@ void SplitDelimited(QChar delimiter, const QString &text, QStringList *list)
 
 TFExtraction::TFExtraction(QWidget *parent)
     : QWidget(parent), ui(new Ui::TFExtraction), OpenDialog1(this, FileDialog::Open),
-      SaveTextFileDialog1(this, FileDialog::Save)
+      SaveTextFileDialog1(this, FileDialog::SaveText)
 {
     ui->setupUi(this);
     WindowLook::apply(this, true);

@@ -44,7 +44,7 @@ void CutFileIntoPieces(const QString &sourceName, qint64 pieceSize)
 
 TFcoupure::TFcoupure(QWidget *parent)
     : QWidget(parent), ui(new Ui::TFcoupure), OpenDialog1(this, FileDialog::Open),
-      OpenTextFileDialog1(this, FileDialog::Open)
+      OpenTextFileDialog1(this, FileDialog::OpenText)
 {
     ui->setupUi(this);
     WindowLook::apply(this, false);

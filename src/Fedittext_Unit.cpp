@@ -14,8 +14,8 @@ qint64 EditLineCount = 0;
 std::unique_ptr<LineReader> EditLineReader;
 
 TFedittext::TFedittext(QWidget *parent)
-    : QWidget(parent), ui(new Ui::TFedittext), OpenTextFileDialog1(this, FileDialog::Open),
-      SaveTextFileDialog1(this, FileDialog::Save)
+    : QWidget(parent), ui(new Ui::TFedittext), OpenTextFileDialog1(this, FileDialog::OpenText),
+      SaveTextFileDialog1(this, FileDialog::SaveText)
 {
     ui->setupUi(this);
     WindowLook::apply(this, false);

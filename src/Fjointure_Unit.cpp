@@ -55,7 +55,7 @@ void ResetJoinWindow(TFjointure *window)
 }
 
 TFjointure::TFjointure(QWidget *parent)
-    : QWidget(parent), ui(new Ui::TFjointure), OpenTextFileDialog1(this, FileDialog::Open)
+    : QWidget(parent), ui(new Ui::TFjointure), OpenTextFileDialog1(this, FileDialog::OpenText)
 {
     ui->setupUi(this);
     WindowLook::apply(this, false);

@@ -4,6 +4,9 @@
 #include "primitives/Numbers.h"
 #include "ui_FExtraction.h"
 
+#include <QGlyphRun>
+#include <QTextLayout>
+
 // Lines of the log box, split at CR LF only (the count line holds a lone CR).
 static QStringList logLines()
 {
@@ -129,6 +132,23 @@ class TestExtraction : public QObject
         QCOMPARE(reads, 2);
         QVERIFY(openAtEachRead);
         QCOMPARE(logLines()[1], QString("Lines read = 2\r elapsed time = 0.01"));
+    }
+
+    // The log shows the count line's CR as the symbol for a carriage return, drawn from a
+    // font that has it, not as an empty box.
+    void carriageReturnSymbolHasAGlyph()
+    {
+        QTextLayout layout(QString(QChar(0x240D)), FExtraction->ui->Memo2->font());
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        const QList<QGlyphRun> runs = layout.glyphRuns();
+        QVERIFY(!runs.isEmpty());
+        for (const QGlyphRun &run : runs) {
+            QVERIFY(!run.glyphIndexes().isEmpty());
+            for (const quint32 glyph : run.glyphIndexes())
+                QVERIFY2(glyph != 0, qPrintable(run.rawFont().familyName()));
+        }
     }
 
     void splitter_data()

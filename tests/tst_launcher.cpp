@@ -1,10 +1,13 @@
 #include "WindowTest.h"
 #include "toolkit/Pump.h"
 #include "ui_FExtraction.h"
+#include "ui_Fedittext.h"
 #include "ui_Fiche_principale.h"
 #include "ui_Fjointure.h"
 
+#include <QComboBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 
 class TestLauncher : public QObject
@@ -176,6 +179,64 @@ class TestLauncher : public QObject
         FileDialog dialog(nullptr, FileDialog::Open);
         QVERIFY(!dialog.execute());
         QCOMPARE(dialog.fileName(), QString());
+    }
+
+    // The launcher's picture: panels in the face's grey (RGB 105), nothing between the
+    // title and the numbered-list icon.
+    void launcherPictureGreys()
+    {
+        const QImage picture(":/pictures/launcher.png");
+        QVERIFY(!picture.isNull());
+        for (const QPoint inside : {QPoint(30, 420), QPoint(600, 440), QPoint(200, 30)})
+            QCOMPARE(picture.pixelColor(inside), QColor(105, 105, 105));
+        for (int y = 190; y < 245; ++y)
+            for (int x = 12; x < 380; ++x)
+                QCOMPARE(picture.pixelColor(x, y), QColor(105, 105, 105));
+    }
+
+    // The text-file dialogs of the tools show the encoding list; the plain one does not.
+    void textFileDialogsShowEncodings_data()
+    {
+        QTest::addColumn<int>("which");
+        QTest::addColumn<bool>("listed");
+        QTest::newRow("Save Emails") << 0 << true;
+        QTest::newRow("Join") << 1 << true;
+        QTest::newRow("Edit Text Open") << 2 << true;
+        QTest::newRow("Edit Text Save") << 3 << true;
+        QTest::newRow("Extract Open") << 4 << false;
+    }
+    void textFileDialogsShowEncodings()
+    {
+        QFETCH(int, which);
+        QFETCH(bool, listed);
+        FileDialog *const dialogs[] = {&FExtraction->SaveTextFileDialog1,
+                                       &Fjointure->OpenTextFileDialog1,
+                                       &Fedittext->OpenTextFileDialog1,
+                                       &Fedittext->SaveTextFileDialog1, &FExtraction->OpenDialog1};
+        FileDialog *dialog = dialogs[which];
+        QStringList items;
+        QString label;
+        QTimer::singleShot(50, [&] {
+            auto *shown = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!shown)
+                return;
+            if (auto *list = shown->findChild<QComboBox *>("encodings")) {
+                for (int i = 0; i < list->count(); ++i)
+                    items << list->itemText(i);
+                for (QLabel *l : shown->findChildren<QLabel *>())
+                    if (l->buddy() == list)
+                        label = l->text();
+            }
+            shown->reject();
+        });
+        QVERIFY(!dialog->execute());
+        if (!listed) {
+            QCOMPARE(items, QStringList());
+            return;
+        }
+        QCOMPARE(items,
+                 (QStringList{"ANSI", "ASCII", "Unicode", "Big Endian Unicode", "UTF-8", "UTF-7"}));
+        QCOMPARE(label, QString("Encodage :"));
     }
 };
 

@@ -14,11 +14,16 @@ class FileDialog
     enum Kind
     {
         Open,
-        Save
+        Save,
+        OpenText, // the text-file dialogs also show an encoding list, which nothing reads
+        SaveText
     };
     FileDialog(QWidget *owner, Kind kind) : m_owner(owner), m_kind(kind) {}
 
     bool execute();
+    // The next execute() confirms this name at once, as if the user had chosen it (a file
+    // dropped on the window).
+    void answerNext(const QString &fileName) { m_preset = fileName; }
     const QString &fileName() const { return m_fileName; }
 
     // Queues the answer of the next dialog shown: a file name to confirm, or nullopt to
@@ -31,4 +36,5 @@ class FileDialog
     QWidget *m_owner;
     Kind m_kind;
     QString m_fileName;
+    std::optional<QString> m_preset;
 };
