@@ -6,6 +6,7 @@
 #include "primitives/LineReader.h"
 #include "primitives/Numbers.h"
 #include "toolkit/ErrorDisplay.h"
+#include "toolkit/FileDrop.h"
 #include "toolkit/Pump.h"
 #include "toolkit/WindowLook.h"
 #include "ui_FExtraction.h"
@@ -206,6 +207,13 @@ TFExtraction::TFExtraction(QWidget *parent)
     connectClick(ui->Button9, [this] { Button9Click(); });
     connectClick(ui->Button6, [this] { Button6Click(); });
     m_batchId = Pump::registerBatch([this] { syncLineField(); });
+    // A file dropped on the window is opened as if chosen in Open's dialog.
+    FileDrop::install(
+        this, [] { return !ExtractionLineReader; },
+        [this](const QStringList &files) {
+            OpenDialog1.answerNext(files.first());
+            Button4Click();
+        });
     FormCreate();
 }
 

@@ -5,6 +5,7 @@
 #include "primitives/FileStream.h"
 #include "primitives/Numbers.h"
 #include "toolkit/ErrorDisplay.h"
+#include "toolkit/FileDrop.h"
 #include "toolkit/WindowLook.h"
 #include "ui_Fcoupure.h"
 
@@ -56,6 +57,13 @@ TFcoupure::TFcoupure(QWidget *parent)
     connectClick(ui->Button2, [this] { Button2Click(); });
     connect(ui->UpDown1, &UpDown::clicked, this,
             [this] { ErrorDisplay::runGuarded([this] { UpDown1Click(); }); });
+    // A file dropped on the window is selected as if chosen in Select File's dialog.
+    FileDrop::install(
+        this, [] { return true; },
+        [this](const QStringList &files) {
+            OpenDialog1.answerNext(files.first());
+            Button4Click();
+        });
 }
 
 TFcoupure::~TFcoupure()

@@ -2,6 +2,7 @@
 
 #include "primitives/LineReader.h"
 #include "toolkit/ErrorDisplay.h"
+#include "toolkit/FileDrop.h"
 #include "toolkit/Pump.h"
 #include "toolkit/WindowLook.h"
 #include "ui_Fedittext.h"
@@ -24,6 +25,13 @@ TFedittext::TFedittext(QWidget *parent)
     connectClick(ui->Button1, [this] { Button1Click(); });
     connectClick(ui->Button5, [this] { Button5Click(); });
     connectClick(ui->Button6, [this] { Button6Click(); });
+    // A file dropped on the window is opened as if chosen in Open's dialog.
+    FileDrop::install(
+        this, [] { return !EditLineReader; },
+        [this](const QStringList &files) {
+            OpenTextFileDialog1.answerNext(files.first());
+            Button4Click();
+        });
 }
 
 TFedittext::~TFedittext()

@@ -3,6 +3,7 @@
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
 #include "toolkit/ErrorDisplay.h"
+#include "toolkit/FileDrop.h"
 #include "toolkit/WindowLook.h"
 #include "ui_Fjointure.h"
 
@@ -63,6 +64,15 @@ TFjointure::TFjointure(QWidget *parent)
     connectClick(ui->Button1, [this] { Button1Click(); });
     connectClick(ui->Button3, [this] { Button3Click(); });
     connectClick(ui->Button2, [this] { Button2Click(); });
+    // Files dropped on the window are added as Add File adds them, in the order dropped.
+    FileDrop::install(
+        this, [] { return true; },
+        [this](const QStringList &files) {
+            for (const QString &file : files) {
+                OpenTextFileDialog1.answerNext(file);
+                Button1Click();
+            }
+        });
 }
 
 TFjointure::~TFjointure()

@@ -1,6 +1,7 @@
 #include "WindowTest.h"
 #include "toolkit/Pump.h"
 #include "ui_FExtraction.h"
+#include "ui_Fcoupure.h"
 #include "ui_Fedittext.h"
 #include "ui_Fiche_principale.h"
 #include "ui_Fjointure.h"
@@ -9,6 +10,8 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QUrl>
 
 class TestLauncher : public QObject
 {
@@ -179,6 +182,61 @@ class TestLauncher : public QObject
         FileDialog dialog(nullptr, FileDialog::Open);
         QVERIFY(!dialog.execute());
         QCOMPARE(dialog.fileName(), QString());
+    }
+
+    // Files dropped on a tool window do what choosing them in its dialog does; anything
+    // else dropped, or a drop during a scan, does nothing.
+    void dropFilesOnTools()
+    {
+        auto drop = [](QWidget *target, const QList<QUrl> &urls) {
+            QMimeData data;
+            data.setUrls(urls);
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton,
+                                  Qt::NoModifier);
+            QApplication::sendEvent(target, &enter);
+            QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton,
+                               Qt::NoModifier);
+            QApplication::sendEvent(target, &dropped);
+            QCoreApplication::processEvents(); // what the drop starts runs once it has ended
+            return enter.isAccepted();
+        };
+        auto local = [](const QString &path) { return QUrl::fromLocalFile(path); };
+        const QString mails = f->write("mails.txt", "one a@b\ntwo c@d\n");
+        const QString words = f->write("words.txt", "alpha\nbeta\n");
+
+        QVERIFY(drop(FExtraction, {local(mails)}));
+        QCOMPARE(FExtraction->ui->ListBox1->items(), (QStringList{"a@b", "c@d"}));
+        QCOMPARE(FExtraction->OpenDialog1.fileName(), mails);
+
+        QVERIFY(drop(Fedittext->ui->Edit1, {local(words)})); // on an edit field too
+        QCOMPARE(Fedittext->ui->Memo1->text(), QString("alpha\r\nbeta\r\n"));
+        QCOMPARE(Fedittext->ui->Edit3->text(), words);
+        QCOMPARE(Fedittext->ui->Edit1->text(), QString());
+
+        QVERIFY(drop(Fjointure, {local(words), local(mails)}));
+        QCOMPARE(Fjointure->ui->ListBox1->items(), (QStringList{words, mails}));
+
+        QVERIFY(drop(Fcoupure, {local(words)}));
+        QCOMPARE(Fcoupure->OpenDialog1.fileName(), words);
+        QVERIFY(!Fcoupure->ui->Edit1->text().isEmpty());
+
+        // Not local files: refused, nothing changes.
+        QVERIFY(!drop(Fjointure, {QUrl("https://example.org/list.txt")}));
+        QVERIFY(!drop(Fjointure, {local(words), QUrl("https://example.org/list.txt")}));
+        QCOMPARE(Fjointure->ui->ListBox1->count(), 2);
+
+        // During a scan a drop is refused; the scan goes on alone.
+        QByteArray lines;
+        for (int i = 0; i < 3000; ++i)
+            lines += "x" + QByteArray::number(i) + "@y\n";
+        const QString big = f->write("big.txt", lines);
+        bool refused = false;
+        QTimer::singleShot(0, FExtraction, [&] { refused = !drop(FExtraction, {local(mails)}); });
+        answer(big);
+        FExtraction->ui->Button4->click();
+        QVERIFY(refused);
+        QCOMPARE(FExtraction->ui->ListBox1->count(), 2 + 3000);
+        QVERIFY(f->errors.isEmpty());
     }
 
     // The launcher's picture: panels in the face's grey (RGB 105), nothing between the
