@@ -1,5 +1,7 @@
 #include "FExtraction_Unit.h"
 
+#include "rules/Extraction.h"
+
 #include "primitives/Clock.h"
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
@@ -15,172 +17,14 @@
 
 TFExtraction *FExtraction = nullptr;
 
+using namespace Extraction;
+
 bool ExtractionRunning = false;
 QString ExtractionFileName;
 qint64 ExtractionLineCount = 0;
 qint64 ExtractionTicks = 0;
 std::unique_ptr<LineReader> ExtractionLineReader;
 
-namespace {
-
-// The input/output failure of the count pass for a DOS-style error code.
-QuorvaneError ioFailure(int code)
-{
-    switch (code) {
-    case 2:
-        return QuorvaneError(QStringLiteral("Fichier introuvable"));
-    case 3:
-        return QuorvaneError(QStringLiteral("Nom de fichier non valide"));
-    case 4:
-        return QuorvaneError(QStringLiteral("Trop de fichiers ouverts"));
-    case 5:
-        return QuorvaneError(QStringLiteral("Accès au fichier refusé"));
-    default:
-        return QuorvaneError(QStringLiteral("Erreur E/S %1").arg(code));
-    }
-}
-
-// The text up to its first NUL: all that an edit field, the "@" test and the splitter see.
-QStringView upToNul(QStringView text)
-{
-    const qsizetype nul = text.indexOf(QChar(0));
-    return nul < 0 ? text : text.first(nul);
-}
-
-bool isSeparator(QChar c)
-{
-    return c.unicode() >= 1 && c.unicode() <= 32;
-}
-
-// A low surrogate or a non-spacing mark, which a step passes over together with the
-// character before it (none of them lies below U+0300, so most characters skip the
-// category lookup).
-bool followsInStep(QChar c)
-{
-    return c.unicode() >= 0x300 && (c.isLowSurrogate() || c.category() == QChar::Mark_NonSpacing);
-}
-
-// Hands every piece of s to take, in order, by the splitting rules of SplitDelimited (s
-// holds no NUL). An unquoted piece is a view into s; a quoted one is built in a string of
-// its own, valid during the call.
-template <typename Take> void forEachPiece(QStringView s, Take take)
-{
-    const qsizetype n = s.size();
-    auto next = [&](qsizetype i) {
-        ++i;
-        while (i < n && followsInStep(s[i]))
-            ++i;
-        return i;
-    };
-    QString quoted;
-    qsizetype i = 0;
-    while (i < n && isSeparator(s[i]))
-        i = next(i);
-    while (i < n) {
-        if (s[i] == u'"') {
-            quoted.resize(0);
-            ++i;
-            while (i < n) {
-                if (s[i] == u'"') {
-                    if (i + 1 < n && s[i + 1] == u'"') {
-                        quoted += u'"';
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                quoted += s[i++];
-            }
-            take(QStringView(quoted));
-        } else {
-            const qsizetype start = i;
-            while (i < n && !isSeparator(s[i]))
-                i = next(i);
-            take(s.sliced(start, i - start));
-        }
-        while (i < n && isSeparator(s[i]))
-            i = next(i);
-    }
-}
-
-// Hands every piece of s that holds an "@" to take, in order (s holds no NUL). Without a
-// double quote the pieces are found from each "@" outwards, so the pieces around them
-// cost nothing: a piece then starts after a separator and the low surrogates and marks
-// that follow it (or at the start of s), and ends at the next separator.
-template <typename Take> void forEachAddressPiece(QStringView s, Take take)
-{
-    if (s.contains(u'"')) {
-        forEachPiece(s, [&](QStringView piece) {
-            if (piece.contains(u'@'))
-                take(piece);
-        });
-        return;
-    }
-    const qsizetype n = s.size();
-    for (qsizetype at = s.indexOf(u'@'); at >= 0; at = s.indexOf(u'@', at)) {
-        qsizetype start = at;
-        while (start > 0 && !isSeparator(s[start - 1]))
-            --start;
-        if (start > 0)
-            while (followsInStep(s[start]))
-                ++start;
-        qsizetype end = at + 1;
-        while (end < n && !isSeparator(s[end]))
-            ++end;
-        take(s.sliced(start, end - start));
-        at = end;
-    }
-}
-
-} // namespace
-
-qint64 CountLines(const QString &fileName, double *elapsedDays)
-{
-    if (fileName.isEmpty() || fileName.size() > 259)
-        throw ioFailure(3);
-    int errorCode = 0;
-    FileStream file(fileName, FileMode::OpenReadDenyWrite, errorCode);
-    if (!file.isOpen())
-        throw ioFailure(Errors::dosErrorCode(errorCode));
-    const double t1 = Clock::timeOfDay(); // the open is not timed, nor the close
-    constexpr qsizetype BufferSize = 128514;
-    std::unique_ptr<char[]> buffer(new char[BufferSize]);
-    auto count = [&] {
-        qint64 lines = 0;
-        bool atLineStart = true;
-        for (;;) {
-            const qint64 n = file.read(buffer.get(), BufferSize);
-            if (n < 0)
-                throw ioFailure(Errors::dosErrorCode(file.lastError()));
-            if (n == 0)
-                break;
-            const char *p = buffer.get();
-            const char *end = p + n;
-            while (p < end) {
-                if (atLineStart && *p == '\x1A')
-                    return lines; // Ctrl-Z at the start of a line ends the input
-                atLineStart = false;
-                const char *lf = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
-                const char *stop = lf ? lf : end;
-                const char *sub =
-                    static_cast<const char *>(std::memchr(p, '\x1A', size_t(stop - p)));
-                if (sub)
-                    stop = sub;
-                else if (!lf)
-                    break; // the line goes on in the next buffer
-                ++lines;
-                atLineStart = true;
-                p = stop + 1;
-            }
-        }
-        return atLineStart ? lines : lines + 1;
-    };
-    const qint64 lines = count();
-    if (elapsedDays)
-        *elapsedDays = Clock::timeOfDay() - t1;
-    return lines;
-}
 
 void SplitDelimited(QChar delimiter, const QString &text, QStringList *list)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "rules/Extraction.h"
 #include "toolkit/FileDialog.h"
 
 #include <QStringList>
@@ -60,8 +61,3 @@ extern std::unique_ptr<LineReader> ExtractionLineReader;
 // one, the text ends at its first NUL. A missing list is an assertion failure.
 void SplitDelimited(QChar delimiter, const QString &text, QStringList *list);
 
-// The line count of a file read as bytes: LF ends a line, a Ctrl-Z ends a line and, at
-// the start of a line, the input. Throws the input/output failure of the count pass.
-// The time of day is read after the file is opened and before it is closed; their
-// difference, in days, goes to elapsedDays.
-qint64 CountLines(const QString &fileName, double *elapsedDays = nullptr);

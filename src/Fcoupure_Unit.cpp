@@ -1,5 +1,7 @@
 #include "Fcoupure_Unit.h"
 
+#include "rules/Cutting.h"
+
 #include "primitives/Clock.h"
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
@@ -20,27 +22,7 @@ const QString CutFailedText = QStringLiteral("Cut failed, see the message.");
 
 void CutFileIntoPieces(const QString &sourceName, qint64 pieceSize)
 {
-    if (sourceName.isEmpty())
-        throw QuorvaneError(QStringLiteral("No file was chosen: use Select File first"));
-    if (pieceSize <= 0)
-        throw QuorvaneError(QStringLiteral("The size of a piece must be at least 1 Kb"));
-    // Creating a piece that is the source itself would empty it before it is read.
-    for (const QString &name : std::as_const(PieceNames))
-        if (SameFile(name, sourceName))
-            throw QuorvaneError(
-                QStringLiteral("The piece \"%1\" would replace the file being cut").arg(name));
-    FileStream source(sourceName, FileMode::OpenReadDenyWrite);
-    const qint64 size = source.size();
-    for (qsizetype b = 0; b < PieceNames.size(); ++b) {
-        const qint64 remaining = size - source.position();
-        if (b > 0 && remaining <= 0)
-            break; // no empty pieces past the end of the source
-        FileStream piece(PieceNames[b], FileMode::CreateExclusive);
-        const bool last = b == PieceNames.size() - 1;
-        const qint64 n = last ? remaining : qMin(pieceSize, remaining);
-        if (n > 0) // a count of 0 would copy the whole source
-            CopyFrom(piece, source, n);
-    }
+    CutIntoPieces(sourceName, PieceNames, pieceSize);
 }
 
 TFcoupure::TFcoupure(QWidget *parent)
@@ -82,11 +64,8 @@ void TFcoupure::Button4Click()
     if (!OpenDialog1.execute())
         return;
     const QString fullName = OpenDialog1.fileName();
-    const QString name = fullName.mid(NamePartStart(fullName));
-    const qsizetype dot = ExtensionDot(fullName);
-    const QString extension = dot < 0 ? QString() : fullName.mid(dot);
-    ui->Edit1->setText(name.left(extension.size() + 5));
-    SourceExtension = extension;
+    SourceExtension = Cutting::extensionOf(fullName);
+    ui->Edit1->setText(Cutting::nameField(fullName));
     const qint64 size = FileSizeOf(fullName);
     ui->Edit3->setText(QString::number(size < 0 ? 0 : size / 1024));
 }
@@ -109,18 +88,7 @@ void TFcoupure::Button1Click()
     if (count > MaxPieces)
         throw QuorvaneError(
             QStringLiteral("Cannot plan %1 pieces: the most is %2").arg(count).arg(MaxPieces));
-    const QDate date = now.date();
-    const QTime time = now.time();
-    const QString stamp = QStringLiteral("_%1%2%3_%4%5%6")
-                              .arg(date.year())
-                              .arg(date.month())
-                              .arg(date.day())
-                              .arg(time.hour())
-                              .arg(time.minute())
-                              .arg(time.second());
-    QStringList names;
-    for (int b = 1; b <= count; ++b)
-        names << ui->Edit1->text() + u'_' + QString::number(b) + stamp + SourceExtension;
+    const QStringList names = Cutting::pieceNames(ui->Edit1->text(), count, now, SourceExtension);
     for (const QString &name : std::as_const(names))
         ui->ListBox1->add(name);
     PieceNames = names;

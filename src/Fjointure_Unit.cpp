@@ -1,5 +1,7 @@
 #include "Fjointure_Unit.h"
 
+#include "rules/Joining.h"
+
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
 #include "toolkit/ErrorDisplay.h"
@@ -14,39 +16,7 @@ namespace {
 const QString JoinDoneText = QStringLiteral("Files Joinded Succesfully !, Check the folder !");
 const QString JoinFailedText = QStringLiteral("Join failed, see the message.");
 
-// Refuses a destination that is one of the pieces the join would read: creating it would
-// empty that piece before it is read.
-void checkDestination(const QString &destination, const QStringList &sources)
-{
-    if (!FileExists(destination))
-        return; // a new file cannot be a piece
-    for (const QString &source : sources) {
-        QString name = source;
-        for (int number = 1; FileExists(name); name = CompanionName(name, ++number))
-            if (SameFile(name, destination))
-                throw QuorvaneError(
-                    QStringLiteral("The destination \"%1\" is one of the files to join (%2)")
-                        .arg(destination, name));
-    }
-}
-
 } // namespace
-
-QString CompanionName(const QString &fileName, int number)
-{
-    const qsizetype dot = ExtensionDot(fileName);
-    return fileName.left(dot < 0 ? fileName.size() : dot) + QStringLiteral("._") +
-           QString::number(number);
-}
-
-void JoinFileInto(const QString &fileName, FileStream &destination)
-{
-    int number = 1;
-    for (QString name = fileName; FileExists(name); name = CompanionName(name, ++number)) {
-        FileStream piece(name, FileMode::OpenReadDenyWrite);
-        CopyFrom(destination, piece, 0);
-    }
-}
 
 void ResetJoinWindow(TFjointure *window)
 {
@@ -100,11 +70,7 @@ void TFjointure::Button2Click()
         return;
     }
     try {
-        const QString destinationName = ui->Edit1->text();
-        checkDestination(destinationName, sources);
-        FileStream destination(destinationName, FileMode::CreateExclusive);
-        for (const QString &source : sources)
-            JoinFileInto(source, destination);
+        JoinFiles(ui->Edit1->text(), sources);
     } catch (...) {
         ui->Edit5->setText(JoinFailedText);
         throw; // the message goes to the default error display

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "rules/Joining.h"
+
 #include "toolkit/FileDialog.h"
 
 #include <QWidget>
@@ -31,9 +33,4 @@ extern TFjointure *Fjointure;
 // Clears the destination field, the status field and the source list.
 void ResetJoinWindow(TFjointure *window);
 
-// Companion number of a name: its stem (up to its extension dot, where no '\', '/' or ':'
-// follows that dot), "._" and the number.
-QString CompanionName(const QString &fileName, int number);
 
-// Appends the listed file and its companions 2, 3, ... up to the first missing one.
-void JoinFileInto(const QString &fileName, FileStream &destination);

@@ -1,0 +1,18 @@
+#pragma once
+
+// The rules of Join Files, shared by its window and the command line.
+#include <QString>
+#include <QStringList>
+
+class FileStream;
+
+// Companion number of a name: its stem (up to its extension dot, where no '\', '/' or ':'
+// follows that dot), "._" and the number.
+QString CompanionName(const QString &fileName, int number);
+
+// Appends the listed file and its companions 2, 3, ... up to the first missing one.
+void JoinFileInto(const QString &fileName, FileStream &destination);
+
+// Creates the destination and writes each source followed by its companions into it. A
+// destination that is one of the files to read is refused before anything is created.
+void JoinFiles(const QString &destinationName, const QStringList &sources);
