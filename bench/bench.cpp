@@ -278,8 +278,7 @@ void benchLineReader()
                     chars += reader.ReadLineView().size();
                     ++lines;
                 }
-                std::printf("  %lld lines, %lld characters\n", (long long)lines,
-                            (long long)chars);
+                std::printf("  %lld lines, %lld characters\n", (long long)lines, (long long)chars);
             });
         },
         [&] {

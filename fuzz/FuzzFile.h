@@ -9,7 +9,8 @@
 
 inline QString fuzzFileName(const char *name)
 {
-    const QString folder = QDir("/dev/shm").exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+    const QString folder =
+        QDir("/dev/shm").exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
     return folder + QStringLiteral("/quorvane-fuzz-%1-%2").arg(name).arg(getpid());
 }
 

@@ -28,7 +28,10 @@ int sequence(const uint8_t *p, size_t left)
     const uint8_t b = p[0];
     if (b < 0x80)
         return 1;
-    int n = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    int n = b >= 0xC2 && b <= 0xDF   ? 2
+            : b >= 0xE0 && b <= 0xEF ? 3
+            : b >= 0xF0 && b <= 0xF4 ? 4
+                                     : 0;
     if (n == 0 || size_t(n) > left)
         return 0;
     uint8_t lo = 0x80, hi = 0xBF;
@@ -113,9 +116,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString path = writeFuzzFile("lines", data, size);
     const Reference reference = decode(data, size);
-    const bool onlyMark = (size == 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) ||
-                          (size == 2 && (data[0] == 0xFF || data[0] == 0xFE) &&
-                           data[1] == (data[0] ^ 0x01));
+    const bool onlyMark =
+        (size == 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) ||
+        (size == 2 && (data[0] == 0xFF || data[0] == 0xFE) && data[1] == (data[0] ^ 0x01));
     const std::vector<QString> expected = linesOf(reference, onlyMark);
     std::vector<QString> lines;
     bool failed = false;

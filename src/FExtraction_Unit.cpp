@@ -25,7 +25,6 @@ qint64 ExtractionLineCount = 0;
 qint64 ExtractionTicks = 0;
 std::unique_ptr<LineReader> ExtractionLineReader;
 
-
 void SplitDelimited(QChar delimiter, const QString &text, QStringList *list)
 {
     if (!list)

@@ -60,4 +60,3 @@ extern std::unique_ptr<LineReader> ExtractionLineReader;
 // 32 (delimiter among them), a piece starting with a double quote runs to the closing
 // one, the text ends at its first NUL. A missing list is an assertion failure.
 void SplitDelimited(QChar delimiter, const QString &text, QStringList *list);
-

@@ -1,5 +1,7 @@
 #include "Fedittext_Unit.h"
 
+#include "rules/Editing.h"
+
 #include "primitives/LineReader.h"
 #include "toolkit/ErrorDisplay.h"
 #include "toolkit/FileDrop.h"
@@ -79,11 +81,7 @@ void TFedittext::Button1Click()
     QString decorated; // reused: no allocation per line
     while (!EditLineReader->EndOfStream() && EditRunning) {
         const QStringView line = EditLineReader->ReadLineView();
-        decorated.resize(prefix.size() + line.size() + suffix.size());
-        QChar *to = decorated.data();
-        for (QStringView part : {QStringView(prefix), line, QStringView(suffix)})
-            for (const QChar c : part) // short pieces: a loop beats a call of memcpy
-                *to++ = c;
+        Editing::decorate(decorated, prefix, line, suffix);
         memo->addLine(decorated);
         if (++EditLineCount % 1000 == 0) {
             Pump::pumpMessages();

@@ -32,5 +32,3 @@ extern TFjointure *Fjointure;
 
 // Clears the destination field, the status field and the source list.
 void ResetJoinWindow(TFjointure *window);
-
-

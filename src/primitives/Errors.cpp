@@ -9,6 +9,13 @@ QuorvaneError::QuorvaneError(QString message)
 
 namespace Errors {
 
+QString withFullStop(const QString &message)
+{
+    if (!message.isEmpty() && message.back() > QChar(u'.'))
+        return message + u'.';
+    return message;
+}
+
 QString systemDescription(int errorCode)
 {
     QString text = systemErrorText(errorCode);

@@ -18,6 +18,10 @@ class QuorvaneError : public std::exception
 };
 
 namespace Errors {
+
+// A message as it is shown: a full stop is added unless it ends with one or with another
+// character that sorts before it.
+QString withFullStop(const QString &message);
 // The system's description of an error code, without trailing blanks, control
 // characters and full stops; a lock held by another opener reads as a sharing violation.
 QString systemDescription(int errorCode);

@@ -71,6 +71,8 @@ class FileReplacement
     void writeInPlace(); // the target itself receives the text from its start
     void discardTemporary();
 
+    bool m_targetIsNew = false; // no file of that name existed: a failed save removes it
+    bool m_committed = false;
     FileStream m_target;
     QString m_finalName;
     QString m_temporaryName;

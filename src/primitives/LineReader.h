@@ -26,6 +26,8 @@ class LineReader
     // of EndOfStream or ReadLine.
     QStringView ReadLineView();
     void close();
+    // Bytes of the file taken into the queue so far (for progress reports).
+    qint64 bytesTaken() const { return m_stream.position() - (m_bufferEnd - m_bufferPos); }
 
     static constexpr qsizetype BlockSize = 4096;
 

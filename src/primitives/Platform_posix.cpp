@@ -182,7 +182,8 @@ qint64 FileStream::write(const char *buffer, qint64 count)
 }
 
 FileReplacement::FileReplacement(const QString &fileName)
-    : m_target(fileName, FileMode::CreateForSave, false)
+    : m_targetIsNew(!QFileInfo::exists(fileName)),
+      m_target(fileName, FileMode::CreateForSave, false)
 {
     const QFileInfo info(fileName);
     m_finalName = info.isSymLink() ? info.canonicalFilePath() : info.absoluteFilePath();
@@ -206,6 +207,8 @@ FileReplacement::FileReplacement(const QString &fileName)
 FileReplacement::~FileReplacement()
 {
     discardTemporary();
+    if (!m_committed && m_targetIsNew) // a save that failed leaves no file it made
+        ::unlink(nativeName(m_target.fileName()).constData());
 }
 
 void FileReplacement::discardTemporary()
@@ -242,6 +245,7 @@ void FileReplacement::commit()
     if (m_temporary < 0) {
         if (::fsync(int(m_target.m_handle)) != 0)
             throw Errors::writeError();
+        m_committed = true;
         return;
     }
     struct stat st;
@@ -252,6 +256,7 @@ void FileReplacement::commit()
         0) {
         ::close(int(m_temporary));
         m_temporary = -1;
+        m_committed = true;
         return;
     }
     // The folder does not let the target be replaced (a sticky folder, a file of another
@@ -283,6 +288,7 @@ void FileReplacement::commit()
     }
     if (::fsync(int(m_target.m_handle)) != 0)
         throw Errors::writeError();
+    m_committed = true;
 }
 
 qint64 FileSizeOf(const QString &fileName)

@@ -161,8 +161,8 @@ namespace {
 class EncodingWriter : public TextWriter
 {
   public:
-    EncodingWriter(FileReplacement &file, TextEncoding encoding)
-        : m_file(file), m_encoding(encoding), m_little(encoding == TextEncoding::Utf16LE)
+    EncodingWriter(const ByteSink &sink, TextEncoding encoding)
+        : m_sink(sink), m_encoding(encoding), m_little(encoding == TextEncoding::Utf16LE)
     {
         switch (encoding) {
         case TextEncoding::Utf8:
@@ -287,11 +287,11 @@ class EncodingWriter : public TextWriter
 
     void flush() const
     {
-        m_file.write(m_buffer.constData(), m_buffer.size());
+        m_sink(m_buffer.constData(), m_buffer.size());
         m_buffer.resize(0); // keeps the capacity
     }
 
-    FileReplacement &m_file;
+    const ByteSink &m_sink;
     const TextEncoding m_encoding;
     const bool m_little;
     mutable QByteArray m_buffer;
@@ -300,12 +300,18 @@ class EncodingWriter : public TextWriter
 
 } // namespace
 
+void writeText(const ByteSink &sink, TextEncoding encoding,
+               const std::function<void(const TextWriter &)> &produce)
+{
+    EncodingWriter writer(sink, encoding);
+    produce(writer);
+    writer.finish();
+}
+
 void saveTextFile(const QString &fileName, TextEncoding encoding,
                   const std::function<void(const TextWriter &)> &produce)
 {
     FileReplacement file(fileName);
-    EncodingWriter writer(file, encoding);
-    produce(writer);
-    writer.finish();
+    writeText([&](const char *data, qint64 size) { file.write(data, size); }, encoding, produce);
     file.commit();
 }

@@ -76,6 +76,13 @@ class TextWriter
     virtual void operator()(QLatin1StringView piece) const = 0;
 };
 
+// Receives encoded bytes.
+using ByteSink = std::function<void(const char *data, qint64 size)>;
+// Hands the text that produce hands to its writer to sink, encoded (None means the system
+// code page) after its byte-order mark, a bounded buffer at a time.
+void writeText(const ByteSink &sink, TextEncoding encoding,
+               const std::function<void(const TextWriter &)> &produce);
+
 // Writes the text that produce hands to its writer into the file, in the encoding (None
 // means the system code page) with its byte-order mark, through a bounded buffer. The file
 // is replaced only once everything is written: a failed save leaves an existing file as it

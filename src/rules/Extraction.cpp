@@ -74,4 +74,3 @@ qint64 CountLines(const QString &fileName, double *elapsedDays)
         *elapsedDays = Clock::timeOfDay() - t1;
     return lines;
 }
-

@@ -43,13 +43,6 @@ void setApplicationTitle(const QString &title)
     titleStorage() = title;
 }
 
-QString withFullStop(const QString &message)
-{
-    if (!message.isEmpty() && message.back() > QChar(u'.'))
-        return message + u'.';
-    return message;
-}
-
 void setSink(std::function<void(const QString &)> sink)
 {
     sinkStorage() = std::move(sink);
@@ -57,7 +50,7 @@ void setSink(std::function<void(const QString &)> sink)
 
 void showError(const QString &message)
 {
-    const QString text = withFullStop(message);
+    const QString text = Errors::withFullStop(message);
     if (sinkStorage()) {
         sinkStorage()(text);
         return;

@@ -15,11 +15,9 @@ QString titleFromExecutable(const QString &path);
 QString applicationTitle();
 void setApplicationTitle(const QString &title);
 
-// A message not ending with a character at or before "." in code order gets a full stop.
-QString withFullStop(const QString &message);
-
-// Shows the message in a modal box with the error icon, titled with the application title,
-// owned by the active window. Tests replace the box by a sink that records the message.
+// Shows the message (with the full stop rule of Errors::withFullStop) in a modal box with the error
+// icon, titled with the application title, owned by the active window. Tests replace the box by a
+// sink that records the message.
 void showError(const QString &message);
 void setSink(std::function<void(const QString &)> sink);
 

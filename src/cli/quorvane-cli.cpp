@@ -1,0 +1,237 @@
+// quorvane-cli: the four tools on the command line, from the same rules as the windows,
+// streaming (no memo, no list box), QtCore only.
+#include "primitives/Clock.h"
+#include "primitives/Errors.h"
+#include "primitives/FileStream.h"
+#include "primitives/LineReader.h"
+#include "primitives/Numbers.h"
+#include "primitives/TextFile.h"
+#include "rules/Cutting.h"
+#include "rules/Editing.h"
+#include "rules/Extraction.h"
+#include "rules/Joining.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <cstdio>
+#include <optional>
+#include <unistd.h>
+
+namespace {
+
+const char *const Usage = "usage: quorvane-cli extract FILE [-o OUT]\n"
+                          "       quorvane-cli join -o DEST FILE...\n"
+                          "       quorvane-cli cut -n N FILE\n"
+                          "       quorvane-cli edit --prefix P --suffix S FILE [-o OUT]\n"
+                          "       quorvane-cli count FILE\n";
+
+struct UsageError
+{
+    QString what;
+};
+
+// The percentage of a file's bytes done, on standard error when it is a terminal, at most
+// four times a second; nothing with -q.
+class Progress
+{
+  public:
+    Progress(bool quiet, qint64 total) : m_shown(!quiet && isatty(2) && total > 0), m_total(total)
+    {
+        m_timer.start();
+    }
+    ~Progress()
+    {
+        if (m_shown && m_printed)
+            std::fputs("\r       \r", stderr);
+    }
+    void report(qint64 done)
+    {
+        if (!m_shown || m_timer.elapsed() < 250)
+            return;
+        m_timer.restart();
+        m_printed = true;
+        std::fprintf(stderr, "\r%5.1f%%", 100.0 * double(done) / double(m_total));
+    }
+
+  private:
+    const bool m_shown;
+    const qint64 m_total;
+    bool m_printed = false;
+    QElapsedTimer m_timer;
+};
+
+// Writes encoded text to OUT through the safe save, or to standard output.
+void writeOutput(const std::optional<QString> &out, TextEncoding encoding,
+                 const std::function<void(const TextWriter &)> &produce)
+{
+    if (out) {
+        saveTextFile(*out, encoding, produce);
+        return;
+    }
+    writeText(
+        [](const char *data, qint64 size) {
+            if (std::fwrite(data, 1, size_t(size), stdout) != size_t(size))
+                throw Errors::writeError();
+        },
+        encoding, produce);
+    if (std::fflush(stdout) != 0)
+        throw Errors::writeError();
+}
+
+// Every line of a file through the line reader, with progress.
+template <typename Take> void forEachLine(const QString &file, bool quiet, Take take)
+{
+    LineReader reader(file);
+    Progress progress(quiet, FileSizeOf(file));
+    for (qint64 n = 1; !reader.EndOfStream(); ++n) {
+        take(reader.ReadLineView());
+        if (n % 1000 == 0)
+            progress.report(reader.bytesTaken());
+    }
+}
+
+// The address scan: every piece holding "@" of every line, as Save Emails writes them.
+void extract(const QString &file, const std::optional<QString> &out, bool quiet)
+{
+    writeOutput(out, TextEncoding::None, [&](const TextWriter &write) {
+        forEachLine(file, quiet, [&](QStringView line) {
+            const QStringView field = Extraction::upToNul(line);
+            if (!field.contains(u'@'))
+                return;
+            Extraction::forEachAddressPiece(field, [&](QStringView piece) {
+                write(piece);
+                write(QLatin1StringView("\r\n"));
+            });
+        });
+    });
+}
+
+// Edit Text's Open, Start and Save: the file as loaded, then each of its lines decorated,
+// in the encoding its byte-order mark names (else the system code page).
+void edit(const QString &file, const QString &prefix, const QString &suffix,
+          const std::optional<QString> &out, bool quiet)
+{
+    TextEncoding encoding = TextEncoding::SystemCodePage;
+    {
+        FileStream head(file, FileMode::OpenReadDenyWrite);
+        char bytes[3] = {};
+        const qint64 n = head.read(bytes, 3);
+        detectBom(QByteArrayView(bytes, qMax<qint64>(n, 0)), encoding);
+    }
+    writeOutput(out, encoding, [&](const TextWriter &write) {
+        Editing::MemoTextStream memo(write);
+        TextEncoding recorded;
+        loadTextFile(file, recorded, [&](QStringView piece) { memo.load(piece); });
+        QString decorated;
+        forEachLine(file, quiet, [&](QStringView line) {
+            Editing::decorate(decorated, prefix, line, suffix);
+            memo.addLine(decorated);
+        });
+    });
+}
+
+// Select File, the piece count, "ok" and Cut: the pieces in the current folder.
+QStringList cut(const QString &file, int count)
+{
+    const qint64 size = FileSizeOf(file);
+    const qint64 kib = size < 0 ? 0 : size / 1024;
+    const qint64 pieceKib = kib / count;
+    const QStringList names = Cutting::pieceNames(Cutting::nameField(file), count, Clock::now(),
+                                                  Cutting::extensionOf(file));
+    CutIntoPieces(file, names, pieceKib * 1024);
+    return names;
+}
+
+void print(const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+}
+
+int run(QCommandLineParser &parser)
+{
+    const QStringList args = parser.positionalArguments();
+    if (args.isEmpty())
+        throw UsageError{QStringLiteral("no command")};
+    const QString command = args.first();
+    const QStringList files = args.mid(1);
+    const bool quiet = parser.isSet(QStringLiteral("q"));
+    const std::optional<QString> out = parser.isSet(QStringLiteral("o"))
+                                           ? std::optional(parser.value(QStringLiteral("o")))
+                                           : std::nullopt;
+    auto oneFile = [&] {
+        if (files.size() != 1)
+            throw UsageError{QStringLiteral("%1 takes one file").arg(command)};
+        return files.first();
+    };
+    if (command == u"extract") {
+        extract(oneFile(), out, quiet);
+    } else if (command == u"join") {
+        if (!out || files.isEmpty())
+            throw UsageError{QStringLiteral("join takes -o DEST and one file or more")};
+        JoinFiles(*out, files);
+    } else if (command == u"cut") {
+        bool ok = false;
+        const int count = parser.value(QStringLiteral("n")).toInt(&ok);
+        if (!ok || count < 1 || count > 10000)
+            throw UsageError{QStringLiteral("cut takes -n N, a count from 1 to 10000")};
+        const QString file = oneFile();
+        for (const QString &name : cut(file, count))
+            if (QFileInfo::exists(name))
+                print(name);
+    } else if (command == u"edit") {
+        edit(oneFile(), parser.value(QStringLiteral("prefix")),
+             parser.value(QStringLiteral("suffix")), out, quiet);
+    } else if (command == u"count") {
+        print(QString::number(CountLines(oneFile())));
+    } else {
+        throw UsageError{QStringLiteral("unknown command %1").arg(command)};
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    IgnoreFileSizeLimitSignal();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quorvane-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(Usage));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({
+        {{"o", "output"}, "Write the result to FILE (extract, edit) or join into it.", "FILE"},
+        {"n", "The number of pieces (cut).", "N"},
+        {"prefix", "The text put before each line (edit).", "P"},
+        {"suffix", "The text put after each line (edit).", "S"},
+        {"q", "No progress on standard error."},
+    });
+    parser.addPositionalArgument("command", "extract, join, cut, edit or count.");
+    parser.addPositionalArgument("files", "The files the command works on.", "FILE...");
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "%s\n%s", qPrintable(parser.errorText()), Usage);
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp();
+    try {
+        return run(parser);
+    } catch (const UsageError &e) {
+        std::fprintf(stderr, "quorvane-cli: %s\n%s", qPrintable(e.what), Usage);
+        return 2;
+    } catch (const QuorvaneError &e) {
+        std::fprintf(stderr, "%s\n", Errors::withFullStop(e.message()).toLocal8Bit().constData());
+        return 1;
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "%s\n",
+                     qPrintable(Errors::withFullStop(Errors::outOfMemory().message())));
+        return 1;
+    }
+}

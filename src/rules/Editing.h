@@ -1,0 +1,38 @@
+#pragma once
+
+// The rules of Edit Text, shared by its window and the command line.
+#include "primitives/TextFile.h"
+
+#include <QString>
+
+namespace Editing {
+
+// A decorated line: the prefix, the line and the suffix joined, into decorated (whose
+// storage is reused from one line to the next).
+void decorate(QString &decorated, QStringView prefix, QStringView line, QStringView suffix);
+
+// The text of a memo handed on as it grows instead of being kept: a whole-file load's text
+// (its line breaks made CR LF, up to its first NUL), then lines added by the memo's
+// add-a-line rule. What it writes is what the memo's save would write.
+class MemoTextStream
+{
+  public:
+    explicit MemoTextStream(const TextWriter &out) : m_out(out) {}
+    // The loaded text, piece by piece in order.
+    void load(QStringView piece);
+    // Adds a line at the end: after an empty text or one ending with CR LF the line and
+    // CR LF; otherwise CR LF and the line, and one more CR LF for an empty line; the piece
+    // added is taken up to its first NUL.
+    void addLine(QStringView line);
+
+  private:
+    void put(QStringView text); // characters of the last line
+    void putBreak();            // CR LF
+
+    const TextWriter &m_out;
+    bool m_lastLineEmpty = true; // the text is empty or ends with CR LF
+    bool m_afterCr = false;      // the load's last piece ended with a CR
+    bool m_loadEnded = false;    // the load met a NUL
+};
+
+} // namespace Editing
