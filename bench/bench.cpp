@@ -493,6 +493,69 @@ void benchCut(int argc, char **argv)
     QDir(pieces).removeRecursively();
 }
 
+// The command-line companion on the same files, beside the same peers.
+void benchCli()
+{
+    const QString cli = QStringLiteral(QUORVANE_CLI_PATH);
+    const QString out = benchDir() + "/cli.out";
+    for (const qint64 lines : {qint64(5000000), qint64(20000000)}) {
+        const QString file = addressList(lines);
+        std::printf("quorvane-cli extract, %s (%.0f MiB)\n", qPrintable(file), fileMiB(file));
+        warm(file);
+        const Result ours = measureCommand(quoted(cli) + " extract -q " + quoted(file) + " -o " +
+                                           quoted(out));
+        const Result grep = measureCommand("grep -aoE '[^[:space:]]*@[^[:space:]]*' " +
+                                           quoted(file) + " > " + quoted(out + ".grep"));
+        addRow(QString("cli extract, %1 M lines").arg(lines / 1000000), ours, fileMiB(file),
+               "grep -aoE '[^[:space:]]*@[^[:space:]]*'", grep);
+    }
+    const QString dictionary = generate("dictionary-20M.txt", 20000000, false);
+    warm(dictionary);
+    const Result edit = measureCommand(quoted(cli) + " edit -q --prefix x --suffix y " +
+                                       quoted(dictionary) + " -o " + quoted(out));
+    const Result sed = measureCommand("{ cat " + quoted(dictionary) + "; sed 's/^/x/;s/$/y/' " +
+                                      quoted(dictionary) + "; } > " + quoted(out + ".sed"));
+    addRow("cli edit, 20 M lines", edit, fileMiB(dictionary), "{ cat; sed }", sed);
+
+    QStringList parts;
+    for (int i = 1; i <= 3; ++i)
+        parts << quoted(generateBytes(QString("join-part%1.bin").arg(i), 300000000));
+    const auto [join, cat] = paired(
+        [&] {
+            QFile::remove(out);
+            return measureCommand(quoted(cli) + " join -o " + quoted(out) + " " + parts.join(' '));
+        },
+        [&] {
+            QFile::remove(out + ".cat");
+            return measureCommand("cat " + parts.join(' ') + " > " + quoted(out + ".cat"));
+        },
+        5);
+    addRow("cli join, 3 x 300 MB (median of 5)", join, 900000000 / 1048576.0, "cat", cat);
+
+    const QString source = generateBytes("cut-source-1GB.bin", 1000000000);
+    const QString pieces = benchDir() + "/pieces";
+    auto emptyFolder = [&] {
+        QDir(pieces).removeRecursively();
+        QDir().mkpath(pieces);
+    };
+    const auto [cut, split] = paired(
+        [&] {
+            emptyFolder();
+            return measureCommand("cd " + quoted(pieces) + " && " + quoted(cli) + " cut -n 3 " +
+                                  quoted(source) + " > /dev/null");
+        },
+        [&] {
+            emptyFolder();
+            return measureCommand("cd " + quoted(pieces) + " && split -n 3 " + quoted(source) +
+                                  " piece-");
+        },
+        5);
+    addRow("cli cut, 1 GB into 3 (median of 5)", cut, 1000000000 / 1048576.0, "split -n 3", split);
+    QDir(pieces).removeRecursively();
+    for (const char *suffix : {"", ".grep", ".sed", ".cat"})
+        QFile::remove(out + suffix);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -515,6 +578,8 @@ int main(int argc, char **argv)
         benchJoin(argc, argv);
     if (wanted("cut"))
         benchCut(argc, argv);
+    if (wanted("cli"))
+        benchCli();
     printTable();
     return 0;
 }
