@@ -113,6 +113,12 @@ class TestModel : public QObject
             QCOMPARE(store.line(probe), expected[probe]);
         }
         compareWith(store, expected);
+        // A screen of lines in one call, across chunks, cut to a width.
+        const qsizetype first = expected.size() / 2;
+        const QStringList screen = store.lines(first, 3000, 4);
+        QCOMPARE(screen.size(), qMin<qsizetype>(3000, expected.size() - first));
+        for (qsizetype k = 0; k < screen.size(); ++k)
+            QCOMPARE(screen[k], expected[first + k].left(4));
         store.clear();
         compareWith(store, {});
     }

@@ -229,6 +229,31 @@ QString LineStore::line(qsizetype index, qsizetype maxLength) const
     return chunk.text(chunk.start(k), int(qMin<qsizetype>(length, maxLength)));
 }
 
+QStringList LineStore::lines(qsizetype first, qsizetype count, qsizetype maxLength) const
+{
+    QStringList result;
+    count = qMin(count, m_count - first);
+    if (first < 0 || count <= 0)
+        return result;
+    result.reserve(count);
+    auto [c, k] = locate(first);
+    while (result.size() < count) {
+        const Chunk &spilled = *m_chunks[c];
+        if (!spilled.resident && spilled.spilledChars > m_cacheBytes / 4) {
+            result << readSpilledLine(spilled, k, maxLength);
+        } else {
+            const Chunk &chunk = resident(c);
+            const int length = chunk.ends[size_t(k)] - chunk.start(k);
+            result << chunk.text(chunk.start(k), int(qMin<qsizetype>(length, maxLength)));
+        }
+        if (++k == m_chunks[c]->lines()) {
+            ++c;
+            k = 0;
+        }
+    }
+    return result;
+}
+
 QString LineStore::readSpilledLine(const Chunk &chunk, int k, qsizetype maxLength) const
 {
     int bounds[2] = {0, 0}; // the line's start and end in the chunk's text

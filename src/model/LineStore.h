@@ -29,6 +29,9 @@ class LineStore
     QString line(qsizetype index) const;
     // At most the first maxLength characters of the line.
     QString line(qsizetype index, qsizetype maxLength) const;
+    // Up to count lines from first on, each cut at maxLength characters: the lines on a
+    // screen, found with one lookup.
+    QStringList lines(qsizetype first, qsizetype count, qsizetype maxLength) const;
     qsizetype lineLength(qsizetype index) const;
     void append(QStringView line);
     void appendToLast(QStringView text); // extends the last line (there must be one)

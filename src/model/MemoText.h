@@ -25,6 +25,10 @@ class MemoText
         return m_lines.line(index, maxLength);
     }
     qsizetype lineLength(qsizetype index) const { return m_lines.lineLength(index); }
+    QStringList lines(qsizetype first, qsizetype count, qsizetype maxLength) const
+    {
+        return m_lines.lines(first, count, maxLength);
+    }
 
     void clear();
     // Adds a line at the end: after an empty text or one ending with CR LF the line and

@@ -16,6 +16,9 @@
 
 namespace {
 
+// An item is drawn up to this many characters: no item is wider than the screen.
+constexpr int MaxShownColumns = 2000;
+
 // One item of a list box, as accessibility tools see it.
 class ListItemAccessible : public QAccessibleInterface
 {
@@ -188,8 +191,10 @@ void ListBox::paintEvent(QPaintEvent *)
     QPainter painter(viewport());
     const int first = verticalScrollBar()->value();
     const int width = viewport()->width();
+    const QStringList shown = m_items.lines(first, pageRows() + 1, MaxShownColumns);
     int y = 0;
-    for (int row = first; row < count() && y < viewport()->height(); ++row, y += ItemHeight) {
+    for (int row = first; row < first + shown.size() && y < viewport()->height();
+         ++row, y += ItemHeight) {
         const QRect rect(0, y, width, ItemHeight);
         if (row == m_current) {
             painter.fillRect(rect, palette().highlight());
@@ -198,7 +203,7 @@ void ListBox::paintEvent(QPaintEvent *)
             painter.setPen(palette().text().color());
         }
         painter.drawText(rect.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                         m_items.line(row));
+                         shown[row - first]);
     }
     m_viewFilled = y >= viewport()->height();
 }

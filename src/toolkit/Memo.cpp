@@ -324,7 +324,11 @@ void Memo::contentChanged()
 
 std::shared_ptr<QTextLayout> Memo::layoutLine(qsizetype index) const
 {
-    QString shown = m_text.line(index, MaxShownColumns + 1);
+    return layoutText(m_text.line(index, MaxShownColumns + 1));
+}
+
+std::shared_ptr<QTextLayout> Memo::layoutText(QString shown) const
+{
     if (shown.size() > MaxShownColumns) {
         shown.truncate(MaxShownColumns);
         shown += QChar(0x2026);
@@ -354,16 +358,19 @@ const std::vector<Memo::VisibleLine> &Memo::visibleLines() const
         return m_visible;
     std::vector<VisibleLine> before;
     before.swap(m_visible);
-    // A line laid out before and unchanged since keeps its layout.
+    // The lines a screen can show, in one call; a line laid out before and unchanged since
+    // keeps its layout.
+    const qsizetype first = verticalScrollBar()->value();
+    const QStringList texts = m_text.lines(first, pageLines() + 1, MaxShownColumns + 1);
     auto layoutOf = [&](qsizetype i) {
         if (!m_layoutsStale && i < m_changedFrom && !before.empty() && i >= before.front().line &&
             i <= before.back().line)
             return before[size_t(i - before.front().line)].layout;
-        return layoutLine(i);
+        return layoutText(texts[i - first]);
     };
     int top = 0;
     const int bottom = viewport()->height();
-    for (qsizetype i = verticalScrollBar()->value(); i < m_text.lineCount() && top < bottom; ++i) {
+    for (qsizetype i = first; i < first + texts.size() && top < bottom; ++i) {
         auto layout = layoutOf(i);
         m_visible.push_back({i, top, layout});
         top += qMax(lineHeight(), int(std::ceil(layout->boundingRect().height())));

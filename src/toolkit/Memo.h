@@ -83,6 +83,7 @@ class Memo : public QAbstractScrollArea
         std::shared_ptr<QTextLayout> layout;
     };
     std::shared_ptr<QTextLayout> layoutLine(qsizetype index) const;
+    std::shared_ptr<QTextLayout> layoutText(QString shown) const; // shown: cut to the limit
     const std::vector<VisibleLine> &visibleLines() const;
     Position hitTest(const QPoint &point) const;
     void moveCursor(Position to, bool keepAnchor);
