@@ -1,5 +1,7 @@
 #include "model/MemoText.h"
 
+#include "model/LineBreaks.h"
+
 #include "primitives/Errors.h"
 
 #include <limits>
@@ -79,38 +81,23 @@ void MemoText::loadFromFile(const QString &fileName)
     // The lines are gathered in a store of their own as the file is decoded, so that a
     // failed load leaves the text as it was.
     LineStore lines;
-    QString partial;       // the start of a line that goes on in the next piece
-    bool afterCr = false;  // the last piece ended with a CR: an LF first is its pair
-    bool nulFound = false; // the memo takes the text up to its first NUL
-    loadTextFile(fileName, m_encoding, [&](QStringView piece) {
-        if (nulFound)
-            return;
-        if (const qsizetype nul = piece.indexOf(QChar(0)); nul >= 0) {
-            piece = piece.first(nul);
-            nulFound = true;
-        }
-        qsizetype start = afterCr && piece.startsWith(u'\n') ? 1 : 0;
-        afterCr = false;
-        const auto *chars = reinterpret_cast<const char16_t *>(piece.data());
-        for (qsizetype i = start; (i = findLineBreak(chars, i, piece.size())) < piece.size(); ++i) {
-            const QChar c = piece[i];
-            const QStringView line = piece.sliced(start, i - start);
-            if (partial.isEmpty()) {
-                lines.append(line);
-            } else {
-                partial += line;
-                lines.append(partial);
-                partial.clear();
-            }
-            if (c == u'\r') {
-                if (i + 1 == piece.size())
-                    afterCr = true;
-                else if (piece[i + 1] == u'\n')
-                    ++i;
-            }
-            start = i + 1;
-        }
-        partial += piece.sliced(start);
+    LineBreaks breaks;
+    QString partial;   // the start of a line that goes on in the next piece
+    QStringView piece; // the stretch of the current piece before the next break
+    loadTextFile(fileName, m_encoding, [&](QStringView decoded) {
+        breaks.feed(
+            decoded, [&](QStringView stretch) { piece = stretch; },
+            [&] {
+                if (partial.isEmpty()) {
+                    lines.append(piece);
+                } else {
+                    partial += piece;
+                    lines.append(partial);
+                    partial.clear();
+                }
+            });
+        partial += piece;
+        piece = {};
         if (partial.size() > std::numeric_limits<int>::max())
             throw Errors::memoCapacityError(); // a line longer than the memo holds
     });

@@ -27,32 +27,13 @@ void MemoTextStream::putBreak()
 
 void MemoTextStream::load(QStringView piece)
 {
-    if (m_loadEnded)
-        return;
-    if (const qsizetype nul = piece.indexOf(QChar(0)); nul >= 0) {
-        piece = piece.first(nul);
-        m_loadEnded = true;
-    }
-    qsizetype start = m_afterCr && piece.startsWith(u'\n') ? 1 : 0;
-    m_afterCr = false;
-    const auto *chars = reinterpret_cast<const char16_t *>(piece.data());
-    for (qsizetype i = start; (i = findLineBreak(chars, i, piece.size())) < piece.size(); ++i) {
-        put(piece.sliced(start, i - start));
-        putBreak();
-        if (piece[i] == u'\r') {
-            if (i + 1 == piece.size())
-                m_afterCr = true;
-            else if (piece[i + 1] == u'\n')
-                ++i;
-        }
-        start = i + 1;
-    }
-    put(piece.sliced(start));
+    m_breaks.feed(
+        piece, [this](QStringView stretch) { put(stretch); }, [this] { putBreak(); });
 }
 
 void MemoTextStream::addLine(QStringView line)
 {
-    m_loadEnded = true; // nothing more is loaded once lines are added
+    m_breaks.end(); // nothing more is loaded once lines are added
     const qsizetype nul = line.indexOf(QChar(0));
     const QStringView shown = nul < 0 ? line : line.first(nul);
     if (m_lastLineEmpty) {

@@ -1,6 +1,7 @@
 #pragma once
 
 // The rules of Edit Text, shared by its window and the command line.
+#include "model/LineBreaks.h"
 #include "primitives/TextFile.h"
 
 #include <QString>
@@ -31,8 +32,7 @@ class MemoTextStream
 
     const TextWriter &m_out;
     bool m_lastLineEmpty = true; // the text is empty or ends with CR LF
-    bool m_afterCr = false;      // the load's last piece ended with a CR
-    bool m_loadEnded = false;    // the load met a NUL
+    LineBreaks m_breaks;         // of the loaded text
 };
 
 } // namespace Editing

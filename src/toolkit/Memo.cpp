@@ -1,7 +1,5 @@
 #include "toolkit/Memo.h"
 
-#include "primitives/Errors.h"
-
 #include "toolkit/Pump.h"
 #include "toolkit/ScrollBars.h"
 

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "primitives/TextFile.h"
+
+#include <QStringView>
+
+// Cuts text that arrives in pieces at its line breaks (CR LF, a lone CR or a lone LF; a
+// CR LF pair split between two pieces is one break) and ends it at its first NUL, as a
+// memo takes a loaded text.
+class LineBreaks
+{
+  public:
+    // Hands each stretch of the piece between breaks to text (once before each break and
+    // once for the rest after the last one, empty ones included) and each break to
+    // lineBreak.
+    template <typename Text, typename Break>
+    void feed(QStringView piece, Text text, Break lineBreak)
+    {
+        if (m_ended)
+            return;
+        if (const qsizetype nul = piece.indexOf(QChar(0)); nul >= 0) {
+            piece = piece.first(nul);
+            m_ended = true;
+        }
+        qsizetype start = m_afterCr && piece.startsWith(u'\n') ? 1 : 0;
+        m_afterCr = false;
+        const auto *chars = reinterpret_cast<const char16_t *>(piece.data());
+        for (qsizetype i = start; (i = findLineBreak(chars, i, piece.size())) < piece.size(); ++i) {
+            text(piece.sliced(start, i - start));
+            lineBreak();
+            if (piece[i] == u'\r') {
+                if (i + 1 == piece.size())
+                    m_afterCr = true;
+                else if (piece[i + 1] == u'\n')
+                    ++i;
+            }
+            start = i + 1;
+        }
+        text(piece.sliced(start));
+    }
+    // Nothing more is taken (the text met its NUL, or lines are added after it).
+    void end() { m_ended = true; }
+
+  private:
+    bool m_afterCr = false; // the last piece ended with a CR: an LF first is its pair
+    bool m_ended = false;
+};
