@@ -251,7 +251,10 @@ void printTable()
 // Runs the work with the five windows created, offscreen, dialogs scripted.
 void withWindows(int argc, char **argv, const std::function<void()> &work)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Offscreen unless a platform is named (xcb under Xvfb paints through a real server).
+    qputenv("QT_QPA_PLATFORM", qgetenv("QUORVANE_BENCH_PLATFORM").isEmpty()
+                                   ? QByteArray("offscreen")
+                                   : qgetenv("QUORVANE_BENCH_PLATFORM"));
     QApplication app(argc, argv);
     CreateApplicationWindows();
     ErrorDisplay::setSink([](const QString &m) { std::printf("  error: %s\n", qPrintable(m)); });

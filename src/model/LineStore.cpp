@@ -382,13 +382,11 @@ void LineStore::completeLast(QStringView text)
     startLine(0);
 }
 
-qsizetype LineStore::lastLineLength() const
+qsizetype LineStore::spilledLastLineLength() const
 {
-    const Chunk &chunk =
-        m_chunks.back()->resident ? *m_chunks.back() : resident(m_chunks.size() - 1);
+    const Chunk &chunk = resident(m_chunks.size() - 1);
     return chunk.ends.back() - chunk.start(chunk.lines() - 1);
 }
-
 void LineStore::appendToLast(QStringView text)
 {
     if (text.size() > ChunkChars && lastLineLength() == 0) {

@@ -37,7 +37,13 @@ class LineStore
     void appendToLast(QStringView text); // extends the last line (there must be one)
     // Extends the last line (there must be one), then adds an empty line after it.
     void completeLast(QStringView text);
-    qsizetype lastLineLength() const;
+    qsizetype lastLineLength() const
+    {
+        const Chunk &last = *m_chunks.back();
+        if (!last.resident)
+            return spilledLastLineLength();
+        return last.ends.back() - (last.ends.size() > 1 ? last.ends[last.ends.size() - 2] : 0);
+    }
     void replace(qsizetype index, QStringView line);
     // Inserts lines before line index (index == count appends), in chunks of their own.
     void insertLines(qsizetype index, const QStringList &lines);
@@ -113,6 +119,7 @@ class LineStore
         return last;
     }
     void makeResident(Chunk &chunk) const;
+    qsizetype spilledLastLineLength() const;
     // A line of a spilled chunk too big for the cache, read without bringing it back.
     QString readSpilledLine(const Chunk &chunk, int line, qsizetype maxLength) const;
     void spill(Chunk &chunk) const;
