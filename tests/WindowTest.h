@@ -49,6 +49,16 @@ struct WindowFixture
     QString takeError() { return errors.isEmpty() ? QString() : errors.takeFirst(); }
 };
 
+// Lines of the extraction window's log box, split at CR LF only (the count line holds a
+// lone CR).
+inline QStringList extractionLog(const QString &text)
+{
+    QString log = text;
+    if (log.endsWith("\r\n"))
+        log.chop(2);
+    return log.isEmpty() ? QStringList() : log.split("\r\n");
+}
+
 // Queues dialog answers: a name confirms, nullopt cancels.
 inline void answer(std::optional<QString> name)
 {

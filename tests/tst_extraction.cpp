@@ -7,13 +7,9 @@
 #include <QGlyphRun>
 #include <QTextLayout>
 
-// Lines of the log box, split at CR LF only (the count line holds a lone CR).
 static QStringList logLines()
 {
-    QString text = FExtraction->ui->Memo2->text();
-    if (text.endsWith("\r\n"))
-        text.chop(2);
-    return text.isEmpty() ? QStringList() : text.split("\r\n");
+    return extractionLog(FExtraction->ui->Memo2->text());
 }
 
 static QByteArray numberedLines(int count, const char *suffix = "")

@@ -22,10 +22,7 @@ namespace {
 
 QStringList logLines()
 {
-    QString text = FExtraction->ui->Memo2->text();
-    if (text.endsWith("\r\n"))
-        text.chop(2);
-    return text.isEmpty() ? QStringList() : text.split("\r\n");
+    return extractionLog(FExtraction->ui->Memo2->text());
 }
 
 // A file size limit for the process while it lives: writes past it fail.

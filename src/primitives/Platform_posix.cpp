@@ -452,10 +452,12 @@ void SpillFile::release()
     m_handle = -1;
 }
 
-bool SpillFile::writeAt(qint64 offset, const char *data, qint64 size)
+// Repeats a positioned transfer until size bytes have moved: false when it fails or moves
+// nothing before that.
+template <typename Transfer> static bool transferAll(qint64 size, Transfer transfer)
 {
     for (qint64 done = 0; done < size;) {
-        const ssize_t n = ::pwrite(int(m_handle), data + done, size_t(size - done), offset + done);
+        const ssize_t n = transfer(done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -465,17 +467,18 @@ bool SpillFile::writeAt(qint64 offset, const char *data, qint64 size)
     return true;
 }
 
+bool SpillFile::writeAt(qint64 offset, const char *data, qint64 size)
+{
+    return transferAll(size, [&](qint64 done) {
+        return ::pwrite(int(m_handle), data + done, size_t(size - done), offset + done);
+    });
+}
+
 bool SpillFile::read(qint64 offset, char *data, qint64 size) const
 {
-    for (qint64 done = 0; done < size;) {
-        const ssize_t n = ::pread(int(m_handle), data + done, size_t(size - done), offset + done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
+    return transferAll(size, [&](qint64 done) {
+        return ::pread(int(m_handle), data + done, size_t(size - done), offset + done);
+    });
 }
 
 void IgnoreFileSizeLimitSignal()

@@ -306,7 +306,9 @@ void SpillFile::release()
     m_handle = -1;
 }
 
-bool SpillFile::writeAt(qint64 offset, const char *data, qint64 size)
+// Repeats a positioned transfer (ReadFile or WriteFile with an offset) until size bytes
+// have moved: false when it fails or moves nothing before that.
+template <typename Transfer> static bool transferAll(qint64 offset, qint64 size, Transfer transfer)
 {
     for (qint64 done = 0; done < size;) {
         OVERLAPPED at = {};
@@ -314,26 +316,25 @@ bool SpillFile::writeAt(qint64 offset, const char *data, qint64 size)
         at.OffsetHigh = DWORD(quint64(offset + done) >> 32);
         DWORD n = 0;
         const DWORD want = DWORD(qMin<qint64>(size - done, 1 << 30));
-        if (!::WriteFile(reinterpret_cast<HANDLE>(m_handle), data + done, want, &n, &at) || n == 0)
+        if (!transfer(done, want, &n, &at) || n == 0)
             return false;
         done += n;
     }
     return true;
 }
 
+bool SpillFile::writeAt(qint64 offset, const char *data, qint64 size)
+{
+    return transferAll(offset, size, [&](qint64 done, DWORD want, DWORD *n, OVERLAPPED *at) {
+        return ::WriteFile(reinterpret_cast<HANDLE>(m_handle), data + done, want, n, at);
+    });
+}
+
 bool SpillFile::read(qint64 offset, char *data, qint64 size) const
 {
-    for (qint64 done = 0; done < size;) {
-        OVERLAPPED at = {};
-        at.Offset = DWORD(quint64(offset + done) & 0xFFFFFFFFu);
-        at.OffsetHigh = DWORD(quint64(offset + done) >> 32);
-        DWORD n = 0;
-        const DWORD want = DWORD(qMin<qint64>(size - done, 1 << 30));
-        if (!::ReadFile(reinterpret_cast<HANDLE>(m_handle), data + done, want, &n, &at) || n == 0)
-            return false;
-        done += n;
-    }
-    return true;
+    return transferAll(offset, size, [&](qint64 done, DWORD want, DWORD *n, OVERLAPPED *at) {
+        return ::ReadFile(reinterpret_cast<HANDLE>(m_handle), data + done, want, n, at);
+    });
 }
 
 void IgnoreFileSizeLimitSignal()
