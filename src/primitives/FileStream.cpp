@@ -80,13 +80,16 @@ qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count)
     const qint64 result = count;
     const qint64 chunk = qMin(count, MaxChunk);
     std::unique_ptr<char[]> buffer(new char[size_t(qMax<qint64>(chunk, 1))]);
-    // Whole chunks the source still holds are copied inside the system when it can; a
-    // chunk that would run short goes through the buffer, so that none of it is written.
+    // The whole chunks the source still holds are copied inside the system when it can,
+    // as many at a time as it takes; a chunk that would run short goes through the
+    // buffer, so that none of it is written.
     qint64 held = source.size() - source.position();
     bool inSystem = true;
     while (count != 0) {
-        const qint64 n = qMin(chunk, count);
+        qint64 n = qMin(chunk, count);
         if (inSystem && n <= held) {
+            if (n == chunk) // every whole chunk of the count that the source holds
+                n = qMin(count, held) / chunk * chunk;
             qint64 done = 0;
             while (done < n) {
                 const qint64 copied = destination.copyFrom(source, n - done);
@@ -105,6 +108,7 @@ qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count)
             }
             inSystem = false;
         }
+        n = qMin(chunk, count);
         for (qint64 done = 0; done < n;) {
             const qint64 got = source.read(buffer.get() + done, n - done);
             if (got <= 0)
