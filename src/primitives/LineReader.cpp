@@ -146,10 +146,3 @@ QString LineReader::ReadLine()
 {
     return ReadLineView().toString();
 }
-
-void LineReader::ReadLine(QString &line)
-{
-    const QStringView next = ReadLineView();
-    line.resize(next.size()); // keeps the capacity of an unshared line
-    std::memcpy(line.data(), next.data(), size_t(next.size()) * sizeof(char16_t));
-}

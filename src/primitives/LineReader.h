@@ -20,8 +20,6 @@ class LineReader
 
     bool EndOfStream();
     QString ReadLine();
-    // The same, into line, whose storage is reused from one call to the next.
-    void ReadLine(QString &line);
     // The same without a copy: a view into the reader's queue, valid until the next call
     // of EndOfStream or ReadLine.
     QStringView ReadLineView();
