@@ -1,7 +1,5 @@
 #include "FExtraction_Unit.h"
 
-#include "rules/Extraction.h"
-
 #include "primitives/Clock.h"
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
@@ -143,9 +141,8 @@ void TFExtraction::Button8Click()
                 // there at the next pump, and the splitter reads the line in place.
                 m_lineFieldLine = shownAt;
                 m_handedLine = field;
-                m_lineHanded = true;
                 Button5Click();
-                m_lineHanded = false;
+                m_handedLine.reset();
             }
             if (++ExtractionLineCount % 1000 == 0) {
                 syncLineField();
@@ -170,8 +167,8 @@ void TFExtraction::Button8Click()
 void TFExtraction::Button5Click()
 {
     // During a scan the line is handed in place; otherwise it is the line field's text.
-    const QString fieldText = m_lineHanded ? QString() : ui->Edit1->text();
-    const QStringView field = m_lineHanded ? m_handedLine : upToNul(fieldText);
+    const QString fieldText = m_handedLine ? QString() : ui->Edit1->text();
+    const QStringView field = m_handedLine ? *m_handedLine : upToNul(fieldText);
     ListBox *addresses = ui->ListBox1;
     forEachAddressPiece(field, [addresses](QStringView piece) { addresses->add(piece); });
 }

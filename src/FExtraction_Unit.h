@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 class LineReader;
 namespace Ui {
@@ -42,8 +43,7 @@ class TFExtraction : public QWidget
     // The raw-line box's line that the hidden line field shows at the next pump, or -1.
     qsizetype m_lineFieldLine = -1;
     // During a scan, the line handed to the splitter step in place of the field's text.
-    QStringView m_handedLine;
-    bool m_lineHanded = false;
+    std::optional<QStringView> m_handedLine;
     int m_batchId;
 };
 
