@@ -221,6 +221,11 @@ QString LineStore::line(qsizetype index) const
 QString LineStore::line(qsizetype index, qsizetype maxLength) const
 {
     const auto [c, k] = locate(index);
+    return lineOf(c, k, maxLength);
+}
+
+QString LineStore::lineOf(size_t c, int k, qsizetype maxLength) const
+{
     const Chunk &spilled = *m_chunks[c];
     if (!spilled.resident && spilled.spilledChars > m_cacheBytes / 4)
         return readSpilledLine(spilled, k, maxLength);
@@ -238,14 +243,7 @@ QStringList LineStore::lines(qsizetype first, qsizetype count, qsizetype maxLeng
     result.reserve(count);
     auto [c, k] = locate(first);
     while (result.size() < count) {
-        const Chunk &spilled = *m_chunks[c];
-        if (!spilled.resident && spilled.spilledChars > m_cacheBytes / 4) {
-            result << readSpilledLine(spilled, k, maxLength);
-        } else {
-            const Chunk &chunk = resident(c);
-            const int length = chunk.ends[size_t(k)] - chunk.start(k);
-            result << chunk.text(chunk.start(k), int(qMin<qsizetype>(length, maxLength)));
-        }
+        result << lineOf(c, k, maxLength);
         if (++k == m_chunks[c]->lines()) {
             ++c;
             k = 0;

@@ -120,6 +120,8 @@ class LineStore
     }
     void makeResident(Chunk &chunk) const;
     qsizetype spilledLastLineLength() const;
+    // Line k of chunk c, cut at maxLength characters.
+    QString lineOf(size_t c, int k, qsizetype maxLength) const;
     // A line of a spilled chunk too big for the cache, read without bringing it back.
     QString readSpilledLine(const Chunk &chunk, int line, qsizetype maxLength) const;
     void spill(Chunk &chunk) const;
