@@ -292,6 +292,13 @@ void benchLineReader()
     addRow("LineReader, 5 M lines (median of 5)", ours, fileMiB(file), "grep -c ''", grep);
 }
 
+// The peer of the address scan, into a file (grep stops at the first match when it writes
+// to /dev/null); out is quoted already.
+Result grepAddresses(const QString &file, const QString &out)
+{
+    return measureCommand("grep -aoE '[^[:space:]]*@[^[:space:]]*' " + quoted(file) + " > " + out);
+}
+
 // Extract Emails Open in the shown window, beside grep -o (and rg -o) writing to a file.
 void extraction(int argc, char **argv, const QString &label, const QString &file)
 {
@@ -306,10 +313,8 @@ void extraction(int argc, char **argv, const QString &label, const QString &file
                         qPrintable(FExtraction->ui->Memo2->text().trimmed().split("\r\n").last()));
         });
     });
-    // Into a file: grep stops at the first match when it writes to /dev/null.
     const QString out = quoted(benchDir() + "/peer.out");
-    const Result grep =
-        measureCommand("grep -aoE '[^[:space:]]*@[^[:space:]]*' " + quoted(file) + " > " + out);
+    const Result grep = grepAddresses(file, out);
     addRow(label, ours, fileMiB(file), "grep -aoE '[^[:space:]]*@[^[:space:]]*'", grep);
     if (haveRipgrep()) {
         const Result rg = measureCommand("rg -ao '[^\\s]*@[^\\s]*' " + quoted(file) + " > " + out);
@@ -329,6 +334,13 @@ void benchLongLine(int argc, char **argv)
 {
     extraction(argc, argv, "Extract Emails, one 100 MB line",
                generateLongLine("long-line-100MB.txt", 100000000));
+}
+
+// The peer of Edit Text: the file, then every line with x before it and y after it.
+Result catAndSed(const QString &file, const QString &out)
+{
+    return measureCommand("{ cat " + quoted(file) + "; sed 's/^/x/;s/$/y/' " + quoted(file) +
+                          "; } > " + quoted(out));
 }
 
 // Edit Text Open + Start + Save of a dictionary, beside cat and sed doing the same.
@@ -357,9 +369,7 @@ void editText(int argc, char **argv, const QString &label, const QString &file)
     });
     std::printf("  saved %.0f MiB\n", fileMiB(out));
     QFile::remove(out);
-    const Result sed = measureCommand("{ cat " + quoted(file) + "; sed 's/^/x/;s/$/y/' " +
-                                      quoted(file) + "; } > " + quoted(out + ".sed"));
-    addRow(label, ours, fileMiB(file), "{ cat; sed }", sed);
+    addRow(label, ours, fileMiB(file), "{ cat; sed }", catAndSed(file, out + ".sed"));
     QFile::remove(out + ".sed");
 }
 
@@ -425,66 +435,62 @@ void benchHuge(int argc, char **argv)
     benchMemoPaint(argc, argv);
 }
 
-void benchJoin(int argc, char **argv)
+// The three 300 MB parts to join.
+QStringList joinParts()
 {
     QStringList parts;
     for (int i = 1; i <= 3; ++i)
         parts << generateBytes(QString("join-part%1.bin").arg(i), 300000000);
+    return parts;
+}
+
+// Names quoted for the shell, separated by blanks.
+QString quotedList(const QStringList &names)
+{
+    QStringList all;
+    for (const QString &name : names)
+        all << quoted(name);
+    return all.join(' ');
+}
+
+// A join into out (run by ours) against cat doing the same, in turn, 5 times each.
+void joinAgainstCat(const QString &label, const std::function<Result(const QString &out)> &ours)
+{
+    const QString parts = quotedList(joinParts());
     const QString out = benchDir() + "/joined.bin";
-    std::printf("Join Files, three files of 300 MB\n");
-    QFile::remove(out);
-    QFile::remove(out + ".cat");
-    measureCommand("cat '" + parts.join("' '") + "' > /dev/null");
-    const auto [ours, cat] = paired(
+    measureCommand("cat " + parts + " > /dev/null");
+    const auto [result, cat] = paired(
         [&] {
             QFile::remove(out);
-            return measure([&] {
-                withWindows(argc, argv, [&] {
-                    for (const QString &p : parts) {
-                        FileDialog::scriptAnswer(p);
-                        Fjointure->ui->Button1->click();
-                    }
-                    Fjointure->ui->Edit1->setText(out);
-                    Fjointure->ui->Button2->click();
-                });
-            });
+            return ours(out);
         },
         [&] {
             QFile::remove(out + ".cat");
-            return measureCommand("cat '" + parts.join("' '") + "' > " + quoted(out + ".cat"));
+            return measureCommand("cat " + parts + " > " + quoted(out + ".cat"));
         },
         5);
-    addRow("Join, 3 x 300 MB (median of 5)", ours, 3 * 300000000 / 1048576.0, "cat", cat);
+    addRow(label, result, 3 * 300000000 / 1048576.0, "cat", cat);
     QFile::remove(out);
     QFile::remove(out + ".cat");
 }
 
-void benchCut(int argc, char **argv)
+// A cut of the 1 GB source into 3 in an empty folder (run by ours) against split -n 3
+// doing the same, in turn, 5 times each.
+void cutAgainstSplit(
+    const QString &label,
+    const std::function<Result(const QString &source, const QString &pieces)> &ours)
 {
     const QString source = generateBytes("cut-source-1GB.bin", 1000000000);
     const QString pieces = benchDir() + "/pieces";
-    QDir(pieces).removeRecursively();
-    QDir().mkpath(pieces);
-    std::printf("Cut Files, 1 GB into 3 pieces\n");
-    warm(source);
     auto emptyFolder = [&] {
         QDir(pieces).removeRecursively();
         QDir().mkpath(pieces);
     };
-    const auto [ours, split] = paired(
+    warm(source);
+    const auto [result, split] = paired(
         [&] {
             emptyFolder();
-            return measure([&] {
-                withWindows(argc, argv, [&] {
-                    FileDialog::scriptAnswer(source);
-                    Fcoupure->ui->Button4->click();
-                    QDir::setCurrent(pieces);
-                    Fcoupure->ui->Edit2->setText("3");
-                    Fcoupure->UpDown1Click();
-                    Fcoupure->ui->Button1->click();
-                    Fcoupure->ui->Button2->click();
-                });
-            });
+            return ours(source, pieces);
         },
         [&] {
             emptyFolder();
@@ -492,8 +498,45 @@ void benchCut(int argc, char **argv)
                                   " piece-");
         },
         5);
-    addRow("Cut, 1 GB into 3 (median of 5)", ours, 1000000000 / 1048576.0, "split -n 3", split);
+    addRow(label, result, 1000000000 / 1048576.0, "split -n 3", split);
     QDir(pieces).removeRecursively();
+}
+
+void benchJoin(int argc, char **argv)
+{
+    std::printf("Join Files, three files of 300 MB\n");
+    const QStringList parts = joinParts();
+    joinAgainstCat("Join, 3 x 300 MB (median of 5)", [&](const QString &out) {
+        return measure([&] {
+            withWindows(argc, argv, [&] {
+                for (const QString &p : parts) {
+                    FileDialog::scriptAnswer(p);
+                    Fjointure->ui->Button1->click();
+                }
+                Fjointure->ui->Edit1->setText(out);
+                Fjointure->ui->Button2->click();
+            });
+        });
+    });
+}
+
+void benchCut(int argc, char **argv)
+{
+    std::printf("Cut Files, 1 GB into 3 pieces\n");
+    cutAgainstSplit("Cut, 1 GB into 3 (median of 5)",
+                    [&](const QString &source, const QString &pieces) {
+                        return measure([&] {
+                            withWindows(argc, argv, [&] {
+                                FileDialog::scriptAnswer(source);
+                                Fcoupure->ui->Button4->click();
+                                QDir::setCurrent(pieces);
+                                Fcoupure->ui->Edit2->setText("3");
+                                Fcoupure->UpDown1Click();
+                                Fcoupure->ui->Button1->click();
+                                Fcoupure->ui->Button2->click();
+                            });
+                        });
+                    });
 }
 
 // The command-line companion on the same files, beside the same peers.
@@ -505,10 +548,9 @@ void benchCli()
         const QString file = addressList(lines);
         std::printf("quorvane-cli extract, %s (%.0f MiB)\n", qPrintable(file), fileMiB(file));
         warm(file);
-        const Result ours = measureCommand(quoted(cli) + " extract -q " + quoted(file) + " -o " +
-                                           quoted(out));
-        const Result grep = measureCommand("grep -aoE '[^[:space:]]*@[^[:space:]]*' " +
-                                           quoted(file) + " > " + quoted(out + ".grep"));
+        const Result ours =
+            measureCommand(quoted(cli) + " extract -q " + quoted(file) + " -o " + quoted(out));
+        const Result grep = grepAddresses(file, quoted(out + ".grep"));
         addRow(QString("cli extract, %1 M lines").arg(lines / 1000000), ours, fileMiB(file),
                "grep -aoE '[^[:space:]]*@[^[:space:]]*'", grep);
     }
@@ -516,46 +558,18 @@ void benchCli()
     warm(dictionary);
     const Result edit = measureCommand(quoted(cli) + " edit -q --prefix x --suffix y " +
                                        quoted(dictionary) + " -o " + quoted(out));
-    const Result sed = measureCommand("{ cat " + quoted(dictionary) + "; sed 's/^/x/;s/$/y/' " +
-                                      quoted(dictionary) + "; } > " + quoted(out + ".sed"));
-    addRow("cli edit, 20 M lines", edit, fileMiB(dictionary), "{ cat; sed }", sed);
-
-    QStringList parts;
-    for (int i = 1; i <= 3; ++i)
-        parts << quoted(generateBytes(QString("join-part%1.bin").arg(i), 300000000));
-    const auto [join, cat] = paired(
-        [&] {
-            QFile::remove(out);
-            return measureCommand(quoted(cli) + " join -o " + quoted(out) + " " + parts.join(' '));
-        },
-        [&] {
-            QFile::remove(out + ".cat");
-            return measureCommand("cat " + parts.join(' ') + " > " + quoted(out + ".cat"));
-        },
-        5);
-    addRow("cli join, 3 x 300 MB (median of 5)", join, 900000000 / 1048576.0, "cat", cat);
-
-    const QString source = generateBytes("cut-source-1GB.bin", 1000000000);
-    const QString pieces = benchDir() + "/pieces";
-    auto emptyFolder = [&] {
-        QDir(pieces).removeRecursively();
-        QDir().mkpath(pieces);
-    };
-    const auto [cut, split] = paired(
-        [&] {
-            emptyFolder();
-            return measureCommand("cd " + quoted(pieces) + " && " + quoted(cli) + " cut -n 3 " +
-                                  quoted(source) + " > /dev/null");
-        },
-        [&] {
-            emptyFolder();
-            return measureCommand("cd " + quoted(pieces) + " && split -n 3 " + quoted(source) +
-                                  " piece-");
-        },
-        5);
-    addRow("cli cut, 1 GB into 3 (median of 5)", cut, 1000000000 / 1048576.0, "split -n 3", split);
-    QDir(pieces).removeRecursively();
-    for (const char *suffix : {"", ".grep", ".sed", ".cat"})
+    addRow("cli edit, 20 M lines", edit, fileMiB(dictionary), "{ cat; sed }",
+           catAndSed(dictionary, out + ".sed"));
+    joinAgainstCat("cli join, 3 x 300 MB (median of 5)", [&](const QString &joined) {
+        return measureCommand(quoted(cli) + " join -o " + quoted(joined) + " " +
+                              quotedList(joinParts()));
+    });
+    cutAgainstSplit("cli cut, 1 GB into 3 (median of 5)",
+                    [&](const QString &source, const QString &pieces) {
+                        return measureCommand("cd " + quoted(pieces) + " && " + quoted(cli) +
+                                              " cut -n 3 " + quoted(source) + " > /dev/null");
+                    });
+    for (const char *suffix : {"", ".grep", ".sed"})
         QFile::remove(out + suffix);
 }
 
