@@ -90,13 +90,20 @@ qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count)
         if (inSystem && n <= held) {
             if (n == chunk) // every whole chunk of the count that the source holds
                 n = qMin(count, held) / chunk * chunk;
+            const qint64 start = destination.position();
             qint64 done = 0;
             while (done < n) {
                 const qint64 copied = destination.copyFrom(source, n - done);
                 if (copied == -2 && done == 0)
                     break;
-                if (copied == 0)
-                    throw Errors::readError(); // the source ended early after all
+                if (copied == 0) {
+                    // The source ended early (another program shortened it): the part of
+                    // a chunk copied last is taken back, so only whole chunks stay.
+                    const qint64 whole = done / chunk * chunk;
+                    if (done != whole && !destination.resize(start + whole))
+                        throw Errors::writeError();
+                    throw Errors::readError();
+                }
                 if (copied < 0)
                     throw Errors::writeError();
                 done += copied;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 struct ModeSpec;
@@ -24,6 +26,7 @@ class FileStream
     // Does not throw: on failure isOpen() is false and errorCode holds the system's code
     // (Errors::SharingViolation for a lock held by another opener).
     FileStream(const QString &fileName, quint16 mode, int &errorCode);
+    FileStream() = default; // not open
     bool isOpen() const { return m_handle != -1; }
     ~FileStream();
     FileStream(const FileStream &) = delete;
@@ -40,6 +43,8 @@ class FileStream
     // system, without passing them through the program: bytes copied, -1 when the system
     // copy fails, -2 when the system offers no such copy between these files.
     qint64 copyFrom(FileStream &source, qint64 count);
+    // Cuts the file (or lengthens it with zeros) to size bytes and moves to its end.
+    bool resize(qint64 size);
     // The system's code for the last failed read or write.
     int lastError() const { return m_lastError; }
     void close();
@@ -55,29 +60,53 @@ class FileStream
     int m_lastError = 0;
 };
 
-// A file's new content, written beside it and put in its place only once complete, so that
-// a failed write leaves the old file as it was. The target is locked like a created stream
-// meanwhile. Where no temporary file can be made beside it, where it cannot replace the
-// target, or where the target has other names (hard links), the target is written in place.
+// A file's new content, made whole elsewhere before the target changes, so that the old
+// file survives every failure or holds exactly the new bytes:
+// 1. a link is followed to the file it names, and a target that is one of the inputs is
+//    neither locked nor touched before commit;
+// 2. a device, pipe or socket is written directly, as a shell redirection would, never
+//    replaced;
+// 3. the output goes to a temporary beside the target that replaces it at commit; only when
+//    the folder refuses new names (permission), the target has other names (hard links) or
+//    its owner, mode or extended attributes cannot be given to a new file, the output goes
+//    to a temporary in the system's temporary folder and is copied over the target at commit;
+// 4. a replaced file keeps its owner, group, mode and extended attributes;
+// 5. a program ended by SIGINT, SIGTERM or SIGHUP first removes its temporaries.
 class FileReplacement
 {
   public:
-    explicit FileReplacement(const QString &fileName); // throws the create error
+    // Throws the create error; the target is as it was.
+    explicit FileReplacement(const QString &fileName, const QStringList &inputs = {});
     ~FileReplacement();
+    FileReplacement(const FileReplacement &) = delete;
+    FileReplacement &operator=(const FileReplacement &) = delete;
     void write(const char *data, qint64 size); // throws the write error
     void commit();                             // throws the write error
 
   private:
-    void writeInPlace(); // the target itself receives the text from its start
+    enum class Way
+    {
+        Replace, // a temporary beside the target, renamed over it
+        InPlace, // a temporary elsewhere, copied over the target
+        Direct   // the target itself (a device, a pipe, a socket)
+    };
+    void copyOverTarget(); // the temporary's bytes become the target's
     void discardTemporary();
 
-    bool m_targetIsNew = false; // no file of that name existed: a failed save removes it
-    bool m_committed = false;
-    FileStream m_target;
-    QString m_finalName;
-    QString m_temporaryName;
+    Way m_way = Way::Replace;
+    bool m_targetExists = false;
+    bool m_targetIsInput = false;
+    FileStream m_target; // the existing target, open for writing
+    QString m_finalName; // the file a link names
+    QString m_temporaryName; // empty for a temporary that has no name
     qintptr m_temporary = -1;
 };
+
+// File names as the system spells them. On POSIX systems a name is bytes: UTF-8, where a
+// byte that is not part of a well-formed character is kept as the lone surrogate U+DC80 +
+// (byte - 0x80), so that every name the system lists opens again.
+QByteArray NativeFileName(const QString &fileName);
+QString FileNameFromNative(QByteArrayView name);
 
 // Copies count bytes from source's position to destination's position in chunks of at
 // most 61440 bytes; a count of 0 or below copies the whole source from its first byte.

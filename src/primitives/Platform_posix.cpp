@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -17,6 +16,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
+#include <sys/xattr.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,7 +44,7 @@ bool takeLock(int fd, short type)
 
 QByteArray nativeName(const QString &fileName)
 {
-    return QFile::encodeName(fileName);
+    return NativeFileName(fileName);
 }
 
 // Windows-1252 at 0x80-0x9F; the five unassigned bytes map to the same C1 code points.
@@ -74,6 +75,50 @@ static bool truncateIfNotEmpty(int fd)
     if (::fstat(fd, &st) != 0)
         return false;
     return st.st_size == 0 || ::ftruncate(fd, 0) == 0;
+}
+
+QByteArray NativeFileName(const QString &fileName)
+{
+    const auto *chars = reinterpret_cast<const char16_t *>(fileName.constData());
+    const qsizetype size = fileName.size();
+    qsizetype escaped = 0;
+    while (escaped < size && !(chars[escaped] >= 0xDC80 && chars[escaped] <= 0xDCFF))
+        ++escaped;
+    if (escaped == size)
+        return fileName.toUtf8();
+    QByteArray name = fileName.first(escaped).toUtf8();
+    for (qsizetype i = escaped; i < size;) {
+        if (chars[i] >= 0xDC80 && chars[i] <= 0xDCFF) {
+            name.append(char(chars[i] - 0xDC00));
+            ++i;
+            continue;
+        }
+        qsizetype run = i;
+        while (run < size && !(chars[run] >= 0xDC80 && chars[run] <= 0xDCFF))
+            ++run;
+        name.append(QStringView(fileName).sliced(i, run - i).toUtf8());
+        i = run;
+    }
+    return name;
+}
+
+QString FileNameFromNative(QByteArrayView name)
+{
+    const auto *p = reinterpret_cast<const uchar *>(name.data());
+    const uchar *end = p + name.size();
+    QString text;
+    text.reserve(name.size());
+    while (p < end) {
+        const uchar *run = p;
+        int length = 0;
+        while (run < end && (length = wellFormedLength(run, end)) != 0)
+            run += length;
+        text.append(QString::fromUtf8(reinterpret_cast<const char *>(p), run - p));
+        if (run < end) // a byte of no character: kept as its escape
+            text.append(QChar(char16_t(0xDC00 + *run)));
+        p = run < end ? run + 1 : run;
+    }
+    return text;
 }
 
 const int PlatformErrors::InvalidParameter = EINVAL;
@@ -168,6 +213,15 @@ qint64 FileStream::copyFrom(FileStream &source, qint64 count)
     }
 }
 
+bool FileStream::resize(qint64 size)
+{
+    if (::ftruncate(int(m_handle), off_t(size)) != 0 || ::lseek(int(m_handle), size, SEEK_SET) < 0) {
+        m_lastError = errno;
+        return false;
+    }
+    return true;
+}
+
 qint64 FileStream::write(const char *buffer, qint64 count)
 {
     for (;;) {
@@ -181,55 +235,215 @@ qint64 FileStream::write(const char *buffer, qint64 count)
     }
 }
 
-FileReplacement::FileReplacement(const QString &fileName)
-    : m_targetIsNew(!QFileInfo::exists(fileName)),
-      m_target(fileName, FileMode::CreateForSave, false)
+namespace {
+
+// Temporaries that carry a name until they replace their target: a signal that ends the
+// program removes them first. The handler reads only this fixed storage; a slot's name is
+// written before the slot is marked used.
+constexpr int PendingSlots = 16;
+constexpr size_t PendingNameSize = 4096;
+char pendingNames[PendingSlots][PendingNameSize];
+volatile sig_atomic_t pendingUsed[PendingSlots];
+constexpr int CleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void removePendingAndEnd(int signal)
 {
-    const QFileInfo info(fileName);
-    m_finalName = info.isSymLink() ? info.canonicalFilePath() : info.absoluteFilePath();
-    // A file with other names (hard links) is written in place, so that they all show
-    // the new text; so is one beside which no temporary file can be made.
-    struct stat st;
-    const bool linked = ::fstat(int(m_target.m_handle), &st) == 0 && st.st_nlink > 1;
-    if (!linked) {
-        QByteArray pattern = nativeName(QFileInfo(m_finalName).absolutePath() +
-                                        QStringLiteral("/.qv-XXXXXX")); // short: any name fits
-        const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd >= 0) {
-            m_temporary = fd;
-            m_temporaryName = QFile::decodeName(pattern);
-            return;
+    for (int i = 0; i < PendingSlots; ++i)
+        if (pendingUsed[i])
+            ::unlink(pendingNames[i]);
+    ::signal(signal, SIG_DFL);
+    ::raise(signal); // the usual status, 128 + the signal
+}
+
+void installCleanupHandlers()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (const int signal : CleanupSignals) {
+            struct sigaction old = {};
+            if (::sigaction(signal, nullptr, &old) != 0 || old.sa_handler != SIG_DFL ||
+                (old.sa_flags & SA_SIGINFO))
+                continue; // ignored (nohup) or handled by the program: left as it is
+            struct sigaction action = {};
+            action.sa_handler = removePendingAndEnd;
+            sigfillset(&action.sa_mask);
+            ::sigaction(signal, &action, nullptr);
+        }
+    });
+}
+
+int registerPending(const QByteArray &name)
+{
+    if (size_t(name.size()) >= PendingNameSize)
+        return -1;
+    installCleanupHandlers();
+    static std::mutex taking;
+    const std::lock_guard lock(taking);
+    for (int i = 0; i < PendingSlots; ++i)
+        if (!pendingUsed[i]) {
+            std::memcpy(pendingNames[i], name.constData(), size_t(name.size()) + 1);
+            pendingUsed[i] = 1;
+            return i;
+        }
+    return -1;
+}
+
+void unregisterPending(const QByteArray &name)
+{
+    for (int i = 0; i < PendingSlots; ++i)
+        if (pendingUsed[i] && name == pendingNames[i])
+            pendingUsed[i] = 0;
+}
+
+// The name a chain of symbolic links ends at (the last one may name a missing file); the
+// name itself when it is no link.
+QByteArray followLinks(QByteArray name)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(name.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return name;
+        QByteArray target(qMax<qsizetype>(st.st_size, 255) + 1, Qt::Uninitialized);
+        const ssize_t n = ::readlink(name.constData(), target.data(), size_t(target.size()));
+        if (n < 0 || n >= target.size())
+            return name;
+        target.truncate(n);
+        if (!target.startsWith('/')) {
+            const qsizetype slash = name.lastIndexOf('/');
+            target.prepend(slash < 0 ? QByteArray() : name.left(slash + 1));
+        }
+        name = target;
+    }
+    return name; // a loop: the open fails with ELOOP
+}
+
+QByteArray folderOf(const QByteArray &name)
+{
+    const qsizetype slash = name.lastIndexOf('/');
+    return slash < 0 ? QByteArrayLiteral(".") : slash == 0 ? QByteArrayLiteral("/") : name.left(slash);
+}
+
+mode_t currentUmask()
+{
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+// Gives the temporary to the target's owner and group with the target's extended attributes
+// and mode; false when any of them cannot be kept.
+bool takeOnIdentity(int target, const struct stat &st, int temporary)
+{
+    struct stat now;
+    if (::fstat(temporary, &now) != 0)
+        return false;
+    if ((now.st_uid != st.st_uid || now.st_gid != st.st_gid) &&
+        ::fchown(temporary, st.st_uid, st.st_gid) != 0)
+        return false;
+    ssize_t size = ::flistxattr(target, nullptr, 0);
+    if (size < 0 && errno != ENOTSUP)
+        return false;
+    if (size > 0) {
+        QByteArray names(size, Qt::Uninitialized);
+        size = ::flistxattr(target, names.data(), size_t(names.size()));
+        if (size < 0)
+            return false;
+        for (const char *name = names.constData(); name < names.constData() + size;
+             name += std::strlen(name) + 1) {
+            const ssize_t length = ::fgetxattr(target, name, nullptr, 0);
+            if (length < 0)
+                return false;
+            QByteArray value(qMax<ssize_t>(length, 1), Qt::Uninitialized);
+            const ssize_t got = ::fgetxattr(target, name, value.data(), size_t(value.size()));
+            if (got < 0 || ::fsetxattr(temporary, name, value.constData(), size_t(got), 0) != 0)
+                return false;
         }
     }
-    writeInPlace();
+    // Last: a change of owner clears the set-id bits, and they are kept with the owner.
+    return ::fchmod(temporary, st.st_mode & 07777) == 0;
+}
+
+} // namespace
+
+FileReplacement::FileReplacement(const QString &fileName, const QStringList &inputs)
+{
+    m_target.m_fileName = fileName;
+    const QByteArray finalName = followLinks(nativeName(fileName));
+    m_finalName = FileNameFromNative(finalName);
+    struct stat st;
+    if (::stat(finalName.constData(), &st) != 0) {
+        if (errno != ENOENT)
+            throw Errors::createError(fileName, errno);
+    } else if (S_ISDIR(st.st_mode)) {
+        throw Errors::createError(fileName, EISDIR);
+    } else {
+        m_targetExists = true;
+        // Opened without waiting: a pipe without a reader is refused, not waited for.
+        const int fd = ::open(finalName.constData(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0)
+            throw Errors::createError(fileName, errno);
+        m_target.m_handle = fd;
+        if (::fstat(fd, &st) != 0 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+            throw Errors::createError(fileName, errno);
+        if (!S_ISREG(st.st_mode)) {
+            m_way = Way::Direct; // written as a redirection writes it
+            return;
+        }
+        for (const QString &input : inputs) {
+            struct stat in;
+            if (::stat(nativeName(input).constData(), &in) == 0 && in.st_dev == st.st_dev &&
+                in.st_ino == st.st_ino)
+                m_targetIsInput = true;
+        }
+        // An input is still to be read under its own lock: the target is locked at commit.
+        if (!m_targetIsInput && !takeLock(fd, F_WRLCK))
+            throw Errors::createError(fileName, Errors::SharingViolation);
+    }
+    if (!m_targetExists || st.st_nlink == 1) {
+        QByteArray pattern = folderOf(finalName) + "/.qv-XXXXXX"; // short: any name fits
+        const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd < 0 && !(m_targetExists && (errno == EACCES || errno == EPERM)))
+            throw Errors::createError(fileName, errno);
+        if (fd >= 0) {
+            m_temporary = fd;
+            m_temporaryName = FileNameFromNative(pattern);
+            registerPending(pattern);
+            if (!m_targetExists || takeOnIdentity(int(m_target.m_handle), st, fd))
+                return;
+            discardTemporary(); // the new file could not be the old one's: written in place
+        }
+    }
+    m_way = Way::InPlace;
+    QByteArray pattern = QFile::encodeName(QDir::tempPath()) + "/quorvane-save-XXXXXX";
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0)
+        throw Errors::createError(fileName, errno);
+    ::unlink(pattern.constData()); // nameless: nothing to remove however the program ends
+    m_temporary = fd;
 }
 
 FileReplacement::~FileReplacement()
 {
     discardTemporary();
-    if (!m_committed && m_targetIsNew) // a save that failed leaves no file it made
-        ::unlink(nativeName(m_target.fileName()).constData());
 }
 
 void FileReplacement::discardTemporary()
 {
     if (m_temporary >= 0) {
         ::close(int(m_temporary));
-        ::unlink(nativeName(m_temporaryName).constData());
+        if (!m_temporaryName.isEmpty()) {
+            const QByteArray name = nativeName(m_temporaryName);
+            ::unlink(name.constData());
+            unregisterPending(name);
+        }
     }
     m_temporary = -1;
-}
-
-void FileReplacement::writeInPlace()
-{
-    if (!truncateIfNotEmpty(int(m_target.m_handle)) ||
-        ::lseek(int(m_target.m_handle), 0, SEEK_SET) != 0)
-        throw Errors::createError(m_target.fileName(), errno);
+    m_temporaryName.clear();
 }
 
 void FileReplacement::write(const char *data, qint64 size)
 {
-    const int fd = int(m_temporary >= 0 ? m_temporary : m_target.m_handle);
+    const int fd = int(m_way == Way::Direct ? m_target.m_handle : m_temporary);
     for (qint64 done = 0; done < size;) {
         const ssize_t n = ::write(fd, data + done, size_t(size - done));
         if (n < 0 && errno == EINTR)
@@ -240,55 +454,67 @@ void FileReplacement::write(const char *data, qint64 size)
     }
 }
 
+void FileReplacement::copyOverTarget()
+{
+    const int from = int(m_temporary);
+    const int to = int(m_target.m_handle);
+    struct stat st;
+    if (::fstat(from, &st) != 0)
+        throw Errors::writeError();
+    // The room is taken first, so that a full disk fails before any old byte is lost.
+    if (::fallocate(to, 0, 0, st.st_size) != 0 && errno != EOPNOTSUPP && errno != ENOSYS &&
+        errno != EINVAL)
+        throw Errors::writeError();
+    std::unique_ptr<char[]> buffer(new char[1 << 20]);
+    for (off_t at = 0; at < st.st_size;) {
+        const ssize_t n = ::pread(from, buffer.get(), 1 << 20, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw Errors::writeError();
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t put = ::pwrite(to, buffer.get() + done, size_t(n - done), at + done);
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                throw Errors::writeError();
+            done += put;
+        }
+        at += n;
+    }
+    if (::ftruncate(to, st.st_size) != 0 || ::fsync(to) != 0)
+        throw Errors::writeError();
+}
+
 void FileReplacement::commit()
 {
-    if (m_temporary < 0) {
-        if (::fsync(int(m_target.m_handle)) != 0)
-            throw Errors::writeError();
-        m_committed = true;
+    if (m_way == Way::Direct)
+        return;
+    if (m_targetIsInput && !takeLock(int(m_target.m_handle), F_WRLCK))
+        throw Errors::createError(m_target.fileName(), Errors::SharingViolation);
+    if (m_way == Way::InPlace) {
+        copyOverTarget();
+        discardTemporary();
         return;
     }
-    struct stat st;
-    const mode_t mode = ::fstat(int(m_target.m_handle), &st) == 0 ? st.st_mode & 07777 : 0644;
-    if (::fchmod(int(m_temporary), mode) != 0 || ::fsync(int(m_temporary)) != 0)
+    if (!m_targetExists && ::fchmod(int(m_temporary), 0666 & ~currentUmask()) != 0)
         throw Errors::writeError();
-    if (::rename(nativeName(m_temporaryName).constData(), nativeName(m_finalName).constData()) ==
-        0) {
+    if (::fsync(int(m_temporary)) != 0)
+        throw Errors::writeError();
+    const QByteArray temporary = nativeName(m_temporaryName);
+    if (::rename(temporary.constData(), nativeName(m_finalName).constData()) == 0) {
+        unregisterPending(temporary);
         ::close(int(m_temporary));
         m_temporary = -1;
-        m_committed = true;
+        m_temporaryName.clear();
         return;
     }
     // The folder does not let the target be replaced (a sticky folder, a file of another
     // owner): the complete text is copied over it instead.
-    const int from = int(m_temporary);
-    m_temporary = -1; // writes now go to the target
-    struct Closer
-    {
-        int fd;
-        const QByteArray name;
-        ~Closer()
-        {
-            ::close(fd);
-            ::unlink(name.constData());
-        }
-    } closer{from, nativeName(m_temporaryName)};
-    writeInPlace();
-    std::unique_ptr<char[]> buffer(new char[1 << 20]);
-    for (off_t at = 0;;) {
-        const ssize_t n = ::pread(from, buffer.get(), 1 << 20, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw Errors::writeError();
-        if (n == 0)
-            break;
-        write(buffer.get(), n);
-        at += n;
-    }
-    if (::fsync(int(m_target.m_handle)) != 0)
+    if (!m_targetExists || (errno != EACCES && errno != EPERM))
         throw Errors::writeError();
-    m_committed = true;
+    copyOverTarget();
+    discardTemporary();
 }
 
 qint64 FileSizeOf(const QString &fileName)
@@ -328,11 +554,10 @@ bool FileExists(const QString &fileName)
     if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG || errno == EINVAL)
         return false;
     // The attributes are refused: look for the name in its folder instead.
-    const QFileInfo info(fileName);
-    DIR *dir = ::opendir(nativeName(info.absolutePath()).constData());
+    DIR *dir = ::opendir(folderOf(name).constData());
     if (!dir)
         return false;
-    const QByteArray entryName = nativeName(info.fileName());
+    const QByteArray entryName = name.mid(name.lastIndexOf('/') + 1);
     bool found = false;
     while (dirent *entry = ::readdir(dir)) {
         if (entryName == entry->d_name) {

@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QUuid>
 
+#include <memory>
+
 #include <windows.h>
 
 namespace {
@@ -109,15 +111,115 @@ qint64 FileStream::write(const char *buffer, qint64 count)
     return put;
 }
 
-FileReplacement::FileReplacement(const QString &fileName)
-    : m_target(fileName, FileMode::CreateForSave, false)
+bool FileStream::resize(qint64 size)
 {
+    LARGE_INTEGER to;
+    to.QuadPart = size;
+    if (!::SetFilePointerEx(handleOf(m_handle), to, nullptr, FILE_BEGIN) ||
+        !::SetEndOfFile(handleOf(m_handle))) {
+        m_lastError = int(::GetLastError());
+        return false;
+    }
+    return true;
+}
+
+QByteArray NativeFileName(const QString &fileName)
+{
+    return fileName.toLocal8Bit(); // only for showing: the system takes names as UTF-16
+}
+
+QString FileNameFromNative(QByteArrayView name)
+{
+    return QString::fromLocal8Bit(name);
+}
+
+namespace {
+
+// A handle's volume and file index, and its number of names.
+bool identityOf(HANDLE h, BY_HANDLE_FILE_INFORMATION &info)
+{
+    return ::GetFileInformationByHandle(h, &info);
+}
+
+bool sameIdentity(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMATION &b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+HANDLE openForIdentity(const QString &name)
+{
+    return ::CreateFileW(nativeName(name).c_str(), FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+} // namespace
+
+FileReplacement::FileReplacement(const QString &fileName, const QStringList &inputs)
+{
+    m_target.m_fileName = fileName;
     const QFileInfo info(fileName);
-    m_finalName = info.isSymLink() ? info.canonicalFilePath() : info.absoluteFilePath();
-    m_temporaryName = m_finalName + QStringLiteral(".") +
-                      QUuid::createUuid().toString(QUuid::Id128).left(8) + QStringLiteral(".tmp");
-    const HANDLE h = ::CreateFileW(nativeName(m_temporaryName).c_str(), GENERIC_WRITE, 0, nullptr,
-                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    m_finalName = info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath();
+    const HANDLE probe = openForIdentity(m_finalName);
+    BY_HANDLE_FILE_INFORMATION target = {};
+    if (probe != INVALID_HANDLE_VALUE) {
+        const bool known = identityOf(probe, target);
+        const DWORD type = ::GetFileType(probe);
+        ::CloseHandle(probe);
+        if (known && (target.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            throw Errors::createError(fileName, ERROR_ACCESS_DENIED);
+        m_targetExists = true;
+        for (const QString &input : inputs) {
+            const HANDLE h = openForIdentity(input);
+            BY_HANDLE_FILE_INFORMATION in;
+            if (h != INVALID_HANDLE_VALUE && identityOf(h, in) && known && sameIdentity(in, target))
+                m_targetIsInput = true;
+            if (h != INVALID_HANDLE_VALUE)
+                ::CloseHandle(h);
+        }
+        if (type != FILE_TYPE_DISK) {
+            m_way = Way::Direct; // a device (NUL, CON) or a pipe, written as it is
+            const HANDLE h = ::CreateFileW(nativeName(m_finalName).c_str(), GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_EXISTING, 0, nullptr);
+            if (h == INVALID_HANDLE_VALUE)
+                throw Errors::createError(fileName, int(::GetLastError()));
+            m_target.m_handle = reinterpret_cast<qintptr>(h);
+            return;
+        }
+        // An input is still to be read under its own sharing: the target is opened at commit.
+        if (!m_targetIsInput) {
+            const HANDLE h = ::CreateFileW(nativeName(m_finalName).c_str(), GENERIC_WRITE,
+                                           FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (h == INVALID_HANDLE_VALUE)
+                throw Errors::createError(fileName, int(::GetLastError()));
+            m_target.m_handle = reinterpret_cast<qintptr>(h);
+        }
+    }
+    if (!m_targetExists || target.nNumberOfLinks <= 1) {
+        m_temporaryName = m_finalName + QStringLiteral(".") +
+                          QUuid::createUuid().toString(QUuid::Id128).left(8) +
+                          QStringLiteral(".tmp");
+        const HANDLE h = ::CreateFileW(nativeName(m_temporaryName).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                       0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            m_temporary = reinterpret_cast<qintptr>(h);
+            return;
+        }
+        const DWORD error = ::GetLastError();
+        m_temporaryName.clear();
+        if (!m_targetExists || error != ERROR_ACCESS_DENIED)
+            throw Errors::createError(fileName, int(error));
+    }
+    // The folder refuses new names, or the target has other names: the output is made in
+    // the temporary folder and copied over the target at commit.
+    m_way = Way::InPlace;
+    const QString name = QDir::tempPath() + QStringLiteral("/quorvane-save-") +
+                         QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const HANDLE h = ::CreateFileW(nativeName(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                   nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         throw Errors::createError(fileName, int(::GetLastError()));
     m_temporary = reinterpret_cast<qintptr>(h);
@@ -125,42 +227,102 @@ FileReplacement::FileReplacement(const QString &fileName)
 
 FileReplacement::~FileReplacement()
 {
+    discardTemporary();
+}
+
+void FileReplacement::discardTemporary()
+{
     if (m_temporary != -1) {
         ::CloseHandle(handleOf(m_temporary));
-        ::DeleteFileW(nativeName(m_temporaryName).c_str());
+        if (!m_temporaryName.isEmpty())
+            ::DeleteFileW(nativeName(m_temporaryName).c_str());
     }
+    m_temporary = -1;
+    m_temporaryName.clear();
 }
 
 void FileReplacement::write(const char *data, qint64 size)
 {
+    const HANDLE to = handleOf(m_way == Way::Direct ? m_target.m_handle : m_temporary);
     for (qint64 done = 0; done < size;) {
         DWORD put = 0;
         const DWORD asked = DWORD(qMin<qint64>(size - done, 1 << 30));
-        if (!::WriteFile(handleOf(m_temporary), data + done, asked, &put, nullptr) || put == 0)
+        if (!::WriteFile(to, data + done, asked, &put, nullptr) || put == 0)
             throw Errors::writeError();
         done += put;
     }
 }
 
+void FileReplacement::copyOverTarget()
+{
+    if (!m_target.isOpen()) {
+        int code = 0;
+        m_target.m_fileName = m_finalName;
+        const HANDLE h = ::CreateFileW(nativeName(m_finalName).c_str(), GENERIC_WRITE, 0, nullptr,
+                                       OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            code = int(::GetLastError());
+        else
+            m_target.m_handle = reinterpret_cast<qintptr>(h);
+        if (code)
+            throw Errors::createError(m_target.fileName(), code);
+    }
+    const HANDLE from = handleOf(m_temporary);
+    LARGE_INTEGER size = {}, zero = {};
+    if (!::GetFileSizeEx(from, &size) || !::SetFilePointerEx(from, zero, nullptr, FILE_BEGIN))
+        throw Errors::writeError();
+    // The room is taken first, so that a full disk fails before any old byte is lost.
+    LARGE_INTEGER old = {};
+    ::GetFileSizeEx(handleOf(m_target.m_handle), &old);
+    if (size.QuadPart > old.QuadPart && !m_target.resize(size.QuadPart))
+        throw Errors::writeError();
+    m_target.setPosition(0);
+    std::unique_ptr<char[]> buffer(new char[1 << 20]);
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(from, buffer.get(), 1 << 20, &got, nullptr))
+            throw Errors::writeError();
+        if (got == 0)
+            break;
+        for (DWORD done = 0; done < got;) {
+            const qint64 put = m_target.write(buffer.get() + done, got - done);
+            if (put <= 0)
+                throw Errors::writeError();
+            done += DWORD(put);
+        }
+    }
+    if (!m_target.resize(size.QuadPart) || !::FlushFileBuffers(handleOf(m_target.m_handle)))
+        throw Errors::writeError();
+}
+
 void FileReplacement::commit()
 {
+    if (m_way == Way::Direct)
+        return;
+    if (m_way == Way::InPlace) {
+        copyOverTarget();
+        discardTemporary();
+        return;
+    }
     if (!::FlushFileBuffers(handleOf(m_temporary)))
         throw Errors::writeError();
     ::CloseHandle(handleOf(m_temporary));
     m_temporary = -1;
-    // The target's exclusive handle is let go only now, just before the replacement.
+    // The target's handle is let go only now, just before the replacement.
     m_target.close();
     const std::wstring temporary = nativeName(m_temporaryName);
     const std::wstring target = nativeName(m_finalName);
-    // ReplaceFileW keeps the target's attributes and security; a new target is moved in.
-    const BOOL replaced = ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
-                                         REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) ||
-                          ::MoveFileExW(temporary.c_str(), target.c_str(),
-                                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    // ReplaceFileW keeps the target's attributes, owner and security; a new target is moved in.
+    const BOOL replaced =
+        m_targetExists ? ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
+                                        REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                       : ::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
     if (!replaced) {
         ::DeleteFileW(temporary.c_str());
+        m_temporaryName.clear();
         throw Errors::writeError();
     }
+    m_temporaryName.clear();
 }
 
 qint64 FileSizeOf(const QString &fileName)

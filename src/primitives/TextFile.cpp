@@ -6,10 +6,6 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
-namespace {
-
-// Length of the well-formed UTF-8 character that starts at p, or 0 when none does or it
-// does not fit before end.
 int wellFormedLength(const uchar *p, const uchar *end)
 {
     const uchar b = p[0];
@@ -33,8 +29,6 @@ int wellFormedLength(const uchar *p, const uchar *end)
     }
     return 0;
 }
-
-} // namespace
 
 qsizetype utf8Tail(const char *data, qsizetype size)
 {
@@ -304,14 +298,25 @@ void writeText(const ByteSink &sink, TextEncoding encoding,
                const std::function<void(const TextWriter &)> &produce)
 {
     EncodingWriter writer(sink, encoding);
-    produce(writer);
+    try {
+        produce(writer);
+    } catch (...) {
+        // What was produced before the failure is whole (a failure comes between two
+        // writes): it is handed on, then the failure goes on.
+        try {
+            writer.finish();
+        } catch (...) {
+        }
+        throw;
+    }
     writer.finish();
 }
 
 void saveTextFile(const QString &fileName, TextEncoding encoding,
-                  const std::function<void(const TextWriter &)> &produce)
+                  const std::function<void(const TextWriter &)> &produce,
+                  const QStringList &inputs)
 {
-    FileReplacement file(fileName);
+    FileReplacement file(fileName, inputs);
     writeText([&](const char *data, qint64 size) { file.write(data, size); }, encoding, produce);
     file.commit();
 }

@@ -53,6 +53,10 @@ inline qsizetype findLineBreak(const char16_t *s, qsizetype from, qsizetype size
     return size;
 }
 
+// Length of the well-formed UTF-8 character that starts at p, or 0 when none does or it
+// does not fit before end.
+int wellFormedLength(const uchar *p, const uchar *end);
+
 // Number of bytes after the last complete well-formed UTF-8 character of a block, to be
 // decoded with the next block. A block without any such character keeps all its bytes.
 qsizetype utf8Tail(const char *data, qsizetype size);
@@ -86,7 +90,9 @@ void writeText(const ByteSink &sink, TextEncoding encoding,
 // Writes the text that produce hands to its writer into the file, in the encoding (None
 // means the system code page) with its byte-order mark, through a bounded buffer. The file
 // is replaced only once everything is written: a failed save leaves an existing file as it
-// was. Throws the create or write error.
+// was. inputs are the files produce reads (see FileReplacement). Throws the create or write
+// error.
 void saveTextFile(const QString &fileName, TextEncoding encoding,
-                  const std::function<void(const TextWriter &)> &produce);
+                  const std::function<void(const TextWriter &)> &produce,
+                  const QStringList &inputs = {});
 void saveTextFile(const QString &fileName, QStringView text, TextEncoding encoding);
