@@ -149,12 +149,14 @@ void TFExtraction::Button8Click()
                 Pump::pumpMessages();
                 const QString total = ui->Edit3->text();
                 const qint64 t = Numbers::StrToInt64(total);
+                // A count of 0 (a Ctrl-Z first) gives no percentage: the scan goes on.
                 if (t == 0)
-                    throw Errors::floatDivisionByZero();
-                const double percentage = double(ExtractionLineCount) / double(t) * 100;
-                appendLog(QStringLiteral("Lines Done : %1 / %2 Percentage  :%3%")
-                              .arg(ExtractionLineCount)
-                              .arg(total, Numbers::formatOneDecimal(percentage)));
+                    appendLog(QStringLiteral("Lines Done : %1 / %2").arg(ExtractionLineCount).arg(total));
+                else
+                    appendLog(QStringLiteral("Lines Done : %1 / %2 Percentage  :%3%")
+                                  .arg(ExtractionLineCount)
+                                  .arg(total, Numbers::formatOneDecimal(
+                                                  double(ExtractionLineCount) / double(t) * 100)));
             }
         }
     } catch (...) {

@@ -14,18 +14,26 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFileInfo>
+#include <QHash>
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <optional>
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#define isatty _isatty
+#else
 #include <unistd.h>
+#endif
 
 namespace {
 
-const char *const Usage = "usage: quorvane-cli extract FILE [-o OUT]\n"
+const char *const Usage = "usage: quorvane-cli extract FILE|- [-o OUT|-]\n"
                           "       quorvane-cli join -o DEST FILE...\n"
                           "       quorvane-cli cut -n N FILE\n"
-                          "       quorvane-cli edit --prefix P --suffix S FILE [-o OUT]\n"
-                          "       quorvane-cli count FILE\n";
+                          "       quorvane-cli edit --prefix P --suffix S FILE [-o OUT|-]\n"
+                          "       quorvane-cli count FILE|-\n";
 
 struct UsageError
 {
@@ -62,50 +70,74 @@ class Progress
     QElapsedTimer m_timer;
 };
 
-// Writes encoded text to OUT through the safe save, or to standard output.
-void writeOutput(const std::optional<QString> &out, TextEncoding encoding,
-                 const std::function<void(const TextWriter &)> &produce)
+// Bytes to standard output; a failed write is the write error.
+void writeStandardOutput(const char *data, qint64 size)
 {
-    if (out) {
-        saveTextFile(*out, encoding, produce);
-        return;
-    }
-    writeText(
-        [](const char *data, qint64 size) {
-            if (std::fwrite(data, 1, size_t(size), stdout) != size_t(size))
-                throw Errors::writeError();
-        },
-        encoding, produce);
-    if (std::fflush(stdout) != 0)
+    if (size > 0 && std::fwrite(data, 1, size_t(size), stdout) != size_t(size))
         throw Errors::writeError();
 }
 
-// Every line of a file through the line reader, with progress.
+void flushStandardOutput()
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        throw Errors::writeError();
+}
+
+bool isStandardStream(const QString &name)
+{
+    return name == u"-";
+}
+
+// Writes encoded text to OUT through the safe save, or to standard output when OUT is
+// absent or "-". inputs are the files the text is made from.
+void writeOutput(const std::optional<QString> &out, TextEncoding encoding,
+                 const std::function<void(const TextWriter &)> &produce,
+                 const QStringList &inputs)
+{
+    if (out && !isStandardStream(*out)) {
+        saveTextFile(*out, encoding, produce, inputs);
+        return;
+    }
+    writeText(writeStandardOutput, encoding, produce);
+    flushStandardOutput();
+}
+
+std::unique_ptr<LineReader> openLines(const QString &file)
+{
+    if (isStandardStream(file))
+        return std::make_unique<LineReader>(FileStream::StandardInput());
+    return std::make_unique<LineReader>(file);
+}
+
+// Every line of a file (standard input for "-") through the line reader, with progress.
 template <typename Take> void forEachLine(const QString &file, bool quiet, Take take)
 {
-    LineReader reader(file);
-    Progress progress(quiet, FileSizeOf(file));
-    for (qint64 n = 1; !reader.EndOfStream(); ++n) {
-        take(reader.ReadLineView());
+    const std::unique_ptr<LineReader> reader = openLines(file);
+    Progress progress(quiet, isStandardStream(file) ? 0 : FileSizeOf(file));
+    for (qint64 n = 1; !reader->EndOfStream(); ++n) {
+        take(reader->ReadLineView());
         if (n % 1000 == 0)
-            progress.report(reader.bytesTaken());
+            progress.report(reader->bytesTaken());
     }
 }
 
 // The address scan: every piece holding "@" of every line, as Save Emails writes them.
 void extract(const QString &file, const std::optional<QString> &out, bool quiet)
 {
-    writeOutput(out, TextEncoding::None, [&](const TextWriter &write) {
-        forEachLine(file, quiet, [&](QStringView line) {
-            const QStringView field = Extraction::upToNul(line);
-            if (!field.contains(u'@'))
-                return;
-            Extraction::forEachAddressPiece(field, [&](QStringView piece) {
-                write(piece);
-                write(QLatin1StringView("\r\n"));
+    writeOutput(
+        out, TextEncoding::None,
+        [&](const TextWriter &write) {
+            forEachLine(file, quiet, [&](QStringView line) {
+                const QStringView field = Extraction::upToNul(line);
+                if (!field.contains(u'@'))
+                    return;
+                Extraction::forEachAddressPiece(field, [&](QStringView piece) {
+                    write(piece);
+                    write(QLatin1StringView("\r\n"));
+                });
             });
-        });
-    });
+        },
+        {file});
 }
 
 // Edit Text's Open, Start and Save: the file as loaded, then each of its lines decorated,
@@ -120,16 +152,19 @@ void edit(const QString &file, const QString &prefix, const QString &suffix,
         const qint64 n = head.read(bytes, 3);
         detectBom(QByteArrayView(bytes, qMax<qint64>(n, 0)), encoding);
     }
-    writeOutput(out, encoding, [&](const TextWriter &write) {
-        Editing::MemoTextStream memo(write);
-        TextEncoding recorded;
-        loadTextFile(file, recorded, [&](QStringView piece) { memo.load(piece); });
-        QString decorated;
-        forEachLine(file, quiet, [&](QStringView line) {
-            Editing::decorate(decorated, prefix, line, suffix);
-            memo.addLine(decorated);
-        });
-    });
+    writeOutput(
+        out, encoding,
+        [&](const TextWriter &write) {
+            Editing::MemoTextStream memo(write);
+            TextEncoding recorded;
+            loadTextFile(file, recorded, [&](QStringView piece) { memo.load(piece); });
+            QString decorated;
+            forEachLine(file, quiet, [&](QStringView line) {
+                Editing::decorate(decorated, prefix, line, suffix);
+                memo.addLine(decorated);
+            });
+        },
+        {file});
 }
 
 // Select File, the piece count, "ok" and Cut: the pieces in the current folder.
@@ -144,10 +179,26 @@ QStringList cut(const QString &file, int count)
     return names;
 }
 
-void print(const QString &text)
+// A line of text on standard output; a file name in the bytes the system spells it with.
+void printLine(const QByteArray &bytes)
 {
-    const QByteArray bytes = text.toLocal8Bit() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    writeStandardOutput(bytes.constData(), bytes.size());
+    writeStandardOutput("\n", 1);
+}
+
+// The options each command takes.
+const QHash<QString, QStringList> &optionsOf()
+{
+    static const QHash<QString, QStringList> options = {
+        {QStringLiteral("extract"), {QStringLiteral("o"), QStringLiteral("q")}},
+        {QStringLiteral("join"), {QStringLiteral("o"), QStringLiteral("q")}},
+        {QStringLiteral("cut"), {QStringLiteral("n"), QStringLiteral("q")}},
+        {QStringLiteral("edit"),
+         {QStringLiteral("o"), QStringLiteral("prefix"), QStringLiteral("suffix"),
+          QStringLiteral("q")}},
+        {QStringLiteral("count"), {QStringLiteral("q")}},
+    };
+    return options;
 }
 
 int run(QCommandLineParser &parser)
@@ -157,39 +208,85 @@ int run(QCommandLineParser &parser)
         throw UsageError{QStringLiteral("no command")};
     const QString command = args.first();
     const QStringList files = args.mid(1);
+    if (!optionsOf().contains(command))
+        throw UsageError{QStringLiteral("unknown command %1").arg(command)};
+    const QStringList allowed = optionsOf().value(command);
+    for (const QString &name : parser.optionNames()) {
+        const QString option = name == u"output" ? QStringLiteral("o") : name;
+        if (!allowed.contains(option))
+            throw UsageError{QStringLiteral("%1 does not take -%2%3")
+                                 .arg(command, option.size() > 1 ? QStringLiteral("-") : QString(),
+                                      option)};
+        if (parser.optionNames().count(name) > 1 ||
+            (option == u"o" && parser.values(QStringLiteral("o")).size() > 1))
+            throw UsageError{QStringLiteral("-%1 is given more than once").arg(option)};
+    }
     const bool quiet = parser.isSet(QStringLiteral("q"));
     const std::optional<QString> out = parser.isSet(QStringLiteral("o"))
                                            ? std::optional(parser.value(QStringLiteral("o")))
                                            : std::nullopt;
-    auto oneFile = [&] {
+    auto oneFile = [&](bool standardInput) {
         if (files.size() != 1)
             throw UsageError{QStringLiteral("%1 takes one file").arg(command)};
+        if (!standardInput && isStandardStream(files.first()))
+            throw UsageError{QStringLiteral("%1 needs a file name, not standard input (name a "
+                                            "file called - as ./-)")
+                                 .arg(command)};
         return files.first();
     };
+    int status = 0;
     if (command == u"extract") {
-        extract(oneFile(), out, quiet);
+        extract(oneFile(true), out, quiet);
     } else if (command == u"join") {
-        if (!out || files.isEmpty())
+        if (!out || files.isEmpty() || isStandardStream(*out) ||
+            std::any_of(files.begin(), files.end(), isStandardStream))
             throw UsageError{QStringLiteral("join takes -o DEST and one file or more")};
-        JoinFiles(*out, files);
+        JoinFiles(*out, files, [&](const QString &source) {
+            std::fprintf(stderr, "quorvane-cli: passed over %s: %s\n",
+                         NativeFileName(source).constData(),
+                         FileSizeOf(source) < 0 ? "no such file" : "not a file");
+            status = 1;
+        });
     } else if (command == u"cut") {
         bool ok = false;
         const int count = parser.value(QStringLiteral("n")).toInt(&ok);
         if (!ok || count < 1 || count > 10000)
             throw UsageError{QStringLiteral("cut takes -n N, a count from 1 to 10000")};
-        const QString file = oneFile();
+        const QString file = oneFile(false);
         for (const QString &name : cut(file, count))
-            if (QFileInfo::exists(name))
-                print(name);
+            if (FileExists(name))
+                printLine(NativeFileName(name));
     } else if (command == u"edit") {
-        edit(oneFile(), parser.value(QStringLiteral("prefix")),
+        edit(oneFile(false), parser.value(QStringLiteral("prefix")),
              parser.value(QStringLiteral("suffix")), out, quiet);
     } else if (command == u"count") {
-        print(QString::number(CountLines(oneFile())));
-    } else {
-        throw UsageError{QStringLiteral("unknown command %1").arg(command)};
+        const QString file = oneFile(true);
+        qint64 lines = 0;
+        if (isStandardStream(file)) {
+            FileStream input{FileStream::StandardInput()};
+            lines = CountLines(input);
+        } else {
+            lines = CountLines(file);
+        }
+        printLine(QByteArray::number(lines));
     }
-    return 0;
+    flushStandardOutput();
+    return status;
+}
+
+// The arguments as the system gives them: on POSIX systems names are bytes, kept whole.
+QStringList argumentsOf(int argc, char **argv)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    return QCoreApplication::arguments();
+#else
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(FileNameFromNative(argv[i]));
+    return arguments;
+#endif
 }
 
 } // namespace
@@ -213,7 +310,11 @@ int main(int argc, char **argv)
     });
     parser.addPositionalArgument("command", "extract, join, cut, edit or count.");
     parser.addPositionalArgument("files", "The files the command works on.", "FILE...");
-    if (!parser.parse(QCoreApplication::arguments())) {
+#ifdef Q_OS_WIN
+    // Bytes go out as they are: no CR is put before each LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    if (!parser.parse(argumentsOf(argc, argv))) {
         std::fprintf(stderr, "%s\n%s", qPrintable(parser.errorText()), Usage);
         return 2;
     }

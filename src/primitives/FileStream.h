@@ -27,6 +27,11 @@ class FileStream
     // (Errors::SharingViolation for a lock held by another opener).
     FileStream(const QString &fileName, quint16 mode, int &errorCode);
     FileStream() = default; // not open
+    // The process's standard input (a pipe, a terminal or a file), read from where it is.
+    struct StandardInput
+    {
+    };
+    explicit FileStream(StandardInput);
     bool isOpen() const { return m_handle != -1; }
     ~FileStream();
     FileStream(const FileStream &) = delete;

@@ -15,8 +15,22 @@ LineReader::LineReader(const QString &fileName)
       m_utf8(QStringDecoder::Utf8,
              QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom)
 {
+    m_sizeAtOpen = m_stream.size();
+    allocateBuffer();
+}
+
+LineReader::LineReader(FileStream::StandardInput input)
+    : m_stream(input),
+      m_utf8(QStringDecoder::Utf8,
+             QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom)
+{
+    m_buffer.resize(StreamBufferSize);
+}
+
+void LineReader::allocateBuffer()
+{
     // A small file needs no more buffer than it holds.
-    m_buffer.resize(qBound<qint64>(BlockSize, m_stream.size() + BlockSize, StreamBufferSize));
+    m_buffer.resize(qBound<qint64>(BlockSize, m_sizeAtOpen + BlockSize, StreamBufferSize));
 }
 
 LineReader::~LineReader()
@@ -42,6 +56,9 @@ qsizetype LineReader::takeBlock(const char *&block)
             if (n < 0)
                 throw Errors::readError();
             if (n == 0) {
+                // Fewer bytes than the file held at the open: another program shortened it.
+                if (m_sizeAtOpen > 0 && m_stream.position() < m_sizeAtOpen)
+                    throw Errors::readError();
                 m_fileEnded = true;
                 break;
             }
@@ -91,9 +108,14 @@ void LineReader::decodeBlock(const char *data, qsizetype size)
     if (old + size > (1 << 20) && m_queue.capacity() < old + size) {
         // A huge line that outgrows the queue grows it at most to what the rest of the
         // file can decode to, so that it does not cost twice its size.
-        const qint64 rest = m_stream.size() - m_stream.position() + (m_bufferEnd - m_bufferPos);
         const qsizetype grown = qMax(2 * m_queue.capacity(), old + size + BlockSize);
-        m_queue.reserve(qMin(grown, old + size + qMax<qint64>(rest, 0)));
+        if (m_sizeAtOpen > 0) {
+            const qint64 rest =
+                m_stream.size() - m_stream.position() + (m_bufferEnd - m_bufferPos);
+            m_queue.reserve(qMin(grown, old + size + qMax<qint64>(rest, 0)));
+        } else {
+            m_queue.reserve(grown); // a stream of unknown length
+        }
     }
     if (m_encoding == TextEncoding::Utf8) {
         m_queue.resize(old + size);

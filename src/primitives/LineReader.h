@@ -14,6 +14,7 @@ class LineReader
 {
   public:
     explicit LineReader(const QString &fileName); // throws the open error
+    explicit LineReader(FileStream::StandardInput);
     ~LineReader();
     LineReader(const LineReader &) = delete;
     LineReader &operator=(const LineReader &) = delete;
@@ -31,6 +32,7 @@ class LineReader
 
   private:
     void fill();
+    void allocateBuffer();
     qsizetype takeBlock(const char *&block); // bytes of the next block, at most BlockSize
     void decodeBlock(const char *data, qsizetype size);
 
@@ -39,6 +41,7 @@ class LineReader
     qsizetype m_bufferPos = 0;
     qsizetype m_bufferEnd = 0;
     bool m_fileEnded = false;
+    qint64 m_sizeAtOpen = 0; // a regular file that ends before it has been shortened
 
     TextEncoding m_encoding = TextEncoding::Utf8;
     QStringDecoder m_utf8;

@@ -159,6 +159,13 @@ int FileStream::openHandle(const ModeSpec &spec, bool truncate)
     return 0;
 }
 
+FileStream::FileStream(StandardInput) : m_fileName(QStringLiteral("-"))
+{
+    m_handle = ::fcntl(0, F_DUPFD_CLOEXEC, 0);
+    if (m_handle < 0)
+        throw Errors::openError(m_fileName, errno);
+}
+
 void FileStream::close()
 {
     if (m_handle >= 0)

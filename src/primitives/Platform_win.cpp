@@ -62,6 +62,15 @@ int FileStream::openHandle(const ModeSpec &spec, bool truncate)
     return 0;
 }
 
+FileStream::FileStream(StandardInput) : m_fileName(QStringLiteral("-"))
+{
+    HANDLE h = nullptr;
+    if (!::DuplicateHandle(::GetCurrentProcess(), ::GetStdHandle(STD_INPUT_HANDLE),
+                           ::GetCurrentProcess(), &h, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        throw Errors::openError(m_fileName, int(::GetLastError()));
+    m_handle = reinterpret_cast<qintptr>(h);
+}
+
 void FileStream::close()
 {
     if (m_handle != -1)

@@ -30,12 +30,18 @@ QuorvaneError ioFailure(int code)
 
 qint64 CountLines(const QString &fileName, double *elapsedDays)
 {
-    if (fileName.isEmpty() || fileName.size() > 259)
+    // Only what the system refuses is refused: a long name is its to judge.
+    if (fileName.isEmpty())
         throw ioFailure(3);
     int errorCode = 0;
     FileStream file(fileName, FileMode::OpenReadDenyWrite, errorCode);
     if (!file.isOpen())
         throw ioFailure(Errors::dosErrorCode(errorCode));
+    return CountLines(file, elapsedDays);
+}
+
+qint64 CountLines(FileStream &file, double *elapsedDays)
+{
     const double t1 = Clock::timeOfDay(); // the open is not timed, nor the close
     constexpr qsizetype BufferSize = 128514;
     std::unique_ptr<char[]> buffer(new char[BufferSize]);

@@ -10,6 +10,9 @@
 // The time of day is read after the file is opened and before it is closed; their
 // difference, in days, goes to elapsedDays.
 qint64 CountLines(const QString &fileName, double *elapsedDays = nullptr);
+// The same over an open stream, from its position.
+class FileStream;
+qint64 CountLines(FileStream &file, double *elapsedDays = nullptr);
 
 namespace Extraction {
 

@@ -39,10 +39,14 @@ void JoinFileInto(const QString &fileName, FileStream &destination)
     }
 }
 
-void JoinFiles(const QString &destinationName, const QStringList &sources)
+void JoinFiles(const QString &destinationName, const QStringList &sources,
+               const std::function<void(const QString &)> &passedOver)
 {
     checkDestination(destinationName, sources);
     FileStream destination(destinationName, FileMode::CreateExclusive);
-    for (const QString &source : sources)
+    for (const QString &source : sources) {
+        if (passedOver && !FileExists(source))
+            passedOver(source);
         JoinFileInto(source, destination);
+    }
 }

@@ -3,6 +3,7 @@
 // The rules of Join Files, shared by its window and the command line.
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 class FileStream;
 
@@ -14,5 +15,7 @@ QString CompanionName(const QString &fileName, int number);
 void JoinFileInto(const QString &fileName, FileStream &destination);
 
 // Creates the destination and writes each source followed by its companions into it. A
-// destination that is one of the files to read is refused before anything is created.
-void JoinFiles(const QString &destinationName, const QStringList &sources);
+// destination that is one of the files to read is refused before anything is created. A
+// listed source that is missing or a folder is passed over, and named to passedOver.
+void JoinFiles(const QString &destinationName, const QStringList &sources,
+               const std::function<void(const QString &)> &passedOver = {});

@@ -1,0 +1,305 @@
+// The safe save that the windows and the command line share, tried as a careless user and a
+// hostile system would: devices, pipes, links, the input itself, other owners, too many open
+// files, a full device. Each case asserts what is on disk afterwards.
+#include "primitives/Errors.h"
+#include "primitives/FileStream.h"
+#include "primitives/LineReader.h"
+#include "primitives/TextFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray readAll(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeAll(const QString &name, const QByteArray &bytes)
+{
+    QFile file(name);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+struct stat statOf(const QString &name, bool follow = false)
+{
+    struct stat st = {};
+    const QByteArray native = QFile::encodeName(name);
+    if ((follow ? ::stat(native.constData(), &st) : ::lstat(native.constData(), &st)) != 0)
+        st.st_mode = 0;
+    return st;
+}
+
+// A resource limit of the process while it lives.
+struct Limit
+{
+    int resource;
+    struct rlimit old;
+    Limit(int which, rlim_t value) : resource(which)
+    {
+        getrlimit(resource, &old);
+        struct rlimit limit = old;
+        limit.rlim_cur = value;
+        setrlimit(resource, &limit);
+    }
+    ~Limit() { setrlimit(resource, &old); }
+};
+
+QStringList leftovers(const QString &folder)
+{
+    return QDir(folder).entryList({".qv-*"}, QDir::AllEntries | QDir::Hidden | QDir::System);
+}
+
+// The saves the tools make: the decorated lines of an input read while the output is made
+// (the command line's edit), or a text from memory (the windows).
+void saveDecorated(const QString &target, const QString &input)
+{
+    saveTextFile(
+        target, TextEncoding::None,
+        [&](const TextWriter &write) {
+            LineReader reader(input);
+            while (!reader.EndOfStream()) {
+                write(QLatin1StringView("<"));
+                write(reader.ReadLineView());
+                write(QLatin1StringView(">\r\n"));
+            }
+        },
+        {input});
+}
+
+using Setup = std::function<void(const QString &dir)>;
+using Check = std::function<void(const QString &dir)>;
+
+} // namespace
+
+class TestSave : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    const bool m_root = ::geteuid() == 0;
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+  private slots:
+    void initTestCase()
+    {
+        IgnoreFileSizeLimitSignal();
+        QVERIFY(m_dir.isValid());
+    }
+    void init()
+    {
+        for (const QString &name :
+             QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                          QDir::NoDotAndDotDot))
+            QFile::remove(path(name));
+        writeAll(path("in.txt"), "a@b c\nx\n");
+    }
+
+    // Each row: what is there before, the name saved to, the error expected (empty when the
+    // save succeeds), and what must hold afterwards. The saved text is the input decorated.
+    void save_data()
+    {
+        QTest::addColumn<Setup>("setup");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<Check>("check");
+        const QByteArray input = "a@b c\nx\n";
+        const QByteArray decorated = "<a@b c>\r\n<x>\r\n";
+
+        QTest::newRow("a link to a device is written, the device stays")
+            << Setup([](const QString &d) { QFile::link("/dev/null", d + "/nul"); }) << "nul"
+            << QString() << Check([](const QString &d) {
+                   QVERIFY(S_ISLNK(statOf(d + "/nul").st_mode));
+                   QVERIFY(S_ISCHR(statOf("/dev/null").st_mode));
+               });
+        QTest::newRow("a pipe without a reader is refused, not replaced")
+            << Setup([](const QString &d) {
+                   ::mkfifo(QFile::encodeName(d + "/ff").constData(), 0644);
+               })
+            << "ff" << QString("Impossible de créer le fichier \"%1/ff\". No such device or address.")
+            << Check([](const QString &d) { QVERIFY(S_ISFIFO(statOf(d + "/ff").st_mode)); });
+        QTest::newRow("a folder is refused")
+            << Setup([](const QString &d) { QDir(d).mkdir("sub"); }) << "sub"
+            << QString("Impossible de créer le fichier \"%1/sub\". Is a directory.")
+            << Check([](const QString &d) { QVERIFY(S_ISDIR(statOf(d + "/sub").st_mode)); });
+        QTest::newRow("the input itself")
+            << Setup() << "in.txt" << QString() << Check([=](const QString &d) {
+                   QCOMPARE(readAll(d + "/in.txt"), decorated);
+               });
+        QTest::newRow("a hard link of the input: both names show the new text")
+            << Setup([](const QString &d) {
+                   ::link(QFile::encodeName(d + "/in.txt").constData(),
+                          QFile::encodeName(d + "/h.txt").constData());
+               })
+            << "h.txt" << QString() << Check([=](const QString &d) {
+                   QCOMPARE(readAll(d + "/h.txt"), decorated);
+                   QCOMPARE(readAll(d + "/in.txt"), decorated);
+                   QCOMPARE(statOf(d + "/in.txt").st_ino, statOf(d + "/h.txt").st_ino);
+               });
+        QTest::newRow("a link to a new file: the file is made, the link stays")
+            << Setup([](const QString &d) { QFile::link(d + "/made.txt", d + "/lnk"); })
+            << "lnk" << QString() << Check([=](const QString &d) {
+                   QVERIFY(S_ISLNK(statOf(d + "/lnk").st_mode));
+                   QCOMPARE(readAll(d + "/made.txt"), decorated);
+                   QCOMPARE(statOf(d + "/made.txt").st_mode & 0777, 0666u & ~0022u);
+               });
+        QTest::newRow("mode and extended attributes are kept")
+            << Setup([](const QString &d) {
+                   writeAll(d + "/out", "old");
+                   ::chmod(QFile::encodeName(d + "/out").constData(), 0640);
+                   ::setxattr(QFile::encodeName(d + "/out").constData(), "user.origin", "1", 1, 0);
+               })
+            << "out" << QString() << Check([=](const QString &d) {
+                   QCOMPARE(readAll(d + "/out"), decorated);
+                   QCOMPARE(statOf(d + "/out").st_mode & 07777, 0640u);
+                   char value[8] = {};
+                   const ssize_t n = ::getxattr(QFile::encodeName(d + "/out").constData(),
+                                                "user.origin", value, sizeof value);
+                   if (n < 0 && errno == ENOTSUP)
+                       QSKIP("no extended attributes in this folder");
+                   QCOMPARE(QByteArray(value, int(n)), QByteArray("1"));
+               });
+        QTest::newRow("a file held by another opener")
+            << Setup([](const QString &d) { writeAll(d + "/held", "old"); }) << "held"
+            << QString("HELD") << Check([](const QString &d) {
+                   QCOMPARE(readAll(d + "/held"), QByteArray("old"));
+               });
+        Q_UNUSED(input);
+    }
+    void save()
+    {
+        QFETCH(Setup, setup);
+        QFETCH(QString, target);
+        QFETCH(QString, error);
+        QFETCH(Check, check);
+        if (setup)
+            setup(m_dir.path());
+        std::unique_ptr<FileStream> holder;
+        if (error == u"HELD") {
+            holder = std::make_unique<FileStream>(path(target), FileMode::CreateExclusive, false);
+            error = QStringLiteral("Impossible de créer le fichier \"%1\". The process cannot "
+                                   "access the file because it is being used by another process.")
+                        .arg(path(target));
+        }
+        QString caught;
+        try {
+            saveDecorated(path(target), path("in.txt"));
+        } catch (const QuorvaneError &e) {
+            caught = Errors::withFullStop(e.message());
+        }
+        QCOMPARE(caught, error.contains(u"%1") ? error.arg(m_dir.path()) : error);
+        QCOMPARE(leftovers(m_dir.path()), QStringList());
+        check(m_dir.path());
+    }
+
+    // Another user's file, set-user-id, with an attribute: saved by root, it stays that
+    // user's, with its bits and its attribute.
+    void ownerKept()
+    {
+        if (!m_root)
+            QSKIP("changing a file's owner takes root");
+        const QString out = path("out");
+        writeAll(out, "old");
+        QVERIFY(::chown(QFile::encodeName(out).constData(), 1234, 1234) == 0);
+        QVERIFY(::chmod(QFile::encodeName(out).constData(), 04755) == 0);
+        saveDecorated(out, path("in.txt"));
+        const struct stat st = statOf(out);
+        QCOMPARE(st.st_uid, 1234u);
+        QCOMPARE(st.st_gid, 1234u);
+        QCOMPARE(st.st_mode & 07777, 04755u);
+        QCOMPARE(readAll(out), QByteArray("<a@b c>\r\n<x>\r\n"));
+    }
+
+    // No temporary can be made (too many open files): the create error, the target as it was.
+    void noTemporaryLeavesTargetAlone()
+    {
+        const QString out = path("out.txt");
+        writeAll(out, "old");
+        const int next = ::dup(0);
+        ::close(next);
+        {
+            const Limit files(RLIMIT_NOFILE, rlim_t(next + 1)); // the target's open takes the last
+            try {
+                saveTextFile(out, QStringView(u"new"), TextEncoding::Utf8);
+                QFAIL("saved without a temporary");
+            } catch (const QuorvaneError &e) {
+                QCOMPARE(e.message(),
+                         QString("Impossible de créer le fichier \"%1\". Too many open files")
+                             .arg(out));
+            }
+        }
+        QCOMPARE(readAll(out), QByteArray("old"));
+        QCOMPARE(leftovers(m_dir.path()), QStringList());
+    }
+
+    // A full device (the file size limit) under a link to a file not yet there: the write
+    // error, no file made, the link's own name kept.
+    void fullDeviceBehindLink()
+    {
+        QVERIFY(QFile::link(path("new.txt"), path("lnk")));
+        writeAll(path("old.txt"), "old text");
+        {
+            const Limit size(RLIMIT_FSIZE, 4);
+            for (const QString &name : {QStringLiteral("lnk"), QStringLiteral("old.txt")}) {
+                try {
+                    saveTextFile(path(name), QStringView(u"longer than four bytes"),
+                                 TextEncoding::None);
+                    QFAIL("saved past the limit");
+                } catch (const QuorvaneError &e) {
+                    QCOMPARE(e.message(), QString("Erreur d'écriture dans le flux"));
+                }
+            }
+        }
+        QVERIFY(S_ISLNK(statOf(path("lnk")).st_mode));
+        QCOMPARE(statOf(path("new.txt")).st_mode, mode_t(0));
+        QCOMPARE(readAll(path("old.txt")), QByteArray("old text"));
+        QCOMPARE(leftovers(m_dir.path()), QStringList());
+    }
+
+    // A hard-linked target is written in place from a complete copy made first: a full
+    // device leaves the old text whole.
+    void inPlaceFailureKeepsOldText()
+    {
+        const QString out = path("linked.txt");
+        writeAll(out, "old");
+        QVERIFY(::link(QFile::encodeName(out).constData(),
+                       QFile::encodeName(path("other.txt")).constData()) == 0);
+        QByteArray longText(8192, 'n');
+        {
+            const Limit size(RLIMIT_FSIZE, 4096);
+            QVERIFY_THROWS_EXCEPTION(QuorvaneError, saveTextFile(out, QString::fromLatin1(longText),
+                                                                 TextEncoding::None));
+        }
+        QCOMPARE(readAll(out), QByteArray("old"));
+        QCOMPARE(readAll(path("other.txt")), QByteArray("old"));
+    }
+
+    // Names that are not UTF-8 make the round trip through the program's strings.
+    void byteNames()
+    {
+        const QByteArray raw = QFile::encodeName(m_dir.path()) + "/n\xE9\xFF.txt";
+        const QString name = FileNameFromNative(raw);
+        QCOMPARE(NativeFileName(name), raw);
+        saveTextFile(name, QStringView(u"text"), TextEncoding::None);
+        struct stat st;
+        QCOMPARE(::stat(raw.constData(), &st), 0);
+        QCOMPARE(FileSizeOf(name), 4);
+        QCOMPARE(::unlink(raw.constData()), 0);
+        QCOMPARE(FileNameFromNative("plain \xC3\xA9"), QString::fromUtf8("plain \xC3\xA9"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSave)
+#include "tst_save.moc"
