@@ -6,7 +6,12 @@
 #include "ui_Fedittext.h"
 #include "ui_Fjointure.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QThread>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -52,6 +57,11 @@ class TestCli : public QObject
             << QByteArray("\xEF\xBB\xBF\xE2\x82\xAC@euro \xD0\x96@zhe\r\n");
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("encoding error") << QByteArray("a@b\n\xFF@c\n");
+        QByteArray many;
+        for (int i = 0; i < 5000; ++i)
+            many += "line" + QByteArray::number(i) + "@host\n";
+        QTest::newRow("encoding error after many lines") << many + "x@y \xFF\n";
+        QTest::newRow("count of 0: a Ctrl-Z first, 1500 lines") << "\x1A" + many.left(30000);
     }
     void extract()
     {
@@ -67,11 +77,23 @@ class TestCli : public QObject
             QCOMPARE(run.exitCode, 1);
             QCOMPARE(run.error, windowError);
             QVERIFY(!QFile::exists(f->path("cli.txt"))); // nothing half saved
+            // Standard output ends with the pieces the window lists, each whole.
+            const CliRun toOutput = cli({"extract", file}, f->dir.path());
+            QCOMPARE(toOutput.exitCode, 1);
+            QCOMPARE(toOutput.out, WindowFixture::read(f->path("window.txt")));
             return;
         }
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(WindowFixture::read(f->path("cli.txt")),
                  WindowFixture::read(f->path("window.txt")));
+        // Standard input to standard output ("-" for both), the same bytes.
+        QProcess filter;
+        filter.start(QStringLiteral(QUORVANE_CLI_PATH), {"extract", "-", "-o", "-"});
+        filter.write(bytes);
+        filter.closeWriteChannel();
+        QVERIFY(filter.waitForFinished(60000));
+        QCOMPARE(filter.exitCode(), 0);
+        QCOMPARE(filter.readAllStandardOutput(), WindowFixture::read(f->path("window.txt")));
         // To standard output, the same bytes.
         QCOMPARE(cli({"extract", file}, f->dir.path()).out,
                  WindowFixture::read(f->path("window.txt")));
@@ -187,11 +209,116 @@ class TestCli : public QObject
         QCOMPARE(QString::fromLatin1(run.out).trimmed(), FExtraction->ui->Edit3->text());
     }
 
+    // Names the window and the command line both open: longer than the old runtime's 259
+    // characters, and bytes that are no UTF-8 (the command line only: dialogs give text).
+    void namesTheSystemTakes()
+    {
+        const QString folder = f->path(QString(200, 'd'));
+        QVERIFY(QDir().mkdir(folder));
+        const QString longName = folder + "/" + QString(100, 'n') + ".txt";
+        QFile file(longName);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("a@b\nc\n");
+        file.close();
+        QVERIFY(longName.size() > 259);
+        answer(longName);
+        FExtraction->ui->Button4->click();
+        QCOMPARE(f->takeError(), QString());
+        QCOMPARE(FExtraction->ui->Edit3->text(), QString("2"));
+        CliRun run = cli({"count", longName}, f->dir.path());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, QByteArray("2\n"));
+
+        // A name in bytes that are no UTF-8, given as the system gives it.
+        const QByteArray raw = QFile::encodeName(f->dir.path()) + "/n\xE9.txt";
+        FILE *out = std::fopen(raw.constData(), "wb");
+        QVERIFY(out);
+        std::fputs("x@y\n", out);
+        std::fclose(out);
+        QProcess process;
+        process.setWorkingDirectory(f->dir.path());
+        // QProcess passes arguments as UTF-8: the shell hands on the raw bytes.
+        process.start("/bin/sh", {"-c", "exec \"$0\" extract \"$(printf 'n\\351.txt')\"",
+                                  QStringLiteral(QUORVANE_CLI_PATH)});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.readAllStandardError(), QByteArray());
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(process.readAllStandardOutput(), QByteArray("x@y\r\n"));
+        ::unlink(raw.constData());
+    }
+
+    // What went wrong is said and is exit status 1, even when part of the work was done.
+    void failuresAreReported()
+    {
+        const QString in = f->write("in.txt", "a@b c\nx\n");
+        // A join names each source it passes over, and writes what the window writes.
+        CliRun run = cli({"join", "-o", f->path("all.txt"), in, "typo.txt", "."}, f->dir.path());
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.error, QString("quorvane-cli: passed over typo.txt: no such file\n"
+                                    "quorvane-cli: passed over .: not a file"));
+        QCOMPARE(WindowFixture::read(f->path("all.txt")), QByteArray("a@b c\nx\n"));
+        // Standard output that cannot be written.
+        const QString big = f->write("big.dat", QByteArray(3 * 1024, 'x'));
+        for (const QStringList &arguments : {QStringList{"count", in}, QStringList{"extract", in},
+                                             QStringList{"cut", "-n", "2", big}}) {
+            QProcess process;
+            process.setWorkingDirectory(f->dir.path());
+            process.setStandardOutputFile("/dev/full");
+            process.start(QStringLiteral(QUORVANE_CLI_PATH), arguments);
+            QVERIFY(process.waitForFinished(60000));
+            QCOMPARE(process.exitCode(), 1);
+            QCOMPARE(QString::fromLocal8Bit(process.readAllStandardError()).trimmed(),
+                     QString("Erreur d'écriture dans le flux."));
+        }
+        // The output is the input: made whole, then put in its place.
+        run = cli({"edit", "--prefix", "<", "--suffix", ">", in, "-o", in}, f->dir.path());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(WindowFixture::read(in), QByteArray("a@b c\r\nx\r\n<a@b c>\r\n<x>\r\n"));
+    }
+
+    // A signal during a save removes the temporary and makes no target.
+    void interruptedSave_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void interruptedSave()
+    {
+        QFETCH(int, signal);
+        QByteArray line = "someone@example.com and a few more words on the line\n";
+        QByteArray bytes;
+        bytes.reserve(64 << 20);
+        while (bytes.size() < (64 << 20))
+            bytes += line;
+        const QString in = f->write("big.txt", bytes);
+        QProcess process;
+        process.setWorkingDirectory(f->dir.path());
+        process.start(QStringLiteral(QUORVANE_CLI_PATH), {"extract", in, "-o", "new.txt"});
+        QVERIFY(process.waitForStarted());
+        QDir dir(f->dir.path());
+        QElapsedTimer waited;
+        waited.start();
+        while (dir.entryList({".qv-*"}, QDir::Files | QDir::Hidden).isEmpty() &&
+               process.state() == QProcess::Running && waited.elapsed() < 60000)
+            QThread::msleep(1);
+        if (process.state() != QProcess::Running)
+            QSKIP("the save ended before the signal could be sent");
+        ::kill(pid_t(process.processId()), signal);
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(dir.entryList({".qv-*"}, QDir::Files | QDir::Hidden), QStringList());
+        QVERIFY(!QFile::exists(f->path("new.txt")));
+    }
+
     void usageErrors()
     {
         for (const QStringList &arguments :
              {QStringList{}, QStringList{"frobnicate"}, QStringList{"join", "a"},
-              QStringList{"cut", "-n", "0", "a"}, QStringList{"extract"}, QStringList{"--bogus"}}) {
+              QStringList{"cut", "-n", "0", "a"}, QStringList{"extract"}, QStringList{"--bogus"},
+              QStringList{"count", "-n", "3", "a"}, QStringList{"extract", "-o", "x", "-o", "y", "a"},
+              QStringList{"edit", "--prefix", "p", "-"}, QStringList{"cut", "-q", "-q", "a"}}) {
             const CliRun run = cli(arguments, f->dir.path());
             QCOMPARE(run.exitCode, 2);
             QVERIFY(run.error.contains("usage: quorvane-cli"));

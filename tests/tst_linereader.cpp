@@ -137,6 +137,31 @@ class TestLineReader : public QObject
         second.close();
         FileStream created(path, FileMode::CreateExclusive);
     }
+
+    // A file that another program shortens during the read ends in the read error, not in
+    // a shorter success.
+    void shortenedSourceIsReadError()
+    {
+        QByteArray bytes;
+        for (int i = 0; bytes.size() < (1 << 20); ++i)
+            bytes += "line " + QByteArray::number(i) + "\n";
+        const QString path = write(bytes);
+        LineReader reader(path);
+        QCOMPARE(reader.ReadLine(), QString("line 0"));
+        QVERIFY(QFile::resize(path, 300000)); // locks do not stop a program that takes none
+        qint64 lines = 1;
+        QString error;
+        try {
+            while (!reader.EndOfStream()) {
+                reader.ReadLineView();
+                ++lines;
+            }
+        } catch (const QuorvaneError &e) {
+            error = e.message();
+        }
+        QCOMPARE(error, QString("Erreur de lecture du flux"));
+        QVERIFY(lines < 300000 / 7);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLineReader)
