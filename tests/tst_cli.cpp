@@ -209,6 +209,35 @@ class TestCli : public QObject
         QCOMPARE(QString::fromLatin1(run.out).trimmed(), FExtraction->ui->Edit3->text());
     }
 
+    // The line count pass, counted by hand: the command's output and the window's count field.
+    void count_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("lines");
+        QTest::newRow("empty") << QByteArray() << QByteArray("0");
+        QTest::newRow("no final LF") << QByteArray("a\nb") << QByteArray("2");
+        QTest::newRow("CR LF, lone CR ends no line") << QByteArray("a\r\nb\rc\r\n") << QByteArray("2");
+        QTest::newRow("empty lines") << QByteArray("\n\n\n") << QByteArray("3");
+        QTest::newRow("Ctrl-Z first") << QByteArray("\x1A" "a\nb\n") << QByteArray("0");
+        QTest::newRow("Ctrl-Z at a line start ends the input")
+            << QByteArray("a\n\x1A" "b\nc\n") << QByteArray("1");
+        QTest::newRow("Ctrl-Z inside a line ends that line")
+            << QByteArray("a\x1A" "b\nc") << QByteArray("3");
+        QTest::newRow("NUL counts as any byte") << QByteArray("a\0b\n\0", 6) << QByteArray("2");
+    }
+    void count()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArray, lines);
+        const QString file = f->write("count.txt", bytes);
+        const CliRun run = cli({"count", file}, f->dir.path());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, lines + "\n");
+        answer(file);
+        FExtraction->ui->Button4->click();
+        QCOMPARE(FExtraction->ui->Edit3->text().toLatin1(), lines);
+    }
+
     // Names the window and the command line both open: longer than the old runtime's 259
     // characters, and bytes that are no UTF-8 (the command line only: dialogs give text).
     void namesTheSystemTakes()

@@ -135,15 +135,6 @@ void loadTextFile(const QString &fileName, TextEncoding &recorded,
     stream.close();
 }
 
-QString loadTextFile(const QString &fileName, TextEncoding &recorded)
-{
-    if (FileSizeOf(fileName) >= (qint64(1) << 31))
-        throw Errors::memoCapacityError(); // more than one string holds
-    QString whole;
-    loadTextFile(fileName, recorded, [&](QStringView piece) { whole += piece; });
-    return whole;
-}
-
 void saveTextFile(const QString &fileName, QStringView text, TextEncoding encoding)
 {
     saveTextFile(fileName, encoding, [&](const TextWriter &write) { write(text); });

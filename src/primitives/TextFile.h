@@ -67,9 +67,6 @@ qsizetype utf8Tail(const char *data, qsizetype size);
 // decoding failure still records it. Files of any size are read in bounded memory.
 void loadTextFile(const QString &fileName, TextEncoding &recorded,
                   const std::function<void(QStringView)> &take);
-// The same, gathered into one string; files of 2 GiB or more are refused with the
-// memo-capacity error.
-QString loadTextFile(const QString &fileName, TextEncoding &recorded);
 
 // Receives the text of a save piece by piece, as UTF-16 or as Latin-1 characters.
 class TextWriter
