@@ -9,9 +9,11 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QThread>
-#include <csignal>
 #include <cstdio>
+#ifdef Q_OS_UNIX
+#include <csignal>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -258,6 +260,7 @@ class TestCli : public QObject
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, QByteArray("2\n"));
 
+#ifdef Q_OS_UNIX
         // A name in bytes that are no UTF-8, given as the system gives it.
         const QByteArray raw = QFile::encodeName(f->dir.path()) + "/n\xE9.txt";
         FILE *out = std::fopen(raw.constData(), "wb");
@@ -274,6 +277,7 @@ class TestCli : public QObject
         QCOMPARE(process.exitCode(), 0);
         QCOMPARE(process.readAllStandardOutput(), QByteArray("x@y\r\n"));
         ::unlink(raw.constData());
+#endif
     }
 
     // What went wrong is said and is exit status 1, even when part of the work was done.
@@ -286,6 +290,7 @@ class TestCli : public QObject
         QCOMPARE(run.error, QString("quorvane-cli: passed over typo.txt: no such file\n"
                                     "quorvane-cli: passed over .: not a file"));
         QCOMPARE(WindowFixture::read(f->path("all.txt")), QByteArray("a@b c\nx\n"));
+#ifdef Q_OS_UNIX
         // Standard output that cannot be written.
         const QString big = f->write("big.dat", QByteArray(3 * 1024, 'x'));
         for (const QStringList &arguments : {QStringList{"count", in}, QStringList{"extract", in},
@@ -299,12 +304,14 @@ class TestCli : public QObject
             QCOMPARE(QString::fromLocal8Bit(process.readAllStandardError()).trimmed(),
                      QString("Erreur d'écriture dans le flux."));
         }
+#endif
         // The output is the input: made whole, then put in its place.
         run = cli({"edit", "--prefix", "<", "--suffix", ">", in, "-o", in}, f->dir.path());
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(WindowFixture::read(in), QByteArray("a@b c\r\nx\r\n<a@b c>\r\n<x>\r\n"));
     }
 
+#ifdef Q_OS_UNIX
     // A signal during a save removes the temporary and makes no target.
     void interruptedSave_data()
     {
@@ -340,6 +347,7 @@ class TestCli : public QObject
         QCOMPARE(dir.entryList({".qv-*"}, QDir::Files | QDir::Hidden), QStringList());
         QVERIFY(!QFile::exists(f->path("new.txt")));
     }
+#endif
 
     void usageErrors()
     {

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Checks the Windows packages in a build folder: the zip and the NSIS installer each hold both
+# programs, and the programs need no DLL beside them (only Windows' own libraries).
+set -euo pipefail
+build=$1
+zip=$(ls "$build"/quorvane-*-win64.zip)
+installer=$(ls "$build"/quorvane-*-win64.exe)
+fail() { echo "windows package check: $*" >&2; exit 1; }
+for program in Quorvane.exe quorvane-cli.exe; do
+  7z l "$zip" | grep -q "bin[/\\]$program\$" || fail "$program missing from $zip"
+  7z l "$installer" | grep -q "$program\$" || fail "$program missing from $installer"
+  # Every DLL it imports is one of the system's.
+  for dll in $(x86_64-w64-mingw32-objdump -p "$build/$program" | awk '/DLL Name:/ {print tolower($3)}'); do
+    case "$dll" in
+      kernel32.dll|user32.dll|gdi32.dll|shell32.dll|ole32.dll|oleaut32.dll|advapi32.dll|\
+      comdlg32.dll|imm32.dll|winmm.dll|ws2_32.dll|uxtheme.dll|dwmapi.dll|version.dll|\
+      shlwapi.dll|netapi32.dll|userenv.dll|mpr.dll|d3d9.dll|d3d11.dll|dxgi.dll|dwrite.dll|\
+      d2d1.dll|setupapi.dll|authz.dll|uuid.dll|msvcrt.dll|wtsapi32.dll|rpcrt4.dll|\
+      api-ms-win-*|comctl32.dll|shcore.dll|bcrypt.dll|crypt32.dll|secur32.dll) ;;
+      *) fail "$program imports $dll, which Windows does not ship" ;;
+    esac
+  done
+done
+echo "windows package check: $(basename "$zip") and $(basename "$installer") hold both programs"
