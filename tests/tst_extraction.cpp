@@ -233,7 +233,7 @@ class TestExtraction : public QObject
                  QString("\r\nhello a@b.c\r\nno address\r\n\"x y@z\" w@v,\r\n"));
         QCOMPARE(FExtraction->ui->ListBox1->items(), (QStringList{"a@b.c", "x y@z", "w@v,"}));
         QCOMPARE(FExtraction->ui->Edit1->text(), QString("\"x y@z\" w@v,"));
-        QCOMPARE(ExtractionLineCount, qint64(3));
+        QCOMPARE(FExtraction->Job.ExtractionLineCount, qint64(3));
         QVERIFY(f->errors.isEmpty());
 
         // A second Open appends; Save Emails writes everything in the system code page.
@@ -252,7 +252,7 @@ class TestExtraction : public QObject
         QCOMPARE(FExtraction->ui->ListBox1->items(), QStringList{"x@y"});
         QCOMPARE(FExtraction->ui->Edit1->text(), QString("x@y"));
         QCOMPARE(FExtraction->ui->Memo1->text(), QString("\r\na\r\nx@y"));
-        QCOMPARE(ExtractionLineCount, qint64(2));
+        QCOMPARE(FExtraction->Job.ExtractionLineCount, qint64(2));
     }
 
     // A line of millions of characters is shown (cut on screen) and split like any other.
@@ -265,7 +265,7 @@ class TestExtraction : public QObject
         open(f->write("long-line.txt", line + "\nend\n"));
         QCOMPARE(FExtraction->ui->ListBox1->count(), 200000);
         QCOMPARE(FExtraction->ui->Memo1->line(1).size(), line.size());
-        QCOMPARE(ExtractionLineCount, qint64(2));
+        QCOMPARE(FExtraction->Job.ExtractionLineCount, qint64(2));
         // Drawn with the long line on screen: the view holds more than its background.
         const QImage shown = FExtraction->ui->Memo1->viewport()->grab().toImage();
         QSet<QRgb> colours;
@@ -338,7 +338,7 @@ class TestExtraction : public QObject
         QCOMPARE(log.at(log.size() - 2), QString("Lines Done : 1000 / 3500 Percentage  :28.6%"));
         QVERIFY(log.last().startsWith("1000 Records loaded in "));
         QCOMPARE(FExtraction->ui->ListBox1->count(), 1000);
-        QVERIFY(!ExtractionRunning);
+        QVERIFY(!FExtraction->Job.ExtractionRunning);
 
         open(file); // Open arms the scan again
         QVERIFY(logLines().last().startsWith("3500 Records loaded in "));
@@ -366,7 +366,7 @@ class TestExtraction : public QObject
         open(f->write("bad.txt", bytes));
         QCOMPARE(f->takeError(), Errors::encodingError().message() + ".");
         QVERIFY(summaryAtError.contains(" Records loaded in "));
-        QVERIFY(!ExtractionLineReader); // closed
+        QVERIFY(!FExtraction->Job.ExtractionLineReader); // closed
         QVERIFY(FExtraction->ui->Memo1->lineCount() > 1000);
     }
 

@@ -124,18 +124,38 @@ template <typename Take> void forEachLine(const QString &file, bool quiet, Take 
 // The address scan: every piece holding "@" of every line, as Save Emails writes them.
 void extract(const QString &file, const std::optional<QString> &out, bool quiet)
 {
+    // The extraction job's pieces, each followed by CR LF, with progress.
+    class Pieces : public ExtractionSink
+    {
+      public:
+        Pieces(const TextWriter &write, Progress &progress) : m_write(write), m_progress(progress)
+        {
+        }
+        void piece(QStringView piece) override
+        {
+            m_write(piece);
+            m_write(QLatin1StringView("\r\n"));
+        }
+        std::optional<QString> progressPoint(qint64, qint64 bytes) override
+        {
+            m_progress.report(bytes);
+            return std::nullopt;
+        }
+
+      private:
+        const TextWriter &m_write;
+        Progress &m_progress;
+    };
     writeOutput(
         out, TextEncoding::None,
         [&](const TextWriter &write) {
-            forEachLine(file, quiet, [&](QStringView line) {
-                const QStringView field = Extraction::upToNul(line);
-                if (!field.contains(u'@'))
-                    return;
-                Extraction::forEachAddressPiece(field, [&](QStringView piece) {
-                    write(piece);
-                    write(QLatin1StringView("\r\n"));
-                });
-            });
+            Progress progress(quiet, isStandardStream(file) ? 0 : FileSizeOf(file));
+            Pieces pieces(write, progress);
+            ExtractionJob job;
+            if (isStandardStream(file))
+                job.scanStandardInput(pieces);
+            else
+                job.scan(file, pieces);
         },
         {file});
 }

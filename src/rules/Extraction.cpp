@@ -3,7 +3,10 @@
 #include "primitives/Clock.h"
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
+#include "primitives/LineReader.h"
+#include "primitives/Numbers.h"
 
+#include <QStringList>
 #include <cstring>
 #include <memory>
 
@@ -79,4 +82,90 @@ qint64 CountLines(FileStream &file, double *elapsedDays)
     if (elapsedDays)
         *elapsedDays = Clock::timeOfDay() - t1;
     return lines;
+}
+
+ExtractionJob::ExtractionJob() = default;
+ExtractionJob::~ExtractionJob() = default;
+
+QString ExtractionJob::sizeReport(const QString &fileName)
+{
+    return QStringLiteral("File Size : %1 Bytes ").arg(FileSizeOf(fileName));
+}
+
+std::pair<qint64, QString> ExtractionJob::countPass(const QString &fileName)
+{
+    double elapsed = 0;
+    const qint64 count = CountLines(fileName, &elapsed);
+    return {count, QStringLiteral("Lines read = %1\r elapsed time = %2")
+                       .arg(count)
+                       .arg(Numbers::formatGeneral(elapsed))};
+}
+
+void ExtractionJob::scan(const QString &fileName, ExtractionSink &sink)
+{
+    ExtractionTicks = Clock::tickCount64();
+    ExtractionLineCount = 0;
+    ExtractionFileName = fileName;
+    ExtractionLineReader = std::make_unique<LineReader>(ExtractionFileName);
+    run(sink);
+}
+
+void ExtractionJob::scanStandardInput(ExtractionSink &sink)
+{
+    ExtractionTicks = Clock::tickCount64();
+    ExtractionLineCount = 0;
+    ExtractionFileName = QStringLiteral("-");
+    ExtractionLineReader = std::make_unique<LineReader>(FileStream::StandardInput());
+    run(sink);
+}
+
+void ExtractionJob::run(ExtractionSink &sink)
+{
+    // Close, elapsed time and summary on every way out, before a failure goes on.
+    auto finish = [&] {
+        ExtractionLineReader.reset();
+        ExtractionTicks = Clock::tickCount64() - ExtractionTicks;
+        sink.log(QStringLiteral("%1 Records loaded in %2 seconds.")
+                     .arg(ExtractionLineCount)
+                     .arg(Numbers::formatGeneral(ExtractionTicks / 1000.0)));
+    };
+    try {
+        while (!ExtractionLineReader->EndOfStream() && ExtractionRunning) {
+            const QStringView line = ExtractionLineReader->ReadLineView();
+            sink.line(line);
+            const QStringView field = Extraction::upToNul(line); // as an edit field holds it
+            if (field.contains(u'@')) {
+                sink.addressLine(field);
+                Extraction::forEachAddressPiece(field, [&](QStringView piece) { sink.piece(piece); });
+            }
+            if (++ExtractionLineCount % 1000 != 0)
+                continue;
+            const std::optional<QString> total = sink.progressPoint(ExtractionLineCount, ExtractionLineReader->bytesTaken());
+            if (!total)
+                continue;
+            // A total of 0 (a Ctrl-Z first) gives no percentage: the scan goes on.
+            const qint64 t = Numbers::StrToInt64(*total);
+            if (t == 0)
+                sink.log(QStringLiteral("Lines Done : %1 / %2").arg(ExtractionLineCount).arg(*total));
+            else
+                sink.log(QStringLiteral("Lines Done : %1 / %2 Percentage  :%3%")
+                             .arg(ExtractionLineCount)
+                             .arg(*total, Numbers::formatOneDecimal(double(ExtractionLineCount) /
+                                                                    double(t) * 100)));
+        }
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+}
+
+void SplitDelimited(QChar delimiter, const QString &text, QStringList *list)
+{
+    if (!list)
+        throw QuorvaneError(QStringLiteral("Echec de l'assertion (FExtraction_Unit, ligne 74)"));
+    list->clear();
+    Q_UNUSED(delimiter); // a separator like every character from 1 to 32
+    Extraction::forEachPiece(Extraction::upToNul(text),
+                             [&](QStringView piece) { list->append(piece.toString()); });
 }

@@ -3,7 +3,12 @@
 // The rules of the address scan, shared by the Extract Emails window and the command line:
 // the line count pass, what the scan sees of a line and how it is cut into pieces.
 #include <QString>
+#include <QStringList>
 #include <QStringView>
+#include <memory>
+#include <optional>
+
+class LineReader;
 
 // The line count of a file read as bytes: LF ends a line, a Ctrl-Z ends a line and, at
 // the start of a line, the input. Throws the input/output failure of the count pass.
@@ -110,3 +115,56 @@ template <typename Take> void forEachAddressPiece(QStringView s, Take take)
 }
 
 } // namespace Extraction
+
+// What an extraction scan reports, in order: each line read, then (for a line holding "@")
+// that line's field and its pieces holding "@"; every 1000 lines a progress point; log lines.
+class ExtractionSink
+{
+  public:
+    virtual ~ExtractionSink() = default;
+    virtual void line(QStringView) {}
+    virtual void addressLine(QStringView /*field*/) {}
+    virtual void piece(QStringView piece) = 0;
+    // Every 1000 lines, after bytes of the file are taken: the window pumps its messages
+    // here. Gives the line total's text for the progress line, or nothing for none.
+    virtual std::optional<QString> progressPoint(qint64 /*lines*/, qint64 /*bytes*/)
+    {
+        return std::nullopt;
+    }
+    virtual void log(const QString &) {}
+};
+
+// The Extract Emails tool's work: the size report, the timed line count and the address
+// scan, with the scan's values kept from one scan to the next and its stop flag.
+class ExtractionJob
+{
+  public:
+    ExtractionJob();
+    ~ExtractionJob();
+
+    // "File Size : N Bytes " for a file (-1 when it cannot be had).
+    static QString sizeReport(const QString &fileName);
+    // The count pass: the line count and the log line "Lines read = N\r elapsed time = T".
+    static std::pair<qint64, QString> countPass(const QString &fileName);
+    // Reads every line of the file (standard input for a null name) until its end or a stop,
+    // reporting to sink; the summary line is logged on every way out, before a failure goes
+    // on. Throws the open, read, encoding and sink's errors.
+    void scan(const QString &fileName, ExtractionSink &sink);
+    void scanStandardInput(ExtractionSink &sink);
+
+    // The scan's values, named as the tool's unit names them; the job writes them, a
+    // window reads them and clears ExtractionRunning for Stop.
+    bool ExtractionRunning = true;
+    QString ExtractionFileName;
+    qint64 ExtractionLineCount = 0;
+    qint64 ExtractionTicks = 0; // after a scan: its milliseconds
+    std::unique_ptr<LineReader> ExtractionLineReader; // open during a scan
+
+  private:
+    void run(ExtractionSink &sink);
+};
+
+// Empties list and fills it with the pieces of text: separators are the characters 1 to
+// 32 (delimiter among them), a piece starting with a double quote runs to the closing
+// one, the text ends at its first NUL. A missing list is an assertion failure.
+void SplitDelimited(QChar delimiter, const QString &text, QStringList *list);
