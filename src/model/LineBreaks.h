@@ -18,8 +18,8 @@ class LineBreaks
     {
         if (m_ended)
             return;
-        if (const qsizetype nul = piece.indexOf(QChar(0)); nul >= 0) {
-            piece = piece.first(nul);
+        if (const QStringView shown = upToNul(piece); shown.size() != piece.size()) {
+            piece = shown;
             m_ended = true;
         }
         qsizetype start = m_afterCr && piece.startsWith(u'\n') ? 1 : 0;
@@ -45,3 +45,22 @@ class LineBreaks
     bool m_afterCr = false; // the last piece ended with a CR: an LF first is its pair
     bool m_ended = false;
 };
+
+// The memo's add-a-line rule: after an empty text or one ending with a line break, the line
+// goes on the last line and a break follows it; otherwise a break comes first, and one more
+// follows an empty line. The line is taken up to its first NUL, and a line cut there gets no
+// break after it.
+struct AddedLine
+{
+    QStringView shown;
+    bool breakBefore;
+    bool breakAfter;
+};
+inline AddedLine addedLine(QStringView line, bool lastLineEmpty)
+{
+    const QStringView shown = upToNul(line);
+    const bool whole = shown.size() == line.size();
+    if (lastLineEmpty)
+        return {shown, false, whole};
+    return {shown, true, whole && line.isEmpty()};
+}

@@ -6,28 +6,6 @@
 
 #include <limits>
 
-namespace {
-
-// Hands each line of text to take: lines end at CR LF, CR or LF, and a NUL ends the text.
-template <typename Take> void forEachLine(QStringView text, Take take)
-{
-    const qsizetype nul = text.indexOf(QChar(0));
-    if (nul >= 0)
-        text = text.first(nul);
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] != u'\r' && text[i] != u'\n')
-            continue;
-        take(text.sliced(start, i - start));
-        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
-            ++i;
-        start = i + 1;
-    }
-    take(text.sliced(start));
-}
-
-} // namespace
-
 MemoText::MemoText()
 {
     m_lines.append(u"");
@@ -42,18 +20,16 @@ void MemoText::clear()
 qsizetype MemoText::addLine(QStringView line)
 {
     const qsizetype last = m_lines.count() - 1;
-    const bool emptyOrBreak = m_lines.lastLineLength() == 0; // empty text, or ends with CR LF
-    const qsizetype nul = line.indexOf(QChar(0));
-    const QStringView shown = nul < 0 ? line : line.first(nul);
-    if (emptyOrBreak) {
-        if (nul < 0)
-            m_lines.completeLast(shown);
+    const AddedLine added = addedLine(line, m_lines.lastLineLength() == 0);
+    if (!added.breakBefore) {
+        if (added.breakAfter)
+            m_lines.completeLast(added.shown);
         else
-            m_lines.appendToLast(shown);
+            m_lines.appendToLast(added.shown);
         return last;
     }
-    m_lines.append(shown);
-    if (nul < 0 && line.isEmpty())
+    m_lines.append(added.shown);
+    if (added.breakAfter)
         m_lines.append(u"");
     return last + 1;
 }
@@ -73,7 +49,8 @@ QString MemoText::text() const
 void MemoText::setText(QStringView text)
 {
     m_lines.clear();
-    forEachLine(text, [this](QStringView line) { m_lines.append(line); });
+    LineBreaks breaks; // one piece: each stretch is a whole line
+    breaks.feed(text, [this](QStringView line) { m_lines.append(line); }, [] {});
 }
 
 void MemoText::loadFromFile(const QString &fileName)
@@ -178,7 +155,8 @@ void MemoText::remove(Position from, Position to)
 MemoText::Position MemoText::insert(Position at, QStringView text)
 {
     QStringList parts;
-    forEachLine(text, [&](QStringView line) { parts << line.toString(); });
+    LineBreaks breaks;
+    breaks.feed(text, [&](QStringView line) { parts << line.toString(); }, [] {});
     const QString current = m_lines.line(at.line);
     const QString head = current.first(at.column);
     const QString tail = current.sliced(at.column);

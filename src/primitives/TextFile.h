@@ -32,6 +32,14 @@ void appendSystemCodePage(QByteArray &bytes, QLatin1StringView text);
 // The byte-order mark of the system code page: none, except EF BB BF for UTF-8.
 QByteArrayView systemCodePageBom();
 
+// The text up to its first NUL: all that an edit field, a memo line, the "@" test and the
+// splitter see of it.
+inline QStringView upToNul(QStringView text)
+{
+    const qsizetype nul = text.indexOf(QChar(0));
+    return nul < 0 ? text : text.first(nul);
+}
+
 // Index of the first CR or LF in s from from on, or size when there is none.
 inline qsizetype findLineBreak(const char16_t *s, qsizetype from, qsizetype size)
 {

@@ -34,17 +34,11 @@ void MemoTextStream::load(QStringView piece)
 void MemoTextStream::addLine(QStringView line)
 {
     m_breaks.end(); // nothing more is loaded once lines are added
-    const qsizetype nul = line.indexOf(QChar(0));
-    const QStringView shown = nul < 0 ? line : line.first(nul);
-    if (m_lastLineEmpty) {
-        put(shown);
-        if (nul < 0)
-            putBreak();
-        return;
-    }
-    putBreak();
-    put(shown);
-    if (nul < 0 && line.isEmpty())
+    const AddedLine added = addedLine(line, m_lastLineEmpty);
+    if (added.breakBefore)
+        putBreak();
+    put(added.shown);
+    if (added.breakAfter)
         putBreak();
 }
 

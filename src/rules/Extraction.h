@@ -2,6 +2,8 @@
 
 // The rules of the address scan, shared by the Extract Emails window and the command line:
 // the line count pass, what the scan sees of a line and how it is cut into pieces.
+#include "primitives/TextFile.h"
+
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -21,12 +23,7 @@ qint64 CountLines(FileStream &file, double *elapsedDays = nullptr);
 
 namespace Extraction {
 
-// The text up to its first NUL: all that an edit field, the "@" test and the splitter see.
-inline QStringView upToNul(QStringView text)
-{
-    const qsizetype nul = text.indexOf(QChar(0));
-    return nul < 0 ? text : text.first(nul);
-}
+using ::upToNul;
 
 inline bool isSeparator(QChar c)
 {
