@@ -11,10 +11,6 @@
 
 TFedittext *Fedittext = nullptr;
 
-bool EditRunning = false;
-QString EditFileName;
-qint64 EditLineCount = 0;
-std::unique_ptr<LineReader> EditLineReader;
 
 TFedittext::TFedittext(QWidget *parent)
     : QWidget(parent), ui(new Ui::TFedittext), OpenTextFileDialog1(this, FileDialog::OpenText),
@@ -29,7 +25,7 @@ TFedittext::TFedittext(QWidget *parent)
     connectClick(ui->Button6, [this] { Button6Click(); });
     // A file dropped on the window is opened as if chosen in Open's dialog.
     FileDrop::install(
-        this, [] { return !EditLineReader; },
+        this, [this] { return !Job.EditLineReader; },
         [this](const QStringList &files) {
             OpenTextFileDialog1.answerNext(files.first());
             Button4Click();
@@ -43,7 +39,7 @@ TFedittext::~TFedittext()
 
 void TFedittext::Button4Click()
 {
-    EditRunning = true;
+    Job.EditRunning = true;
     ui->Memo1->clear();
     if (!OpenTextFileDialog1.execute())
         return;
@@ -60,40 +56,36 @@ void TFedittext::Button4Click()
 
 void TFedittext::Button1Click()
 {
-    if (EditLineReader)
+    if (Job.EditLineReader)
         return; // one run at a time: Start during a run's pump is ignored
     ui->Edit4->clear();
     if (ui->Edit3->text().isEmpty()) {
         ui->Edit4->setText(QStringLiteral("Click Open File First "));
         return;
     }
-    EditLineCount = 0;
-    EditFileName = OpenTextFileDialog1.fileName();
-    EditLineReader = std::make_unique<LineReader>(EditFileName);
-    struct CloseReader
+    // Each line into the memo; the fields can only change while messages are pumped, so
+    // they are read again after every pump, which is reading them for every line.
+    class MemoLines : public EditSink
     {
-        ~CloseReader() { EditLineReader.reset(); }
-    } closeReader;
-    Memo *memo = ui->Memo1;
-    // The fields can only change while messages are pumped: they are read again after
-    // every pump, which is reading them for every line.
-    QString prefix = ui->Edit1->text(), suffix = ui->Edit2->text();
-    QString decorated; // reused: no allocation per line
-    while (!EditLineReader->EndOfStream() && EditRunning) {
-        const QStringView line = EditLineReader->ReadLineView();
-        Editing::decorate(decorated, prefix, line, suffix);
-        memo->addLine(decorated);
-        if (++EditLineCount % 1000 == 0) {
+      public:
+        explicit MemoLines(Ui::TFedittext *ui) : m_ui(ui) {}
+        void line(QStringView decorated) override { m_ui->Memo1->addLine(decorated); }
+        void progressPoint(QString &prefix, QString &suffix) override
+        {
             Pump::pumpMessages();
-            prefix = ui->Edit1->text();
-            suffix = ui->Edit2->text();
+            prefix = m_ui->Edit1->text();
+            suffix = m_ui->Edit2->text();
         }
-    }
+
+      private:
+        Ui::TFedittext *m_ui;
+    } memoLines(ui);
+    Job.start(OpenTextFileDialog1.fileName(), ui->Edit1->text(), ui->Edit2->text(), memoLines);
 }
 
 void TFedittext::Button5Click()
 {
-    EditRunning = false;
+    Job.EditRunning = false;
 }
 
 void TFedittext::Button6Click()

@@ -1,11 +1,9 @@
 #pragma once
 
+#include "rules/Editing.h"
 #include "toolkit/FileDialog.h"
 
 #include <QWidget>
-#include <memory>
-
-class LineReader;
 namespace Ui {
 class TFedittext;
 }
@@ -27,12 +25,7 @@ class TFedittext : public QWidget
     Ui::TFedittext *ui;
     FileDialog OpenTextFileDialog1;
     FileDialog SaveTextFileDialog1;
+    EditJob Job; // Start's run and its values
 };
 
 extern TFedittext *Fedittext;
-
-// Unit-level state of the line editor.
-extern bool EditRunning;
-extern QString EditFileName;
-extern qint64 EditLineCount;
-extern std::unique_ptr<LineReader> EditLineReader;

@@ -57,7 +57,7 @@ class TestEditText : public QObject
         ui()->Button1->click();
         QCOMPARE(save(), saved);
         QVERIFY(f->errors.isEmpty());
-        QVERIFY(!EditLineReader);
+        QVERIFY(!Fedittext->Job.EditLineReader);
     }
 
     void startWithoutFileName()
@@ -100,7 +100,7 @@ class TestEditText : public QObject
         });
         ui()->Button1->click();
         QCOMPARE(ui()->Memo1->lineCount(), 2500 + 1000 + 1);
-        QCOMPARE(EditLineCount, qint64(1000));
+        QCOMPARE(Fedittext->Job.EditLineCount, qint64(1000));
         ui()->Button1->click(); // stopped: opens, adds nothing
         QCOMPARE(ui()->Memo1->lineCount(), 3501);
         open(file);
@@ -121,7 +121,7 @@ class TestEditText : public QObject
         // The lines of the blocks before the failing one were added.
         const int added = ui()->Memo1->lineCount() - 1002;
         QCOMPARE(added, 819);
-        QVERIFY(!EditLineReader);
+        QVERIFY(!Fedittext->Job.EditLineReader);
     }
 
     void failedLoadIsReported()
@@ -130,7 +130,7 @@ class TestEditText : public QObject
         QCOMPARE(f->takeError(), Errors::encodingError().message() + ".");
         QCOMPARE(ui()->Memo1->text(), QString());
         QCOMPARE(ui()->Edit3->text(), f->path("bad.txt"));
-        QVERIFY(EditRunning);
+        QVERIFY(Fedittext->Job.EditRunning);
         // The encoding of the failed load is still used by Save.
         ui()->Memo1->setText("é");
         QCOMPARE(save(), QByteArray("\xEF\xBB\xBF\xC3\xA9"));

@@ -102,25 +102,6 @@ void writeOutput(const std::optional<QString> &out, TextEncoding encoding,
     flushStandardOutput();
 }
 
-std::unique_ptr<LineReader> openLines(const QString &file)
-{
-    if (isStandardStream(file))
-        return std::make_unique<LineReader>(FileStream::StandardInput());
-    return std::make_unique<LineReader>(file);
-}
-
-// Every line of a file (standard input for "-") through the line reader, with progress.
-template <typename Take> void forEachLine(const QString &file, bool quiet, Take take)
-{
-    const std::unique_ptr<LineReader> reader = openLines(file);
-    Progress progress(quiet, isStandardStream(file) ? 0 : FileSizeOf(file));
-    for (qint64 n = 1; !reader->EndOfStream(); ++n) {
-        take(reader->ReadLineView());
-        if (n % 1000 == 0)
-            progress.report(reader->bytesTaken());
-    }
-}
-
 // The address scan: every piece holding "@" of every line, as Save Emails writes them.
 void extract(const QString &file, const std::optional<QString> &out, bool quiet)
 {
@@ -178,11 +159,30 @@ void edit(const QString &file, const QString &prefix, const QString &suffix,
             Editing::MemoTextStream memo(write);
             TextEncoding recorded;
             loadTextFile(file, recorded, [&](QStringView piece) { memo.load(piece); });
-            QString decorated;
-            forEachLine(file, quiet, [&](QStringView line) {
-                Editing::decorate(decorated, prefix, line, suffix);
-                memo.addLine(decorated);
-            });
+            // Start's lines, added to the streamed memo, with progress.
+            class StreamLines : public EditSink
+            {
+              public:
+                StreamLines(Editing::MemoTextStream &memo, Progress &progress, EditJob &job)
+                    : m_memo(memo), m_progress(progress), m_job(job)
+                {
+                }
+                void line(QStringView decorated) override { m_memo.addLine(decorated); }
+                void progressPoint(QString &, QString &) override
+                {
+                    m_progress.report(m_job.EditLineReader->bytesTaken());
+                }
+
+              private:
+                Editing::MemoTextStream &m_memo;
+                Progress &m_progress;
+                EditJob &m_job;
+            };
+            Progress progress(quiet, FileSizeOf(file));
+            EditJob job;
+            job.EditRunning = true;
+            StreamLines lines(memo, progress, job);
+            job.start(file, prefix, suffix, lines);
         },
         {file});
 }

@@ -1,5 +1,7 @@
 #include "rules/Editing.h"
 
+#include "primitives/LineReader.h"
+
 namespace Editing {
 
 void decorate(QString &decorated, QStringView prefix, QStringView line, QStringView suffix)
@@ -43,3 +45,25 @@ void MemoTextStream::addLine(QStringView line)
 }
 
 } // namespace Editing
+
+EditJob::EditJob() = default;
+EditJob::~EditJob() = default;
+
+void EditJob::start(const QString &fileName, QString prefix, QString suffix, EditSink &sink)
+{
+    EditLineCount = 0;
+    EditFileName = fileName;
+    EditLineReader = std::make_unique<LineReader>(EditFileName);
+    struct CloseReader
+    {
+        std::unique_ptr<LineReader> &reader;
+        ~CloseReader() { reader.reset(); }
+    } closeReader{EditLineReader};
+    QString decorated; // reused: no allocation per line
+    while (!EditLineReader->EndOfStream() && EditRunning) {
+        Editing::decorate(decorated, prefix, EditLineReader->ReadLineView(), suffix);
+        sink.line(decorated);
+        if (++EditLineCount % 1000 == 0)
+            sink.progressPoint(prefix, suffix);
+    }
+}

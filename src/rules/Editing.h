@@ -5,6 +5,9 @@
 #include "primitives/TextFile.h"
 
 #include <QString>
+#include <memory>
+
+class LineReader;
 
 namespace Editing {
 
@@ -36,3 +39,31 @@ class MemoTextStream
 };
 
 } // namespace Editing
+
+// Where Edit Text's Start puts its decorated lines; every 1000 lines a progress point, where
+// the window pumps its messages and the prefix and suffix may change.
+class EditSink
+{
+  public:
+    virtual ~EditSink() = default;
+    virtual void line(QStringView decorated) = 0;
+    virtual void progressPoint(QString & /*prefix*/, QString & /*suffix*/) {}
+};
+
+// Edit Text's Start: each line of a file again, with a prefix and a suffix, until its end
+// or a stop; its values kept from one run to the next.
+class EditJob
+{
+  public:
+    EditJob();
+    ~EditJob();
+    // Throws the open, read and encoding errors, and the sink's.
+    void start(const QString &fileName, QString prefix, QString suffix, EditSink &sink);
+
+    // The run's values, named as the tool's unit names them; a window clears EditRunning
+    // for Stop.
+    bool EditRunning = false;
+    QString EditFileName;
+    qint64 EditLineCount = 0;
+    std::unique_ptr<LineReader> EditLineReader; // open during a run
+};
