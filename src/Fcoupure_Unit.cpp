@@ -12,18 +12,11 @@
 #include "ui_Fcoupure.h"
 
 TFcoupure *Fcoupure = nullptr;
-QString SourceExtension;
-QStringList PieceNames;
 
 namespace {
 const QString CutDoneText = QStringLiteral("Cut Done, Check the folder !");
 const QString CutFailedText = QStringLiteral("Cut failed, see the message.");
 } // namespace
-
-void CutFileIntoPieces(const QString &sourceName, qint64 pieceSize)
-{
-    CutIntoPieces(sourceName, PieceNames, pieceSize);
-}
 
 TFcoupure::TFcoupure(QWidget *parent)
     : QWidget(parent), ui(new Ui::TFcoupure), OpenDialog1(this, FileDialog::Open),
@@ -63,20 +56,16 @@ void TFcoupure::Button4Click()
     ui->ListBox1->clear();
     if (!OpenDialog1.execute())
         return;
-    const QString fullName = OpenDialog1.fileName();
-    SourceExtension = Cutting::extensionOf(fullName);
-    ui->Edit1->setText(Cutting::nameField(fullName));
-    const qint64 size = FileSizeOf(fullName);
-    ui->Edit3->setText(QString::number(size < 0 ? 0 : size / 1024));
+    const auto [nameField, kib] = Job.select(OpenDialog1.fileName());
+    ui->Edit1->setText(nameField);
+    ui->Edit3->setText(QString::number(kib));
 }
 
 void TFcoupure::UpDown1Click()
 {
     const int kib = Numbers::StrToInt(ui->Edit3->text());
     const int count = Numbers::StrToInt(ui->Edit2->text());
-    if (count == 0)
-        throw Errors::divisionByZero();
-    ui->Edit4->setText(QString::number(qint64(kib) / count));
+    ui->Edit4->setText(QString::number(CutJob::pieceKib(kib, count)));
 }
 
 void TFcoupure::Button1Click()
@@ -85,13 +74,9 @@ void TFcoupure::Button1Click()
     const int count = Numbers::StrToInt(ui->Edit2->text());
     if (count <= 0)
         return;
-    if (count > MaxPieces)
-        throw QuorvaneError(
-            QStringLiteral("Cannot plan %1 pieces: the most is %2").arg(count).arg(MaxPieces));
-    const QStringList names = Cutting::pieceNames(ui->Edit1->text(), count, now, SourceExtension);
-    for (const QString &name : std::as_const(names))
+    Job.plan(ui->Edit1->text(), count, now);
+    for (const QString &name : std::as_const(Job.PieceNames))
         ui->ListBox1->add(name);
-    PieceNames = names;
 }
 
 void TFcoupure::Button2Click()
@@ -103,7 +88,7 @@ void TFcoupure::Button2Click()
         return;
     }
     try {
-        CutFileIntoPieces(OpenDialog1.fileName(), pieceSize);
+        Job.CutFileIntoPieces(OpenDialog1.fileName(), pieceSize);
     } catch (...) {
         ui->Edit5->setText(CutFailedText);
         throw;

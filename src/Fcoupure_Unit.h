@@ -1,5 +1,7 @@
 #pragma once
 
+#include "rules/Cutting.h"
+
 #include "toolkit/FileDialog.h"
 
 #include <QStringList>
@@ -25,18 +27,8 @@ class TFcoupure : public QWidget
     Ui::TFcoupure *ui;
     FileDialog OpenDialog1;
     FileDialog OpenTextFileDialog1; // part of the layout, never shown
+    CutJob Job; // the selection, the plan and the cut
 };
 
 extern TFcoupure *Fcoupure;
 
-// The extension, dot included, of the file last confirmed in Select File.
-extern QString SourceExtension;
-// The names of the pieces of the latest plan, piece b at index b - 1.
-extern QStringList PieceNames;
-
-// The largest plan "ok" accepts.
-constexpr int MaxPieces = 10000;
-
-// Writes the planned pieces of the source, piece b holding the bytes from (b - 1) x size;
-// the last planned piece runs on to the end of the source.
-void CutFileIntoPieces(const QString &sourceName, qint64 pieceSize);

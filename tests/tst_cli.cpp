@@ -194,11 +194,11 @@ class TestCli : public QObject
         run = cli({"cut", "-n", "3", source}, f->path("cli"));
         QCOMPARE(run.exitCode, 0);
         const QStringList names = QString::fromLocal8Bit(run.out).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(names.size(), PieceNames.size());
+        QCOMPARE(names.size(), Fcoupure->Job.PieceNames.size());
         for (qsizetype b = 0; b < names.size(); ++b) {
-            QCOMPARE(names[b].section('_', 0, 1), PieceNames[b].section('_', 0, 1));
+            QCOMPARE(names[b].section('_', 0, 1), Fcoupure->Job.PieceNames[b].section('_', 0, 1));
             QCOMPARE(WindowFixture::read(f->path("cli/" + names[b])),
-                     WindowFixture::read(f->path("window/" + PieceNames[b])));
+                     WindowFixture::read(f->path("window/" + Fcoupure->Job.PieceNames[b])));
         }
 
         // Count: the count field of Open.

@@ -75,7 +75,7 @@ class TestCut : public QObject
         ui()->ListBox1->add(u"old");
         select(f->path(name));
         QCOMPARE(ui()->Edit1->text(), field);
-        QCOMPARE(SourceExtension, extension);
+        QCOMPARE(Fcoupure->Job.SourceExtension, extension);
         QCOMPARE(ui()->Edit3->text(), kib);
         QCOMPARE(ui()->Edit2->text(), QString());
         QCOMPARE(ui()->Edit5->text(), QString());
@@ -86,7 +86,7 @@ class TestCut : public QObject
         select(std::nullopt);
         QCOMPARE(ui()->Edit1->text(), QString());
         QCOMPARE(ui()->Edit3->text(), QString());
-        QCOMPARE(SourceExtension, extension);
+        QCOMPARE(Fcoupure->Job.SourceExtension, extension);
         QCOMPARE(Fcoupure->OpenDialog1.fileName(), f->path(name));
     }
 
@@ -94,7 +94,7 @@ class TestCut : public QObject
     {
         select(f->path("nothere.dat"));
         QCOMPARE(ui()->Edit3->text(), QString("0"));
-        QCOMPARE(SourceExtension, QString(".dat"));
+        QCOMPARE(Fcoupure->Job.SourceExtension, QString(".dat"));
     }
 
     void spinner()
@@ -142,19 +142,19 @@ class TestCut : public QObject
         QFETCH(QString, stamp);
         Clock::setNow([=] { return when; });
         ui()->Edit1->setText("big.txt");
-        SourceExtension = ".txt";
+        Fcoupure->Job.SourceExtension = ".txt";
         ui()->Edit2->setText("3");
         ui()->Button1->click();
         const QStringList names{"big.txt_1" + stamp + ".txt", "big.txt_2" + stamp + ".txt",
                                 "big.txt_3" + stamp + ".txt"};
         QCOMPARE(ui()->ListBox1->items(), names);
-        QCOMPARE(PieceNames, names);
+        QCOMPARE(Fcoupure->Job.PieceNames, names);
     }
 
     void okCountsAndTwice()
     {
         ui()->Edit1->setText("s");
-        SourceExtension.clear();
+        Fcoupure->Job.SourceExtension.clear();
         for (const char *count : {"0", "-2"}) {
             ui()->Edit2->setText(count);
             ui()->Button1->click();
@@ -162,12 +162,12 @@ class TestCut : public QObject
         QCOMPARE(ui()->ListBox1->count(), 0);
         ui()->Edit2->setText("12");
         ui()->Button1->click();
-        QCOMPARE(PieceNames.size(), 12);
-        QCOMPARE(PieceNames.last(), "s_12" + stamp());
+        QCOMPARE(Fcoupure->Job.PieceNames.size(), 12);
+        QCOMPARE(Fcoupure->Job.PieceNames.last(), "s_12" + stamp());
         ui()->Edit2->setText("2");
         ui()->Button1->click();
         QCOMPARE(ui()->ListBox1->count(), 14);
-        QCOMPARE(PieceNames, (QStringList{"s_1" + stamp(), "s_2" + stamp()}));
+        QCOMPARE(Fcoupure->Job.PieceNames, (QStringList{"s_1" + stamp(), "s_2" + stamp()}));
         ui()->Edit2->setText("10001");
         ui()->Button1->click();
         QVERIFY(f->takeError().startsWith("Cannot plan 10001 pieces"));
@@ -216,18 +216,18 @@ class TestCut : public QObject
         QByteArray joined;
         for (int b = 0; b < pieces; ++b) {
             if (b >= lengths.size()) {
-                QVERIFY(!QFile::exists(f->path(PieceNames[b])));
+                QVERIFY(!QFile::exists(f->path(Fcoupure->Job.PieceNames[b])));
                 continue;
             }
-            const QByteArray piece = WindowFixture::read(f->path(PieceNames[b]));
-            QVERIFY(QFile::exists(f->path(PieceNames[b])));
+            const QByteArray piece = WindowFixture::read(f->path(Fcoupure->Job.PieceNames[b]));
+            QVERIFY(QFile::exists(f->path(Fcoupure->Job.PieceNames[b])));
             QCOMPARE(piece.size(), lengths[b]);
             joined += piece;
         }
         QCOMPARE(joined, data);
         // Cut again: the same pieces again.
         ui()->Button2->click();
-        QCOMPARE(WindowFixture::read(f->path(PieceNames[0])).size(), lengths[0]);
+        QCOMPARE(WindowFixture::read(f->path(Fcoupure->Job.PieceNames[0])).size(), lengths[0]);
     }
 
     void cutRefusals()
@@ -253,7 +253,7 @@ class TestCut : public QObject
             ui()->Edit4->setText(kib);
             ui()->Button2->click();
             QVERIFY(f->takeError().startsWith("The size of a piece must be at least"));
-            QVERIFY(!QFile::exists(f->path(PieceNames[0])));
+            QVERIFY(!QFile::exists(f->path(Fcoupure->Job.PieceNames[0])));
         }
     }
 
@@ -263,12 +263,12 @@ class TestCut : public QObject
         ui()->Edit2->setText("3");
         ui()->Button1->click();
         ui()->Edit4->setText("1");
-        QDir(f->dir.path()).mkdir(PieceNames[1]); // piece 2 cannot be created
+        QDir(f->dir.path()).mkdir(Fcoupure->Job.PieceNames[1]); // piece 2 cannot be created
         ui()->Button2->click();
         QVERIFY(f->takeError().startsWith("Impossible de créer le fichier"));
         QCOMPARE(ui()->Edit5->text(), QString("Cut failed, see the message."));
-        QCOMPARE(WindowFixture::read(f->path(PieceNames[0])), pattern(1024));
-        QVERIFY(!QFile::exists(f->path(PieceNames[2])));
+        QCOMPARE(WindowFixture::read(f->path(Fcoupure->Job.PieceNames[0])), pattern(1024));
+        QVERIFY(!QFile::exists(f->path(Fcoupure->Job.PieceNames[2])));
     }
 
     void pieceThatIsTheSourceIsRefused()
@@ -278,12 +278,12 @@ class TestCut : public QObject
         ui()->Edit1->setText("s");
         ui()->Edit2->setText("2");
         ui()->Button1->click();
-        QCOMPARE(PieceNames.first(), "s_1" + stamp() + ".txt");
+        QCOMPARE(Fcoupure->Job.PieceNames.first(), "s_1" + stamp() + ".txt");
         ui()->Edit4->setText("1");
         ui()->Button2->click();
         QVERIFY(f->takeError().contains("would replace the file being cut"));
         QCOMPARE(WindowFixture::read(f->path("s_1" + stamp() + ".txt")), data);
-        QVERIFY(!QFile::exists(f->path(PieceNames[1])));
+        QVERIFY(!QFile::exists(f->path(Fcoupure->Job.PieceNames[1])));
     }
 
     void largePieceSizeInSixtyFourBits()
@@ -295,7 +295,7 @@ class TestCut : public QObject
         ui()->Edit4->setText("2097152");
         ui()->Button2->click();
         QVERIFY(f->errors.isEmpty());
-        QCOMPARE(WindowFixture::read(f->path(PieceNames[0])), QByteArray("abc"));
+        QCOMPARE(WindowFixture::read(f->path(Fcoupure->Job.PieceNames[0])), QByteArray("abc"));
     }
 };
 

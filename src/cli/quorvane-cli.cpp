@@ -190,13 +190,11 @@ void edit(const QString &file, const QString &prefix, const QString &suffix,
 // Select File, the piece count, "ok" and Cut: the pieces in the current folder.
 QStringList cut(const QString &file, int count)
 {
-    const qint64 size = FileSizeOf(file);
-    const qint64 kib = size < 0 ? 0 : size / 1024;
-    const qint64 pieceKib = kib / count;
-    const QStringList names = Cutting::pieceNames(Cutting::nameField(file), count, Clock::now(),
-                                                  Cutting::extensionOf(file));
-    CutIntoPieces(file, names, pieceKib * 1024);
-    return names;
+    CutJob job;
+    const auto [nameField, kib] = job.select(file);
+    job.plan(nameField, count, Clock::now());
+    job.CutFileIntoPieces(file, CutJob::pieceKib(kib, count) * 1024);
+    return job.PieceNames;
 }
 
 // A line of text on standard output; a file name in the bytes the system spells it with.
@@ -270,8 +268,9 @@ int run(QCommandLineParser &parser)
     } else if (command == u"cut") {
         bool ok = false;
         const int count = parser.value(QStringLiteral("n")).toInt(&ok);
-        if (!ok || count < 1 || count > 10000)
-            throw UsageError{QStringLiteral("cut takes -n N, a count from 1 to 10000")};
+        if (!ok || count < 1 || count > CutJob::MaxPieces)
+            throw UsageError{
+                QStringLiteral("cut takes -n N, a count from 1 to %1").arg(CutJob::MaxPieces)};
         const QString file = oneFile(false);
         for (const QString &name : cut(file, count))
             if (FileExists(name))

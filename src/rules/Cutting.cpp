@@ -60,3 +60,32 @@ QStringList pieceNames(const QString &nameField, int count, const QDateTime &now
 }
 
 } // namespace Cutting
+
+std::pair<QString, qint64> CutJob::select(const QString &fileName)
+{
+    SourceExtension = Cutting::extensionOf(fileName);
+    const qint64 size = FileSizeOf(fileName);
+    return {Cutting::nameField(fileName), size < 0 ? 0 : size / 1024};
+}
+
+qint64 CutJob::pieceKib(qint64 kib, int count)
+{
+    if (count == 0)
+        throw Errors::divisionByZero();
+    return kib / count;
+}
+
+void CutJob::plan(const QString &nameField, int count, const QDateTime &now)
+{
+    if (count <= 0)
+        return;
+    if (count > MaxPieces)
+        throw QuorvaneError(
+            QStringLiteral("Cannot plan %1 pieces: the most is %2").arg(count).arg(MaxPieces));
+    PieceNames = Cutting::pieceNames(nameField, count, now, SourceExtension);
+}
+
+void CutJob::CutFileIntoPieces(const QString &sourceName, qint64 pieceSize) const
+{
+    CutIntoPieces(sourceName, PieceNames, pieceSize);
+}

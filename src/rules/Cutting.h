@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <utility>
 
 // Writes the pieces named, in the current folder unless the names say otherwise, piece b
 // holding the bytes from (b - 1) x size; the last runs on to the end of the source, and no
@@ -24,3 +25,28 @@ QStringList pieceNames(const QString &nameField, int count, const QDateTime &now
                        const QString &extension);
 
 } // namespace Cutting
+
+// The Cut Files tool's work: Select File, the piece size the spinner shows, the plan of "ok"
+// and the cut, with the values of the latest selection and plan.
+class CutJob
+{
+  public:
+    // The largest plan that plan accepts.
+    static constexpr int MaxPieces = 10000;
+
+    // Keeps the chosen file's extension; gives its name field and its size in whole KiB.
+    std::pair<QString, qint64> select(const QString &fileName);
+    // The size of each piece in KiB; a count of 0 is the division by zero.
+    static qint64 pieceKib(qint64 kib, int count);
+    // Names count pieces after the name field (none for a count of 0 or below); more than
+    // MaxPieces are refused.
+    void plan(const QString &nameField, int count, const QDateTime &now);
+    // Writes the planned pieces of the source, piece b holding the bytes from (b - 1) x size;
+    // the last planned piece runs on to the end of the source.
+    void CutFileIntoPieces(const QString &sourceName, qint64 pieceSize) const;
+
+    // The extension, dot included, of the file last selected.
+    QString SourceExtension;
+    // The names of the pieces of the latest plan, piece b at index b - 1.
+    QStringList PieceNames;
+};
