@@ -5,7 +5,7 @@
 
 #include <memory>
 
-bool parseMode(quint16 mode, ModeSpec &spec)
+bool parseMode(quint16 mode, OpenMode &spec)
 {
     const int high = mode >> 8;
     const int low = mode & 0xFF;
@@ -40,7 +40,7 @@ FileStream::FileStream(const QString &fileName, quint16 mode, int &errorCode) : 
 
 int FileStream::open(quint16 mode, bool truncate, bool &create)
 {
-    ModeSpec spec;
+    OpenMode spec;
     const bool valid = parseMode(mode, spec);
     create = spec.create;
     if (!valid)

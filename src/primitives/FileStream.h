@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <QtGlobal>
 
-struct ModeSpec;
+struct OpenMode;
 
 // Mode words of file streams. A high byte of 0xFF creates (replaces) the file, any other
 // high byte opens an existing one with the access of bits 0-1 and the sharing of bits 4-6.
@@ -57,7 +57,7 @@ class FileStream
 
   private:
     int open(quint16 mode, bool truncate, bool &create);
-    int openHandle(const ModeSpec &spec, bool truncate); // in the platform layer
+    int openHandle(const OpenMode &spec, bool truncate); // in the platform layer
 
     friend class FileReplacement;
     QString m_fileName;

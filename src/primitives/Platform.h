@@ -5,7 +5,7 @@
 #include <QtGlobal>
 
 // A mode word taken apart by the general rule.
-struct ModeSpec
+struct OpenMode
 {
     bool create = false;
     int access = 0;  // 0 read, 1 write, 2 read and write
@@ -13,7 +13,7 @@ struct ModeSpec
 };
 
 // False for a mode word outside the scheme.
-bool parseMode(quint16 mode, ModeSpec &spec);
+bool parseMode(quint16 mode, OpenMode &spec);
 
 // System error codes the portable code reports.
 namespace PlatformErrors {

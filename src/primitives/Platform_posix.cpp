@@ -25,7 +25,7 @@ namespace {
 
 // The lock that stands for the sharing: writers that keep others out hold a write lock,
 // readers that deny writing hold a read lock, a conflicting lock makes the open fail.
-short lockTypeFor(const ModeSpec &spec)
+short lockTypeFor(const OpenMode &spec)
 {
     if (spec.create || spec.access != 0)
         return spec.sharing == 0x40 ? F_UNLCK : F_WRLCK;
@@ -124,7 +124,7 @@ QString FileNameFromNative(QByteArrayView name)
 const int PlatformErrors::InvalidParameter = EINVAL;
 const int PlatformErrors::FileNotFound = ENOENT;
 
-int FileStream::openHandle(const ModeSpec &spec, bool truncate)
+int FileStream::openHandle(const OpenMode &spec, bool truncate)
 {
     const QByteArray name = nativeName(m_fileName);
     const int flags = spec.create        ? O_RDWR | O_CREAT

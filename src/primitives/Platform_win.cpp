@@ -46,7 +46,7 @@ DWORD shareModeFor(int sharing)
 const int PlatformErrors::InvalidParameter = ERROR_INVALID_PARAMETER;
 const int PlatformErrors::FileNotFound = ERROR_FILE_NOT_FOUND;
 
-int FileStream::openHandle(const ModeSpec &spec, bool truncate)
+int FileStream::openHandle(const OpenMode &spec, bool truncate)
 {
     const DWORD access = spec.access == 0   ? GENERIC_READ
                          : spec.access == 1 ? GENERIC_WRITE
