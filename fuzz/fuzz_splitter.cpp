@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check(pieces == expected);
 
     QStringList addresses;
-    Extraction::forEachAddressPiece(seen, [&](QStringView piece) { addresses << piece.toString(); });
+    Extraction::forEachAddressPiece(seen,
+                                    [&](QStringView piece) { addresses << piece.toString(); });
     QStringList withAt;
     for (const QString &piece : expected)
         if (piece.contains(u'@'))

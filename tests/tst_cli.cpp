@@ -218,13 +218,18 @@ class TestCli : public QObject
         QTest::addColumn<QByteArray>("lines");
         QTest::newRow("empty") << QByteArray() << QByteArray("0");
         QTest::newRow("no final LF") << QByteArray("a\nb") << QByteArray("2");
-        QTest::newRow("CR LF, lone CR ends no line") << QByteArray("a\r\nb\rc\r\n") << QByteArray("2");
+        QTest::newRow("CR LF, lone CR ends no line")
+            << QByteArray("a\r\nb\rc\r\n") << QByteArray("2");
         QTest::newRow("empty lines") << QByteArray("\n\n\n") << QByteArray("3");
-        QTest::newRow("Ctrl-Z first") << QByteArray("\x1A" "a\nb\n") << QByteArray("0");
-        QTest::newRow("Ctrl-Z at a line start ends the input")
-            << QByteArray("a\n\x1A" "b\nc\n") << QByteArray("1");
-        QTest::newRow("Ctrl-Z inside a line ends that line")
-            << QByteArray("a\x1A" "b\nc") << QByteArray("3");
+        QTest::newRow("Ctrl-Z first") << QByteArray("\x1A"
+                                                    "a\nb\n")
+                                      << QByteArray("0");
+        QTest::newRow("Ctrl-Z at a line start ends the input") << QByteArray("a\n\x1A"
+                                                                             "b\nc\n")
+                                                               << QByteArray("1");
+        QTest::newRow("Ctrl-Z inside a line ends that line") << QByteArray("a\x1A"
+                                                                           "b\nc")
+                                                             << QByteArray("3");
         QTest::newRow("NUL counts as any byte") << QByteArray("a\0b\n\0", 6) << QByteArray("2");
     }
     void count()
@@ -354,7 +359,8 @@ class TestCli : public QObject
         for (const QStringList &arguments :
              {QStringList{}, QStringList{"frobnicate"}, QStringList{"join", "a"},
               QStringList{"cut", "-n", "0", "a"}, QStringList{"extract"}, QStringList{"--bogus"},
-              QStringList{"count", "-n", "3", "a"}, QStringList{"extract", "-o", "x", "-o", "y", "a"},
+              QStringList{"count", "-n", "3", "a"},
+              QStringList{"extract", "-o", "x", "-o", "y", "a"},
               QStringList{"edit", "--prefix", "p", "-"}, QStringList{"cut", "-q", "-q", "a"}}) {
             const CliRun run = cli(arguments, f->dir.path());
             QCOMPARE(run.exitCode, 2);

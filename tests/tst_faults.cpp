@@ -1,6 +1,7 @@
 // What the user sees, and what is on disk, when the tools meet files they did not expect:
 // pipes, folders, full devices, held files, odd names and links. Each case goes through
 // the windows' controls.
+#include "ResourceLimit.h"
 #include "WindowTest.h"
 #include "primitives/FileStream.h"
 #include "ui_FExtraction.h"
@@ -26,18 +27,12 @@ QStringList logLines()
 }
 
 // A file size limit for the process while it lives: writes past it fail.
-struct FileSizeLimit
+struct FileSizeLimit : ResourceLimit
 {
-    struct rlimit old;
     explicit FileSizeLimit(rlim_t bytes)
+        : ResourceLimit((IgnoreFileSizeLimitSignal(), RLIMIT_FSIZE), bytes)
     {
-        IgnoreFileSizeLimitSignal();
-        getrlimit(RLIMIT_FSIZE, &old);
-        struct rlimit limit = old;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
     }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); }
 };
 
 QStringList leftovers(const QString &folder)

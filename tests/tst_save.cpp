@@ -1,6 +1,7 @@
 // The safe save that the windows and the command line share, tried as a careless user and a
 // hostile system would: devices, pipes, links, the input itself, other owners, too many open
 // files, a full device. Each case asserts what is on disk afterwards.
+#include "ResourceLimit.h"
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
 #include "primitives/LineReader.h"
@@ -13,7 +14,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -42,21 +42,6 @@ struct stat statOf(const QString &name, bool follow = false)
     return st;
 }
 
-// A resource limit of the process while it lives.
-struct Limit
-{
-    int resource;
-    struct rlimit old;
-    Limit(int which, rlim_t value) : resource(which)
-    {
-        getrlimit(resource, &old);
-        struct rlimit limit = old;
-        limit.rlim_cur = value;
-        setrlimit(resource, &limit);
-    }
-    ~Limit() { setrlimit(resource, &old); }
-};
-
 QStringList leftovers(const QString &folder)
 {
     return QDir(folder).entryList({".qv-*"}, QDir::AllEntries | QDir::Hidden | QDir::System);
@@ -66,17 +51,16 @@ QStringList leftovers(const QString &folder)
 // (the command line's edit), or a text from memory (the windows).
 void saveDecorated(const QString &target, const QString &input)
 {
-    saveTextFile(
-        target, TextEncoding::None,
-        [&](const TextWriter &write) {
-            LineReader reader(input);
-            while (!reader.EndOfStream()) {
-                write(QLatin1StringView("<"));
-                write(reader.ReadLineView());
-                write(QLatin1StringView(">\r\n"));
-            }
-        },
-        {input});
+    saveTextFile(target, TextEncoding::None,
+                 [&](const TextWriter &write) {
+                     LineReader reader(input);
+                     while (!reader.EndOfStream()) {
+                         write(QLatin1StringView("<"));
+                         write(reader.ReadLineView());
+                         write(QLatin1StringView(">\r\n"));
+                     }
+                 },
+                 {input});
 }
 
 using Setup = std::function<void(const QString &dir)>;
@@ -101,8 +85,8 @@ class TestSave : public QObject
     void init()
     {
         for (const QString &name :
-             QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                          QDir::NoDotAndDotDot))
+             QDir(m_dir.path())
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
             QFile::remove(path(name));
         writeAll(path("in.txt"), "a@b c\nx\n");
     }
@@ -128,16 +112,16 @@ class TestSave : public QObject
             << Setup([](const QString &d) {
                    ::mkfifo(QFile::encodeName(d + "/ff").constData(), 0644);
                })
-            << "ff" << QString("Impossible de créer le fichier \"%1/ff\". No such device or address.")
+            << "ff"
+            << QString("Impossible de créer le fichier \"%1/ff\". No such device or address.")
             << Check([](const QString &d) { QVERIFY(S_ISFIFO(statOf(d + "/ff").st_mode)); });
         QTest::newRow("a folder is refused")
             << Setup([](const QString &d) { QDir(d).mkdir("sub"); }) << "sub"
             << QString("Impossible de créer le fichier \"%1/sub\". Is a directory.")
             << Check([](const QString &d) { QVERIFY(S_ISDIR(statOf(d + "/sub").st_mode)); });
         QTest::newRow("the input itself")
-            << Setup() << "in.txt" << QString() << Check([=](const QString &d) {
-                   QCOMPARE(readAll(d + "/in.txt"), decorated);
-               });
+            << Setup() << "in.txt" << QString()
+            << Check([=](const QString &d) { QCOMPARE(readAll(d + "/in.txt"), decorated); });
         QTest::newRow("a hard link of the input: both names show the new text")
             << Setup([](const QString &d) {
                    ::link(QFile::encodeName(d + "/in.txt").constData(),
@@ -149,33 +133,30 @@ class TestSave : public QObject
                    QCOMPARE(statOf(d + "/in.txt").st_ino, statOf(d + "/h.txt").st_ino);
                });
         QTest::newRow("a link to a new file: the file is made, the link stays")
-            << Setup([](const QString &d) { QFile::link(d + "/made.txt", d + "/lnk"); })
-            << "lnk" << QString() << Check([=](const QString &d) {
+            << Setup([](const QString &d) { QFile::link(d + "/made.txt", d + "/lnk"); }) << "lnk"
+            << QString() << Check([=](const QString &d) {
                    QVERIFY(S_ISLNK(statOf(d + "/lnk").st_mode));
                    QCOMPARE(readAll(d + "/made.txt"), decorated);
                    QCOMPARE(statOf(d + "/made.txt").st_mode & 0777, 0666u & ~0022u);
                });
-        QTest::newRow("mode and extended attributes are kept")
-            << Setup([](const QString &d) {
-                   writeAll(d + "/out", "old");
-                   ::chmod(QFile::encodeName(d + "/out").constData(), 0640);
-                   ::setxattr(QFile::encodeName(d + "/out").constData(), "user.origin", "1", 1, 0);
-               })
-            << "out" << QString() << Check([=](const QString &d) {
-                   QCOMPARE(readAll(d + "/out"), decorated);
-                   QCOMPARE(statOf(d + "/out").st_mode & 07777, 0640u);
-                   char value[8] = {};
-                   const ssize_t n = ::getxattr(QFile::encodeName(d + "/out").constData(),
-                                                "user.origin", value, sizeof value);
-                   if (n < 0 && errno == ENOTSUP)
-                       QSKIP("no extended attributes in this folder");
-                   QCOMPARE(QByteArray(value, int(n)), QByteArray("1"));
-               });
+        QTest::newRow("mode and extended attributes are kept") << Setup([](const QString &d) {
+            writeAll(d + "/out", "old");
+            ::chmod(QFile::encodeName(d + "/out").constData(), 0640);
+            ::setxattr(QFile::encodeName(d + "/out").constData(), "user.origin", "1", 1, 0);
+        }) << "out" << QString() << Check([=](const QString &d) {
+            QCOMPARE(readAll(d + "/out"), decorated);
+            QCOMPARE(statOf(d + "/out").st_mode & 07777, 0640u);
+            char value[8] = {};
+            const ssize_t n = ::getxattr(QFile::encodeName(d + "/out").constData(), "user.origin",
+                                         value, sizeof value);
+            if (n < 0 && errno == ENOTSUP)
+                QSKIP("no extended attributes in this folder");
+            QCOMPARE(QByteArray(value, int(n)), QByteArray("1"));
+        });
         QTest::newRow("a file held by another opener")
             << Setup([](const QString &d) { writeAll(d + "/held", "old"); }) << "held"
-            << QString("HELD") << Check([](const QString &d) {
-                   QCOMPARE(readAll(d + "/held"), QByteArray("old"));
-               });
+            << QString("HELD")
+            << Check([](const QString &d) { QCOMPARE(readAll(d + "/held"), QByteArray("old")); });
         Q_UNUSED(input);
     }
     void save()
@@ -230,14 +211,15 @@ class TestSave : public QObject
         const int next = ::dup(0);
         ::close(next);
         {
-            const Limit files(RLIMIT_NOFILE, rlim_t(next + 1)); // the target's open takes the last
+            const ResourceLimit files(RLIMIT_NOFILE,
+                                      rlim_t(next + 1)); // the target's open takes the last
             try {
                 saveTextFile(out, QStringView(u"new"), TextEncoding::Utf8);
                 QFAIL("saved without a temporary");
             } catch (const QuorvaneError &e) {
-                QCOMPARE(e.message(),
-                         QString("Impossible de créer le fichier \"%1\". Too many open files")
-                             .arg(out));
+                QCOMPARE(
+                    e.message(),
+                    QString("Impossible de créer le fichier \"%1\". Too many open files").arg(out));
             }
         }
         QCOMPARE(readAll(out), QByteArray("old"));
@@ -251,7 +233,7 @@ class TestSave : public QObject
         QVERIFY(QFile::link(path("new.txt"), path("lnk")));
         writeAll(path("old.txt"), "old text");
         {
-            const Limit size(RLIMIT_FSIZE, 4);
+            const ResourceLimit size(RLIMIT_FSIZE, 4);
             for (const QString &name : {QStringLiteral("lnk"), QStringLiteral("old.txt")}) {
                 try {
                     saveTextFile(path(name), QStringView(u"longer than four bytes"),
@@ -278,7 +260,7 @@ class TestSave : public QObject
                        QFile::encodeName(path("other.txt")).constData()) == 0);
         QByteArray longText(8192, 'n');
         {
-            const Limit size(RLIMIT_FSIZE, 4096);
+            const ResourceLimit size(RLIMIT_FSIZE, 4096);
             QVERIFY_THROWS_EXCEPTION(QuorvaneError, saveTextFile(out, QString::fromLatin1(longText),
                                                                  TextEncoding::None));
         }

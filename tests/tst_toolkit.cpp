@@ -7,8 +7,8 @@
 #include <QAccessible>
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QScrollBar>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -108,7 +108,8 @@ class TestToolkit : public QObject
         const QString text(block - 1, u'a');
         QTest::newRow("CR LF across") << fill + "\r\nb\rc\n" << text + "\r\nb\rc\n";
         QTest::newRow("CR ends block, then CR") << fill + "\r\rx" << text + "\r\rx";
-        QTest::newRow("line across") << "x\n" + fill + "yz\r\n" << "x\n" + text + "yz\r\n";
+        QTest::newRow("line across") << "x\n" + fill + "yz\r\n"
+                                     << "x\n" + text + "yz\r\n";
         QTest::newRow("UTF-8 across")
             << "\xEF\xBB\xBF" + QByteArray(block - 4, 'a') + "\xE2\x82\xAC\r\n\xC3\xA9"
             << QString(block - 4, u'a') + QString::fromUtf16(u"\u20AC\r\n\u00E9");
@@ -117,8 +118,8 @@ class TestToolkit : public QObject
             << QString(block - 5, u'a') + QString::fromUcs4(U"\U0001F600z");
         QTest::newRow("bad UTF-8 tail")
             << "\xEF\xBB\xBF" + QByteArray(block - 4, 'a') + "\xE2\x82" << QString();
-        QTest::newRow("NUL in second block")
-            << fill + "b\r\nc" + QByteArray(1, 0) + "d\n" << text + "b\r\nc" + QChar(0) + "d\n";
+        QTest::newRow("NUL in second block") << fill + "b\r\nc" + QByteArray(1, 0) + "d\n"
+                                             << text + "b\r\nc" + QChar(0) + "d\n";
         // UTF-16: a surrogate pair split by the block edge, then an odd last byte (ignored).
         QByteArray utf16("\xFF\xFE");
         QString utf16Text;

@@ -91,8 +91,7 @@ bool isStandardStream(const QString &name)
 // Writes encoded text to OUT through the safe save, or to standard output when OUT is
 // absent or "-". inputs are the files the text is made from.
 void writeOutput(const std::optional<QString> &out, TextEncoding encoding,
-                 const std::function<void(const TextWriter &)> &produce,
-                 const QStringList &inputs)
+                 const std::function<void(const TextWriter &)> &produce, const QStringList &inputs)
 {
     if (out && !isStandardStream(*out)) {
         saveTextFile(*out, encoding, produce, inputs);
@@ -127,18 +126,17 @@ void extract(const QString &file, const std::optional<QString> &out, bool quiet)
         const TextWriter &m_write;
         Progress &m_progress;
     };
-    writeOutput(
-        out, TextEncoding::None,
-        [&](const TextWriter &write) {
-            Progress progress(quiet, isStandardStream(file) ? 0 : FileSizeOf(file));
-            Pieces pieces(write, progress);
-            ExtractionJob job;
-            if (isStandardStream(file))
-                job.scanStandardInput(pieces);
-            else
-                job.scan(file, pieces);
-        },
-        {file});
+    writeOutput(out, TextEncoding::None,
+                [&](const TextWriter &write) {
+                    Progress progress(quiet, isStandardStream(file) ? 0 : FileSizeOf(file));
+                    Pieces pieces(write, progress);
+                    ExtractionJob job;
+                    if (isStandardStream(file))
+                        job.scanStandardInput(pieces);
+                    else
+                        job.scan(file, pieces);
+                },
+                {file});
 }
 
 // Edit Text's Open, Start and Save: the file as loaded, then each of its lines decorated,
@@ -153,38 +151,37 @@ void edit(const QString &file, const QString &prefix, const QString &suffix,
         const qint64 n = head.read(bytes, 3);
         detectBom(QByteArrayView(bytes, qMax<qint64>(n, 0)), encoding);
     }
-    writeOutput(
-        out, encoding,
-        [&](const TextWriter &write) {
-            Editing::MemoTextStream memo(write);
-            TextEncoding recorded;
-            loadTextFile(file, recorded, [&](QStringView piece) { memo.load(piece); });
-            // Start's lines, added to the streamed memo, with progress.
-            class StreamLines : public EditSink
-            {
-              public:
-                StreamLines(Editing::MemoTextStream &memo, Progress &progress, EditJob &job)
-                    : m_memo(memo), m_progress(progress), m_job(job)
-                {
-                }
-                void line(QStringView decorated) override { m_memo.addLine(decorated); }
-                void progressPoint(QString &, QString &) override
-                {
-                    m_progress.report(m_job.EditLineReader->bytesTaken());
-                }
+    writeOutput(out, encoding,
+                [&](const TextWriter &write) {
+                    Editing::MemoTextStream memo(write);
+                    TextEncoding recorded;
+                    loadTextFile(file, recorded, [&](QStringView piece) { memo.load(piece); });
+                    // Start's lines, added to the streamed memo, with progress.
+                    class StreamLines : public EditSink
+                    {
+                      public:
+                        StreamLines(Editing::MemoTextStream &memo, Progress &progress, EditJob &job)
+                            : m_memo(memo), m_progress(progress), m_job(job)
+                        {
+                        }
+                        void line(QStringView decorated) override { m_memo.addLine(decorated); }
+                        void progressPoint(QString &, QString &) override
+                        {
+                            m_progress.report(m_job.EditLineReader->bytesTaken());
+                        }
 
-              private:
-                Editing::MemoTextStream &m_memo;
-                Progress &m_progress;
-                EditJob &m_job;
-            };
-            Progress progress(quiet, FileSizeOf(file));
-            EditJob job;
-            job.EditRunning = true;
-            StreamLines lines(memo, progress, job);
-            job.start(file, prefix, suffix, lines);
-        },
-        {file});
+                      private:
+                        Editing::MemoTextStream &m_memo;
+                        Progress &m_progress;
+                        EditJob &m_job;
+                    };
+                    Progress progress(quiet, FileSizeOf(file));
+                    EditJob job;
+                    job.EditRunning = true;
+                    StreamLines lines(memo, progress, job);
+                    job.start(file, prefix, suffix, lines);
+                },
+                {file});
 }
 
 // Select File, the piece count, "ok" and Cut: the pieces in the current folder.
@@ -232,9 +229,9 @@ int run(QCommandLineParser &parser)
     for (const QString &name : parser.optionNames()) {
         const QString option = name == u"output" ? QStringLiteral("o") : name;
         if (!allowed.contains(option))
-            throw UsageError{QStringLiteral("%1 does not take -%2%3")
-                                 .arg(command, option.size() > 1 ? QStringLiteral("-") : QString(),
-                                      option)};
+            throw UsageError{
+                QStringLiteral("%1 does not take -%2%3")
+                    .arg(command, option.size() > 1 ? QStringLiteral("-") : QString(), option)};
         if (parser.optionNames().count(name) > 1 ||
             (option == u"o" && parser.values(QStringLiteral("o")).size() > 1))
             throw UsageError{QStringLiteral("-%1 is given more than once").arg(option)};

@@ -50,7 +50,8 @@ void MemoText::setText(QStringView text)
 {
     m_lines.clear();
     LineBreaks breaks; // one piece: each stretch is a whole line
-    breaks.feed(text, [this](QStringView line) { m_lines.append(line); }, [] {});
+    breaks.feed(
+        text, [this](QStringView line) { m_lines.append(line); }, [] {});
 }
 
 void MemoText::loadFromFile(const QString &fileName)
@@ -156,7 +157,8 @@ MemoText::Position MemoText::insert(Position at, QStringView text)
 {
     QStringList parts;
     LineBreaks breaks;
-    breaks.feed(text, [&](QStringView line) { parts << line.toString(); }, [] {});
+    breaks.feed(
+        text, [&](QStringView line) { parts << line.toString(); }, [] {});
     const QString current = m_lines.line(at.line);
     const QString head = current.first(at.column);
     const QString tail = current.sliced(at.column);

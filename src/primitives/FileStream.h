@@ -101,8 +101,8 @@ class FileReplacement
     Way m_way = Way::Replace;
     bool m_targetExists = false;
     bool m_targetIsInput = false;
-    FileStream m_target; // the existing target, open for writing
-    QString m_finalName; // the file a link names
+    FileStream m_target;     // the existing target, open for writing
+    QString m_finalName;     // the file a link names
     QString m_temporaryName; // empty for a temporary that has no name
     qintptr m_temporary = -1;
 };

@@ -20,9 +20,8 @@ LineReader::LineReader(const QString &fileName)
 }
 
 LineReader::LineReader(FileStream::StandardInput input)
-    : m_stream(input),
-      m_utf8(QStringDecoder::Utf8,
-             QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom)
+    : m_stream(input), m_utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                        QStringDecoder::Flag::ConvertInitialBom)
 {
     m_buffer.resize(StreamBufferSize);
 }
@@ -110,8 +109,7 @@ void LineReader::decodeBlock(const char *data, qsizetype size)
         // file can decode to, so that it does not cost twice its size.
         const qsizetype grown = qMax(2 * m_queue.capacity(), old + size + BlockSize);
         if (m_sizeAtOpen > 0) {
-            const qint64 rest =
-                m_stream.size() - m_stream.position() + (m_bufferEnd - m_bufferPos);
+            const qint64 rest = m_stream.size() - m_stream.position() + (m_bufferEnd - m_bufferPos);
             m_queue.reserve(qMin(grown, old + size + qMax<qint64>(rest, 0)));
         } else {
             m_queue.reserve(grown); // a stream of unknown length

@@ -17,8 +17,8 @@
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
-#include <sys/xattr.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -222,7 +222,8 @@ qint64 FileStream::copyFrom(FileStream &source, qint64 count)
 
 bool FileStream::resize(qint64 size)
 {
-    if (::ftruncate(int(m_handle), off_t(size)) != 0 || ::lseek(int(m_handle), size, SEEK_SET) < 0) {
+    if (::ftruncate(int(m_handle), off_t(size)) != 0 ||
+        ::lseek(int(m_handle), size, SEEK_SET) < 0) {
         m_lastError = errno;
         return false;
     }
@@ -327,7 +328,9 @@ QByteArray followLinks(QByteArray name)
 QByteArray folderOf(const QByteArray &name)
 {
     const qsizetype slash = name.lastIndexOf('/');
-    return slash < 0 ? QByteArrayLiteral(".") : slash == 0 ? QByteArrayLiteral("/") : name.left(slash);
+    return slash < 0    ? QByteArrayLiteral(".")
+           : slash == 0 ? QByteArrayLiteral("/")
+                        : name.left(slash);
 }
 
 mode_t currentUmask()

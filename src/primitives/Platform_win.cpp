@@ -210,8 +210,9 @@ FileReplacement::FileReplacement(const QString &fileName, const QStringList &inp
         m_temporaryName = m_finalName + QStringLiteral(".") +
                           QUuid::createUuid().toString(QUuid::Id128).left(8) +
                           QStringLiteral(".tmp");
-        const HANDLE h = ::CreateFileW(nativeName(m_temporaryName).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                       0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE h =
+            ::CreateFileW(nativeName(m_temporaryName).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
             m_temporary = reinterpret_cast<qintptr>(h);
             return;
@@ -226,9 +227,9 @@ FileReplacement::FileReplacement(const QString &fileName, const QStringList &inp
     m_way = Way::InPlace;
     const QString name = QDir::tempPath() + QStringLiteral("/quorvane-save-") +
                          QUuid::createUuid().toString(QUuid::WithoutBraces);
-    const HANDLE h = ::CreateFileW(nativeName(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                   nullptr, CREATE_NEW,
-                                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    const HANDLE h =
+        ::CreateFileW(nativeName(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                      CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         throw Errors::createError(fileName, int(::GetLastError()));
     m_temporary = reinterpret_cast<qintptr>(h);

@@ -304,8 +304,7 @@ void writeText(const ByteSink &sink, TextEncoding encoding,
 }
 
 void saveTextFile(const QString &fileName, TextEncoding encoding,
-                  const std::function<void(const TextWriter &)> &produce,
-                  const QStringList &inputs)
+                  const std::function<void(const TextWriter &)> &produce, const QStringList &inputs)
 {
     FileReplacement file(fileName, inputs);
     writeText([&](const char *data, qint64 size) { file.write(data, size); }, encoding, produce);

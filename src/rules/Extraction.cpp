@@ -136,17 +136,20 @@ void ExtractionJob::run(ExtractionSink &sink)
             const QStringView field = Extraction::upToNul(line); // as an edit field holds it
             if (field.contains(u'@')) {
                 sink.addressLine(field);
-                Extraction::forEachAddressPiece(field, [&](QStringView piece) { sink.piece(piece); });
+                Extraction::forEachAddressPiece(field,
+                                                [&](QStringView piece) { sink.piece(piece); });
             }
             if (++ExtractionLineCount % 1000 != 0)
                 continue;
-            const std::optional<QString> total = sink.progressPoint(ExtractionLineCount, ExtractionLineReader->bytesTaken());
+            const std::optional<QString> total =
+                sink.progressPoint(ExtractionLineCount, ExtractionLineReader->bytesTaken());
             if (!total)
                 continue;
             // A total of 0 (a Ctrl-Z first) gives no percentage: the scan goes on.
             const qint64 t = Numbers::StrToInt64(*total);
             if (t == 0)
-                sink.log(QStringLiteral("Lines Done : %1 / %2").arg(ExtractionLineCount).arg(*total));
+                sink.log(
+                    QStringLiteral("Lines Done : %1 / %2").arg(ExtractionLineCount).arg(*total));
             else
                 sink.log(QStringLiteral("Lines Done : %1 / %2 Percentage  :%3%")
                              .arg(ExtractionLineCount)

@@ -154,7 +154,7 @@ class ExtractionJob
     bool ExtractionRunning = true;
     QString ExtractionFileName;
     qint64 ExtractionLineCount = 0;
-    qint64 ExtractionTicks = 0; // after a scan: its milliseconds
+    qint64 ExtractionTicks = 0;                       // after a scan: its milliseconds
     std::unique_ptr<LineReader> ExtractionLineReader; // open during a scan
 
   private:

@@ -6,7 +6,6 @@
 #include "toolkit/WindowLook.h"
 #include "ui_FExtraction.h"
 
-
 TFExtraction *FExtraction = nullptr;
 
 // The scan as the window shows it: each line into the raw-line box, the pieces into the

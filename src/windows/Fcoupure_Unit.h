@@ -27,8 +27,7 @@ class TFcoupure : public QWidget
     Ui::TFcoupure *ui;
     FileDialog OpenDialog1;
     FileDialog OpenTextFileDialog1; // part of the layout, never shown
-    CutJob Job; // the selection, the plan and the cut
+    CutJob Job;                     // the selection, the plan and the cut
 };
 
 extern TFcoupure *Fcoupure;
-

@@ -11,7 +11,6 @@
 
 TFedittext *Fedittext = nullptr;
 
-
 TFedittext::TFedittext(QWidget *parent)
     : QWidget(parent), ui(new Ui::TFedittext), OpenTextFileDialog1(this, FileDialog::OpenText),
       SaveTextFileDialog1(this, FileDialog::SaveText)
