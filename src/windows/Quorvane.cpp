@@ -8,8 +8,27 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <cstdio>
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace {
+
+// A program of the Windows GUI subsystem has no console: what it prints goes to the console
+// of the program that started it, unless its output is already sent somewhere (a pipe, a
+// file). Elsewhere, standard output is already there.
+void printToConsole()
+{
+#ifdef Q_OS_WIN
+    qputenv("QT_COMMAND_LINE_PARSER_NO_GUI_MESSAGE_BOXES", "1");
+    const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if ((out == nullptr || out == INVALID_HANDLE_VALUE) && ::AttachConsole(ATTACH_PARENT_PROCESS)) {
+        std::freopen("CONOUT$", "w", stdout);
+        std::freopen("CONOUT$", "w", stderr);
+    }
+#endif
+}
 
 // --help and --version print and end the program before any window or display is needed.
 // Every other argument is left to Qt's own options (-platform, -style, ...).
@@ -25,6 +44,8 @@ void answerInformationOptions(int argc, char **argv)
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.parse(QCoreApplication::arguments());
+    if (parser.isSet(version) || parser.isSet(help))
+        printToConsole();
     if (parser.isSet(version))
         parser.showVersion();
     if (parser.isSet(help))
