@@ -9,7 +9,7 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 fail() { echo "FAIL: $*"; exit 1; }
-[ -x "$prefix/bin/Quorvane" ] || fail "no bin/Quorvane"
+[ -x "$prefix/bin/quorvane" ] || fail "no bin/quorvane"
 desktop="$prefix/share/applications/$id.desktop"
 metainfo="$prefix/share/metainfo/$id.metainfo.xml"
 [ -f "$desktop" ] || fail "no desktop entry"
@@ -33,8 +33,24 @@ if command -v appstreamcli >/dev/null; then
 else
   echo "SKIP appstreamcli: not installed"
 fi
-version=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/Quorvane" --version)
+version=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/quorvane" --version)
 [ "$version" = "Quorvane 1.0.0.0" ] || fail "--version printed '$version'"
-env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/Quorvane" --help |
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/quorvane" --help |
   grep -q -- "--version" || fail "--help"
+for page in quorvane quorvane-cli; do
+  [ -f "$prefix/share/man/man1/$page.1.gz" ] || fail "no manual page for $page"
+  zcat "$prefix/share/man/man1/$page.1.gz" | grep -q '^\.TH ' || fail "$page.1.gz is no manual page"
+done
+[ -f "$prefix/share/doc/quorvane/copyright" ] || fail "no copyright file"
+[ -f "$prefix/share/doc/quorvane/changelog.gz" ] || fail "no changelog"
+# The Debian package, through Debian's own checker: no error and no warning.
+if command -v lintian >/dev/null && command -v dpkg-shlibdeps >/dev/null; then
+  packages=$(mktemp -d)
+  trap 'rm -rf "$prefix" "$packages"' EXIT
+  (cd "$build" && cpack -G DEB -B "$packages" >/dev/null) || fail "cpack -G DEB"
+  report=$(lintian --fail-on error,warning "$packages"/quorvane_*.deb) ||
+    fail "lintian: $report"
+else
+  echo "SKIP lintian: not installed"
+fi
 echo "installed tree checked"
