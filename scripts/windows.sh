@@ -33,6 +33,10 @@ fi
 cmake --build "$build" -j2
 echo "Windows programs built in $(( $(date +%s) - start )) s"
 
+# One wine server for the whole run, started here: a server started by a test would keep
+# CTest's output pipe open after the test ends.
+/usr/lib/wine/wineserver -p
+trap '/usr/lib/wine/wineserver -k || true' EXIT
 start=$(date +%s)
 (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 "$@")
 echo "Tests under Wine: $(( $(date +%s) - start )) s"

@@ -87,7 +87,7 @@ class TestCut : public QObject
         QCOMPARE(ui()->Edit1->text(), QString());
         QCOMPARE(ui()->Edit3->text(), QString());
         QCOMPARE(Fcoupure->Job.SourceExtension, extension);
-        QCOMPARE(Fcoupure->OpenDialog1.fileName(), f->path(name));
+        QCOMPARE(Fcoupure->OpenDialog1.fileName(), QDir::toNativeSeparators(f->path(name)));
     }
 
     void missingFileShowsZero()

@@ -1,4 +1,5 @@
 #include "WindowTest.h"
+#include "Wine.h"
 #include "primitives/Clock.h"
 #include "primitives/FileStream.h"
 #include "primitives/Numbers.h"
@@ -92,6 +93,9 @@ class TestExtraction : public QObject
             CountLines(f->path(name));
             QFAIL("counted");
         } catch (const QuorvaneError &e) {
+            if (runningUnderWine())
+                QEXPECT_FAIL("too long", "Wine answers ERROR_FILE_NOT_FOUND for a name of over "
+                                         "255 characters, Windows ERROR_FILENAME_EXCED_RANGE", Continue);
             QCOMPARE(e.message(), message);
         }
     }
@@ -248,7 +252,7 @@ class TestExtraction : public QObject
     // The "@" test and the splitter see a line up to its first NUL.
     void linesWithNul()
     {
-        open(f->write("nul.txt", QByteArray("a\0b@c\nx@y\0 z@w\n", 15)));
+        open(f->write("zero.txt", QByteArray("a\0b@c\nx@y\0 z@w\n", 15)));
         QCOMPARE(FExtraction->ui->ListBox1->items(), QStringList{"x@y"});
         QCOMPARE(FExtraction->ui->Edit1->text(), QString("x@y"));
         QCOMPARE(FExtraction->ui->Memo1->text(), QString("\r\na\r\nx@y"));

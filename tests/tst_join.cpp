@@ -125,7 +125,8 @@ class TestJoin : public QObject
         // Another opener holds two.txt for writing: its open fails.
         FileStream writer(f->path("two.txt"), 0x0012);
         join(f->path("out.bin"));
-        QVERIFY(f->takeError().startsWith("Impossible d'ouvrir le fichier \"" + f->path("two.txt") +
+        QVERIFY(f->takeError().startsWith("Impossible d'ouvrir le fichier \"" +
+                                          QDir::toNativeSeparators(f->path("two.txt")) +
                                           "\"."));
         QCOMPARE(ui()->Edit5->text(), QString("Join failed, see the message."));
         QCOMPARE(WindowFixture::read(f->path("out.bin")), QByteArray("first"));

@@ -123,7 +123,7 @@ class TestLineReader : public QObject
         QString error;
         readAll(m_dir.filePath("missing.txt"), &error);
         QVERIFY(error.startsWith("Impossible d'ouvrir le fichier \"" +
-                                 m_dir.filePath("missing.txt") + "\". "));
+                                 QDir::toNativeSeparators(m_dir.filePath("missing.txt")) + "\". "));
         QVERIFY(!error.endsWith('.'));
     }
 
@@ -142,6 +142,9 @@ class TestLineReader : public QObject
     // a shorter success.
     void shortenedSourceIsReadError()
     {
+#ifdef Q_OS_WIN
+        QSKIP("the reader's share mode keeps other programs from writing the file");
+#endif
         QByteArray bytes;
         for (int i = 0; bytes.size() < (1 << 20); ++i)
             bytes += "line " + QByteArray::number(i) + "\n";

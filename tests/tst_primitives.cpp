@@ -59,7 +59,8 @@ class TestPrimitives : public QObject
                 QFAIL("open succeeded");
             } catch (const QuorvaneError &e) {
                 QVERIFY(
-                    e.message().startsWith("Impossible d'ouvrir le fichier \"" + path + "\". "));
+                    e.message().startsWith("Impossible d'ouvrir le fichier \"" +
+                                           QDir::toNativeSeparators(path) + "\". "));
             }
             QVERIFY_THROWS_EXCEPTION(QuorvaneError, FileStream(path, FileMode::CreateExclusive));
             QVERIFY(FileExists(path)); // a locked file still exists

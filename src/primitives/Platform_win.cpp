@@ -58,6 +58,12 @@ int FileStream::openHandle(const OpenMode &spec, bool truncate)
                       disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return int(::GetLastError());
+    // Only files on a disk are read: a device (NUL, CON, COM1, reserved names with any
+    // extension among them) or a pipe is refused at once.
+    if (!spec.create && ::GetFileType(h) != FILE_TYPE_DISK) {
+        ::CloseHandle(h);
+        return ERROR_ACCESS_DENIED;
+    }
     m_handle = reinterpret_cast<qintptr>(h);
     return 0;
 }
@@ -411,7 +417,14 @@ QString systemErrorText(int errorCode)
 
 int dosErrorCode(int errorCode)
 {
-    return errorCode; // the system's codes are the DOS codes
+    switch (errorCode) {
+    case ERROR_INVALID_NAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_BAD_PATHNAME:
+        return 3; // a name the system refuses
+    default:
+        return errorCode; // the system's codes are the DOS codes
+    }
 }
 
 } // namespace Errors

@@ -10,6 +10,8 @@
 #include <QIcon>
 #include <cstdio>
 #ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #endif
 
@@ -22,8 +24,21 @@ void printToConsole()
 {
 #ifdef Q_OS_WIN
     qputenv("QT_COMMAND_LINE_PARSER_NO_GUI_MESSAGE_BOXES", "1");
-    const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    if ((out == nullptr || out == INVALID_HANDLE_VALUE) && ::AttachConsole(ATTACH_PARENT_PROCESS)) {
+    // Output sent to a pipe or a file: the runtime's streams are tied to it.
+    auto bind = [](DWORD which, FILE *stream) {
+        const HANDLE handle = ::GetStdHandle(which);
+        if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+            return false;
+        const int fd = _open_osfhandle(intptr_t(handle), _O_BINARY);
+        if (fd < 0)
+            return false;
+        if (_fileno(stream) < 0)
+            std::freopen("NUL", "wb", stream);
+        return _dup2(fd, _fileno(stream)) == 0;
+    };
+    const bool bound = bind(STD_OUTPUT_HANDLE, stdout);
+    bind(STD_ERROR_HANDLE, stderr);
+    if (!bound && ::AttachConsole(ATTACH_PARENT_PROCESS)) {
         std::freopen("CONOUT$", "w", stdout);
         std::freopen("CONOUT$", "w", stderr);
     }
