@@ -15,6 +15,16 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_WIN
+// The offscreen platform reads its fonts from a folder, by default one beside Qt: there,
+// Windows' own fonts.
+inline const bool windowsFontsForOffscreen = [] {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_FONTDIR"))
+        qputenv("QT_QPA_FONTDIR", qgetenv("WINDIR") + "\\Fonts");
+    return true;
+}();
+#endif
+
 struct WindowFixture
 {
     QTemporaryDir dir;

@@ -31,7 +31,7 @@ CliRun cli(const QStringList &arguments, const QString &folder)
     process.start(QStringLiteral(QUORVANE_CLI_PATH), arguments);
     process.waitForFinished(60000);
     return {process.exitCode(), process.readAllStandardOutput(),
-            QString::fromLocal8Bit(process.readAllStandardError()).trimmed()};
+            QString::fromLocal8Bit(process.readAllStandardError()).trimmed().replace("\r\n", "\n")};
 }
 
 } // namespace
@@ -160,7 +160,9 @@ class TestCli : public QObject
         f->write("a.txt", "A1");
         f->write("a._2", "A2");
         f->write("b", QByteArray(70000, 'b'));
-        const QStringList sources{f->path("a.txt"), f->path("b")};
+        // Named as the system names them, as the dialogs give them and a user types them.
+        const QStringList sources{QDir::toNativeSeparators(f->path("a.txt")),
+                                  QDir::toNativeSeparators(f->path("b"))};
         for (const QString &source : sources) {
             answer(source);
             Fjointure->ui->Button1->click();

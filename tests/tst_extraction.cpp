@@ -148,6 +148,9 @@ class TestExtraction : public QObject
         QVERIFY(!runs.isEmpty());
         for (const QGlyphRun &run : runs) {
             QVERIFY(!run.glyphIndexes().isEmpty());
+            if (runningUnderWine())
+                QEXPECT_FAIL("", "Wine ships no font with U+240D (Windows has Segoe UI Symbol)",
+                             Abort);
             for (const quint32 glyph : run.glyphIndexes())
                 QVERIFY2(glyph != 0, qPrintable(run.rawFont().familyName()));
         }

@@ -110,7 +110,8 @@ qint64 FileStream::read(char *buffer, qint64 count)
     const DWORD asked = DWORD(qMin<qint64>(count, 1 << 30));
     if (!::ReadFile(handleOf(m_handle), buffer, asked, &got, nullptr)) {
         m_lastError = int(::GetLastError());
-        return -1;
+        // A pipe whose writer has closed its end reads as the end of the data.
+        return m_lastError == ERROR_BROKEN_PIPE ? 0 : -1;
     }
     return got;
 }
