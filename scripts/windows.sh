@@ -44,6 +44,11 @@ start=$(date +%s)
 (cd "$build" && ctest --output-on-failure -j1 "$@")
 echo "Tests under Wine: $(( $(date +%s) - start )) s"
 
+# The Windows command line writes what the Linux one writes (built by ./test, when there).
+if [ -x "$root/build/quorvane-cli" ]; then
+  WINE="$wine" "$root/tests/windows_cli_check.sh" "$root/build/quorvane-cli" "$build/quorvane-cli.exe"
+fi
+
 (cd "$build" && cpack -G ZIP >/dev/null && cpack -G NSIS >/dev/null)
 "$root/tests/windows_package_check.sh" "$build"
 ls -l "$build"/quorvane-*-win64.zip "$build"/quorvane-*-win64.exe

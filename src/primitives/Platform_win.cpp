@@ -448,10 +448,16 @@ void appendSystemCodePage(QByteArray &bytes, QStringView text)
         return;
     const auto *wide = reinterpret_cast<const wchar_t *>(text.utf16());
     const int size = int(text.size());
-    const int length = ::WideCharToMultiByte(CP_ACP, 0, wide, size, nullptr, 0, nullptr, nullptr);
+    // No best fit: a character the code page lacks becomes the substitute, not a look-alike
+    // (U+0301 is not the acute accent 0xB4, nor a fullwidth letter its ASCII one).
+    const UINT codePage = ::GetACP();
+    const DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int length =
+        ::WideCharToMultiByte(codePage, flags, wide, size, nullptr, 0, nullptr, nullptr);
     const qsizetype old = bytes.size();
     bytes.resize(old + length);
-    ::WideCharToMultiByte(CP_ACP, 0, wide, size, bytes.data() + old, length, nullptr, nullptr);
+    ::WideCharToMultiByte(codePage, flags, wide, size, bytes.data() + old, length, nullptr,
+                          nullptr);
 }
 
 void appendSystemCodePage(QByteArray &bytes, QLatin1StringView text)
