@@ -338,6 +338,12 @@ class TestCli : public QObject
         const QString in = f->write("big.txt", bytes);
         QProcess process;
         process.setWorkingDirectory(f->dir.path());
+        // Signals as a terminal leaves them, however the tests were started (a background
+        // job ignores SIGINT, nohup SIGHUP: the program then leaves them ignored).
+        process.setChildProcessModifier([] {
+            for (const int each : {SIGINT, SIGTERM, SIGHUP})
+                ::signal(each, SIG_DFL);
+        });
         process.start(QStringLiteral(QUORVANE_CLI_PATH), {"extract", in, "-o", "new.txt"});
         QVERIFY(process.waitForStarted());
         QDir dir(f->dir.path());

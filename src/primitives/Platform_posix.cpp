@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -280,6 +281,27 @@ void installCleanupHandlers()
     });
 }
 
+// Holds the cleanup signals back while it lives, so that a temporary is never on disk
+// without its name registered (a held-back signal is handled at the end, name known).
+class CleanupSignalsHeld
+{
+  public:
+    CleanupSignalsHeld()
+    {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int signal : CleanupSignals)
+            sigaddset(&held, signal);
+        pthread_sigmask(SIG_BLOCK, &held, &m_old);
+    }
+    ~CleanupSignalsHeld() { pthread_sigmask(SIG_SETMASK, &m_old, nullptr); }
+    CleanupSignalsHeld(const CleanupSignalsHeld &) = delete;
+    CleanupSignalsHeld &operator=(const CleanupSignalsHeld &) = delete;
+
+  private:
+    sigset_t m_old;
+};
+
 int registerPending(const QByteArray &name)
 {
     if (size_t(name.size()) >= PendingNameSize)
@@ -411,13 +433,15 @@ FileReplacement::FileReplacement(const QString &fileName, const QStringList &inp
     }
     if (!m_targetExists || st.st_nlink == 1) {
         QByteArray pattern = folderOf(finalName) + "/.qv-XXXXXX"; // short: any name fits
+        installCleanupHandlers();
+        const CleanupSignalsHeld held;
         const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
         if (fd < 0 && !(m_targetExists && (errno == EACCES || errno == EPERM)))
             throw Errors::createError(fileName, errno);
         if (fd >= 0) {
+            registerPending(pattern);
             m_temporary = fd;
             m_temporaryName = FileNameFromNative(pattern);
-            registerPending(pattern);
             if (!m_targetExists || takeOnIdentity(int(m_target.m_handle), st, fd))
                 return;
             discardTemporary(); // the new file could not be the old one's: written in place
@@ -425,6 +449,7 @@ FileReplacement::FileReplacement(const QString &fileName, const QStringList &inp
     }
     m_way = Way::InPlace;
     QByteArray pattern = QFile::encodeName(QDir::tempPath()) + "/quorvane-save-XXXXXX";
+    const CleanupSignalsHeld held; // until the temporary has lost its name
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0)
         throw Errors::createError(fileName, errno);

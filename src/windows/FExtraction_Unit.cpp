@@ -1,12 +1,14 @@
 #include "FExtraction_Unit.h"
 
+#include "ApplicationWindows.h"
+
 #include "toolkit/ErrorDisplay.h"
 #include "toolkit/FileDrop.h"
 #include "toolkit/Pump.h"
 #include "toolkit/WindowLook.h"
 #include "ui_FExtraction.h"
 
-TFExtraction *FExtraction = nullptr;
+TFExtraction *const &FExtraction = applicationWindows().extraction;
 
 // The scan as the window shows it: each line into the raw-line box, the pieces into the
 // address list, the log lines into the log box; messages pumped at each progress point.

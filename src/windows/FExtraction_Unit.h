@@ -43,4 +43,4 @@ class TFExtraction : public QWidget
     int m_batchId;
 };
 
-extern TFExtraction *FExtraction;
+extern TFExtraction *const &FExtraction;

@@ -1,5 +1,7 @@
 #include "Fcoupure_Unit.h"
 
+#include "ApplicationWindows.h"
+
 #include "rules/Cutting.h"
 
 #include "primitives/Clock.h"
@@ -11,7 +13,7 @@
 #include "toolkit/WindowLook.h"
 #include "ui_Fcoupure.h"
 
-TFcoupure *Fcoupure = nullptr;
+TFcoupure *const &Fcoupure = applicationWindows().cut;
 
 namespace {
 const QString CutDoneText = QStringLiteral("Cut Done, Check the folder !");

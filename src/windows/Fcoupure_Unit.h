@@ -30,4 +30,4 @@ class TFcoupure : public QWidget
     CutJob Job;                     // the selection, the plan and the cut
 };
 
-extern TFcoupure *Fcoupure;
+extern TFcoupure *const &Fcoupure;

@@ -1,5 +1,7 @@
 #include "Fedittext_Unit.h"
 
+#include "ApplicationWindows.h"
+
 #include "rules/Editing.h"
 
 #include "primitives/LineReader.h"
@@ -9,7 +11,7 @@
 #include "toolkit/WindowLook.h"
 #include "ui_Fedittext.h"
 
-TFedittext *Fedittext = nullptr;
+TFedittext *const &Fedittext = applicationWindows().edit;
 
 TFedittext::TFedittext(QWidget *parent)
     : QWidget(parent), ui(new Ui::TFedittext), OpenTextFileDialog1(this, FileDialog::OpenText),

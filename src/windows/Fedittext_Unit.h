@@ -28,4 +28,4 @@ class TFedittext : public QWidget
     EditJob Job; // Start's run and its values
 };
 
-extern TFedittext *Fedittext;
+extern TFedittext *const &Fedittext;

@@ -1,5 +1,7 @@
 #include "Fiche_principale_Unit.h"
 
+#include "ApplicationWindows.h"
+
 #include "FExtraction_Unit.h"
 #include "Fcoupure_Unit.h"
 #include "Fedittext_Unit.h"
@@ -11,7 +13,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 
-TFiche_principale *Fiche_principale = nullptr;
+TFiche_principale *const &Fiche_principale = applicationWindows().launcher;
 
 TFiche_principale::TFiche_principale(QWidget *parent)
     : QWidget(parent), ui(new Ui::TFiche_principale)
@@ -58,22 +60,33 @@ void TFiche_principale::closeEvent(QCloseEvent *event)
     QCoreApplication::exit(0);
 }
 
+namespace {
+ApplicationWindows &windowsStorage()
+{
+    static ApplicationWindows windows;
+    return windows;
+}
+} // namespace
+
+const ApplicationWindows &applicationWindows()
+{
+    return windowsStorage();
+}
+
 void CreateApplicationWindows()
 {
     Q_INIT_RESOURCE(resources); // the pictures live in a static library
-    Fiche_principale = new TFiche_principale;
-    FExtraction = new TFExtraction(Fiche_principale);
-    Fjointure = new TFjointure(Fiche_principale);
-    Fcoupure = new TFcoupure(Fiche_principale);
-    Fedittext = new TFedittext(Fiche_principale);
+    ApplicationWindows &windows = windowsStorage();
+    windows.launcher = new TFiche_principale;
+    windows.extraction = new TFExtraction(windows.launcher);
+    windows.join = new TFjointure(windows.launcher);
+    windows.cut = new TFcoupure(windows.launcher);
+    windows.edit = new TFedittext(windows.launcher);
 }
 
 void DestroyApplicationWindows()
 {
-    delete Fiche_principale; // owns the tool windows
-    Fiche_principale = nullptr;
-    FExtraction = nullptr;
-    Fjointure = nullptr;
-    Fcoupure = nullptr;
-    Fedittext = nullptr;
+    ApplicationWindows &windows = windowsStorage();
+    delete windows.launcher; // owns the tool windows
+    windows = {};
 }

@@ -26,7 +26,7 @@ class TFiche_principale : public QWidget
     void closeEvent(QCloseEvent *event) override;
 };
 
-extern TFiche_principale *Fiche_principale;
+extern TFiche_principale *const &Fiche_principale;
 
 // Start-up: creates the five windows once, in the order launcher, extraction, join, cut,
 // line editor; the launcher owns the others, which stay hidden until shown.

@@ -1,5 +1,7 @@
 #include "Fjointure_Unit.h"
 
+#include "ApplicationWindows.h"
+
 #include "rules/Joining.h"
 
 #include "primitives/Errors.h"
@@ -9,7 +11,7 @@
 #include "toolkit/WindowLook.h"
 #include "ui_Fjointure.h"
 
-TFjointure *Fjointure = nullptr;
+TFjointure *const &Fjointure = applicationWindows().join;
 
 namespace {
 

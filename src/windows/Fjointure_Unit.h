@@ -28,7 +28,7 @@ class TFjointure : public QWidget
     FileDialog OpenTextFileDialog1;
 };
 
-extern TFjointure *Fjointure;
+extern TFjointure *const &Fjointure;
 
 // Clears the destination field, the status field and the source list.
 void ResetJoinWindow(TFjointure *window);
