@@ -18,11 +18,27 @@ export WINEPREFIX="${WINEPREFIX:-$root/build-windows/wine}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=en_US.UTF-8 LC_ALL=
 wine=/usr/lib/wine/wine64
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
+# A prefix counts as made once its folders are all there; a half-made one is made again.
+# Its font folder gets Wine's own fonts (Tahoma among them), as Windows has its own there.
+prefixReady() {
+  [ -f "$WINEPREFIX/.quorvane-ready" ] && [ -d "$WINEPREFIX/drive_c/windows/system32" ] &&
+    ls -d "$WINEPREFIX"/drive_c/users/*/Temp >/dev/null 2>&1
+}
+for attempt in 1 2 3; do
+  prefixReady && break
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
-  "$wine" wineboot --init >/dev/null 2>&1 || true
+  "$wine" wineboot --init </dev/null >/dev/null 2>&1 || true
   /usr/lib/wine/wineserver -w || true
-fi
+  if [ -d "$WINEPREFIX/drive_c/windows/system32" ] &&
+     ls -d "$WINEPREFIX"/drive_c/users/*/Temp >/dev/null 2>&1; then
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+    touch "$WINEPREFIX/.quorvane-ready"
+  fi
+done
+prefixReady || { echo "windows.sh: the Wine prefix could not be made" >&2; exit 1; }
 
 start=$(date +%s)
 if [ ! -f "$build/build.ninja" ]; then
