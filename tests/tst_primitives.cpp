@@ -143,6 +143,32 @@ class TestPrimitives : public QObject
         QCOMPARE(contents(m_dir.filePath("dst2")), pattern(100000).left(61440));
     }
 
+    // Another program shortens the source during the copy inside the system: the part of a
+    // chunk copied last is taken back, and the failure is the read error.
+    void copySourceShrinkingMidCopy()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("no copy inside the system here, and the share mode keeps other writers out");
+#endif
+        const QString name = write("shrinks", pattern(4 * 61440));
+        FileStream source(name, FileMode::OpenReadDenyWrite);
+        FileStream dest(m_dir.filePath("dst3"), FileMode::CreateExclusive);
+        BeforeSystemCopyHook() = [&] {
+            QFile other(name); // takes no lock, as most programs
+            QVERIFY(other.resize(61440 + 1000));
+        };
+        QString error;
+        try {
+            CopyFrom(dest, source, 0);
+        } catch (const QuorvaneError &e) {
+            error = e.message();
+        }
+        BeforeSystemCopyHook() = {};
+        dest.close();
+        QCOMPARE(error, QString("Erreur de lecture du flux"));
+        QCOMPARE(contents(m_dir.filePath("dst3")), pattern(4 * 61440).left(61440));
+    }
+
     void fileSizeAndExistence()
     {
         const QString file = write("f", "12345");

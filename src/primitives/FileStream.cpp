@@ -70,6 +70,12 @@ qsizetype ExtensionDot(const QString &fileName)
     return dot >= NamePartStart(fileName) ? dot : -1;
 }
 
+std::function<void()> &BeforeSystemCopyHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
 qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count)
 {
     constexpr qint64 MaxChunk = 61440;
@@ -93,6 +99,8 @@ qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count)
             const qint64 start = destination.position();
             qint64 done = 0;
             while (done < n) {
+                if (const auto &hook = BeforeSystemCopyHook())
+                    hook();
                 const qint64 copied = destination.copyFrom(source, n - done);
                 if (copied == -2 && done == 0)
                     break;

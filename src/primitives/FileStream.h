@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+#include <functional>
 
 struct OpenMode;
 
@@ -117,6 +118,10 @@ QString FileNameFromNative(QByteArrayView name);
 // most 61440 bytes; a count of 0 or below copies the whole source from its first byte.
 // Returns the count it set out to copy. Throws the read or write error.
 qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count);
+
+// For tests: work done just before each copy inside the system (another program changing
+// the source, say); empty for none.
+std::function<void()> &BeforeSystemCopyHook();
 
 // Makes a write past the system's file size limit fail with the write error instead of
 // ending the process.
