@@ -15,6 +15,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <memory>
 #include <mutex>
 #include <pthread.h>
@@ -496,9 +497,10 @@ void FileReplacement::copyOverTarget()
     struct stat st;
     if (::fstat(from, &st) != 0)
         throw Errors::writeError();
-    // The room is taken first, so that a full disk fails before any old byte is lost.
-    if (::fallocate(to, 0, 0, st.st_size) != 0 && errno != EOPNOTSUPP && errno != ENOSYS &&
-        errno != EINVAL)
+    // The room is taken first (the size left as it is), so that a full disk fails before
+    // any old byte is lost.
+    if (::fallocate(to, FALLOC_FL_KEEP_SIZE, 0, st.st_size) != 0 && errno != EOPNOTSUPP &&
+        errno != ENOSYS && errno != EINVAL)
         throw Errors::writeError();
     std::unique_ptr<char[]> buffer(new char[1 << 20]);
     for (off_t at = 0; at < st.st_size;) {
