@@ -7,7 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-windows"
 "$root/scripts/ensure-deps.sh" mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
-  wine64 nsis xvfb dpkg-dev p7zip-full
+  wine64 nsis xvfb xauth xdotool dpkg-dev p7zip-full
 start=$(date +%s)
 qt=$("$root/scripts/windows-qt.sh")
 echo "Qt for Windows: $qt ($(( $(date +%s) - start )) s)"
@@ -64,6 +64,21 @@ echo "Tests under Wine: $(( $(date +%s) - start )) s"
 if [ -x "$root/build/quorvane-cli" ]; then
   WINE="$wine" "$root/tests/windows_cli_check.sh" "$root/build/quorvane-cli" "$build/quorvane-cli.exe"
 fi
+
+# The program itself on a virtual display, with Windows' own platform plugin: its launcher
+# window must appear.
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  "$0" "$1" >/dev/null 2>&1 &
+  for second in $(seq 90); do
+    if xdotool search --name "^Quorvane\$" >/dev/null 2>&1; then
+      echo "Quorvane.exe under Wine shows its launcher after ${second} s"
+      kill $! 2>/dev/null
+      exit 0
+    fi
+    sleep 1
+  done
+  echo "Quorvane.exe under Wine shows no launcher" >&2
+  exit 1' "$wine" "$build/Quorvane.exe"
 
 (cd "$build" && cpack -G ZIP >/dev/null && cpack -G NSIS >/dev/null)
 "$root/tests/windows_package_check.sh" "$build"
