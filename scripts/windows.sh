@@ -66,7 +66,9 @@ if [ -x "$root/build/quorvane-cli" ]; then
 fi
 
 # The program itself on a virtual display, with Windows' own platform plugin: its launcher
-# window must appear.
+# window must appear. Wine's services are started anew there, with the display.
+/usr/lib/wine/wineserver -k 2>/dev/null || true
+/usr/lib/wine/wineserver -w 2>/dev/null || true
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   "$0" "$1" >/dev/null 2>&1 &
   for second in $(seq 90); do
