@@ -307,7 +307,6 @@ int registerPending(const QByteArray &name)
 {
     if (size_t(name.size()) >= PendingNameSize)
         return -1;
-    installCleanupHandlers();
     static std::mutex taking;
     const std::lock_guard lock(taking);
     for (int i = 0; i < PendingSlots; ++i)

@@ -151,23 +151,29 @@ QString FileNameFromNative(QByteArrayView name)
 
 namespace {
 
-// A handle's volume and file index, and its number of names.
-bool identityOf(HANDLE h, BY_HANDLE_FILE_INFORMATION &info)
-{
-    return ::GetFileInformationByHandle(h, &info);
-}
-
 bool sameIdentity(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMATION &b)
 {
     return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
            a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
+// A handle that reads only the attributes of a file or folder, whoever holds it.
 HANDLE openForIdentity(const QString &name)
 {
     return ::CreateFileW(nativeName(name).c_str(), FILE_READ_ATTRIBUTES,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// A named file's volume, file index and number of names; false when it cannot be had.
+bool identityOf(const QString &name, BY_HANDLE_FILE_INFORMATION &info)
+{
+    const HANDLE h = openForIdentity(name);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    const bool known = ::GetFileInformationByHandle(h, &info);
+    ::CloseHandle(h);
+    return known;
 }
 
 } // namespace
@@ -180,19 +186,16 @@ FileReplacement::FileReplacement(const QString &fileName, const QStringList &inp
     const HANDLE probe = openForIdentity(m_finalName);
     BY_HANDLE_FILE_INFORMATION target = {};
     if (probe != INVALID_HANDLE_VALUE) {
-        const bool known = identityOf(probe, target);
+        const bool known = ::GetFileInformationByHandle(probe, &target);
         const DWORD type = ::GetFileType(probe);
         ::CloseHandle(probe);
         if (known && (target.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             throw Errors::createError(fileName, ERROR_ACCESS_DENIED);
         m_targetExists = true;
         for (const QString &input : inputs) {
-            const HANDLE h = openForIdentity(input);
             BY_HANDLE_FILE_INFORMATION in;
-            if (h != INVALID_HANDLE_VALUE && identityOf(h, in) && known && sameIdentity(in, target))
+            if (known && identityOf(input, in) && sameIdentity(in, target))
                 m_targetIsInput = true;
-            if (h != INVALID_HANDLE_VALUE)
-                ::CloseHandle(h);
         }
         if (type != FILE_TYPE_DISK) {
             m_way = Way::Direct; // a device (NUL, CON) or a pipe, written as it is
@@ -353,20 +356,9 @@ qint64 FileSizeOf(const QString &fileName)
 
 bool SameFile(const QString &first, const QString &second)
 {
-    auto identity = [](const QString &name, BY_HANDLE_FILE_INFORMATION &info) {
-        const HANDLE h = ::CreateFileW(nativeName(name).c_str(), FILE_READ_ATTRIBUTES,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (h == INVALID_HANDLE_VALUE)
-            return false;
-        const bool ok = ::GetFileInformationByHandle(h, &info);
-        ::CloseHandle(h);
-        return ok;
-    };
     BY_HANDLE_FILE_INFORMATION a, b;
-    return !first.isEmpty() && !second.isEmpty() && identity(first, a) && identity(second, b) &&
-           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    return !first.isEmpty() && !second.isEmpty() && identityOf(first, a) &&
+           identityOf(second, b) && sameIdentity(a, b);
 }
 
 bool FileExists(const QString &fileName)

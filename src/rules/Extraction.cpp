@@ -103,24 +103,24 @@ std::pair<qint64, QString> ExtractionJob::countPass(const QString &fileName)
 
 void ExtractionJob::scan(const QString &fileName, ExtractionSink &sink)
 {
-    ExtractionTicks = Clock::tickCount64();
-    ExtractionLineCount = 0;
-    ExtractionFileName = fileName;
-    ExtractionLineReader = std::make_unique<LineReader>(ExtractionFileName);
-    run(sink);
+    run(fileName, [&] { return std::make_unique<LineReader>(fileName); }, sink);
 }
 
 void ExtractionJob::scanStandardInput(ExtractionSink &sink)
 {
-    ExtractionTicks = Clock::tickCount64();
-    ExtractionLineCount = 0;
-    ExtractionFileName = QStringLiteral("-");
-    ExtractionLineReader = std::make_unique<LineReader>(FileStream::StandardInput());
-    run(sink);
+    run(QStringLiteral("-"),
+        [] { return std::make_unique<LineReader>(FileStream::StandardInput()); }, sink);
 }
 
-void ExtractionJob::run(ExtractionSink &sink)
+void ExtractionJob::run(const QString &fileName,
+                        const std::function<std::unique_ptr<LineReader>()> &open,
+                        ExtractionSink &sink)
 {
+    ExtractionTicks = Clock::tickCount64();
+    ExtractionLineCount = 0;
+    ExtractionFileName = fileName;
+    ExtractionLineReader = open(); // a file that cannot be opened ends the scan here
+
     // Close, elapsed time and summary on every way out, before a failure goes on.
     auto finish = [&] {
         ExtractionLineReader.reset();

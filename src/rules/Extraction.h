@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QStringView>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -158,7 +159,9 @@ class ExtractionJob
     std::unique_ptr<LineReader> ExtractionLineReader; // open during a scan
 
   private:
-    void run(ExtractionSink &sink);
+    // Starts the values of a scan, opens its reader and reads every line.
+    void run(const QString &fileName, const std::function<std::unique_ptr<LineReader>()> &open,
+             ExtractionSink &sink);
 };
 
 // Empties list and fills it with the pieces of text: separators are the characters 1 to
