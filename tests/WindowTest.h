@@ -8,11 +8,16 @@
 #include "Fiche_principale_Unit.h"
 #include "Fjointure_Unit.h"
 #include "primitives/Errors.h"
+#include "primitives/FileStream.h"
 #include "toolkit/ErrorDisplay.h"
 #include "toolkit/FileDialog.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
 #include <QtTest>
 
 #ifdef Q_OS_WIN
@@ -73,4 +78,53 @@ inline QStringList extractionLog(const QString &text)
 inline void answer(std::optional<QString> name)
 {
     FileDialog::scriptAnswer(std::move(name));
+}
+
+// A slow medium under the copies of Join Files and Cut Files: each step of a copy waits a
+// little, and the texts the status field shows are recorded. Once `when` holds for them, a
+// user's action is queued; it runs at the copy's next pump, and answeredMs says how long
+// after it was queued.
+struct SlowCopy
+{
+    QStringList texts;
+    qint64 answeredMs = -1;
+
+    SlowCopy(QLineEdit *status, std::function<bool(const QStringList &)> when,
+             std::function<void()> action)
+    {
+        BeforeCopyStepHook() = [this, status, when, action] {
+            QThread::msleep(15);
+            if (texts.isEmpty() || texts.last() != status->text())
+                texts << status->text();
+            if (m_queued || !when(texts))
+                return;
+            m_queued = true;
+            m_queuedAt.start();
+            QTimer::singleShot(0, [this, action] {
+                answeredMs = m_queuedAt.elapsed();
+                action();
+            });
+        };
+    }
+    ~SlowCopy() { BeforeCopyStepHook() = {}; }
+    // The progress texts shown, without the empty field before the first report.
+    QStringList progressTexts() const
+    {
+        QStringList shown = texts;
+        shown.removeAll(QString());
+        return shown;
+    }
+
+  private:
+    bool m_queued = false;
+    QElapsedTimer m_queuedAt;
+};
+
+// A file of size bytes that takes no room (zeros read back).
+inline QString sparseFile(const QString &fileName, qint64 size)
+{
+    QFile file(fileName);
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    file.resize(size);
+    return fileName;
 }

@@ -99,7 +99,55 @@ class TestCli : public QObject
         // To standard output, the same bytes.
         QCOMPARE(cli({"extract", file}, f->dir.path()).out,
                  WindowFixture::read(f->path("window.txt")));
+        // Save Emails with its three choices and extract with its three options agree.
+        FExtraction->ui->UniqueCheckBox->setChecked(true);
+        FExtraction->ui->SortedCheckBox->setChecked(true);
+        FExtraction->ui->ValidOnlyCheckBox->setChecked(true);
+        answer(f->path("window-chosen.txt"));
+        FExtraction->ui->Button6->click();
+        QCOMPARE(cli({"extract", "--unique", "--sort", "--valid", file}, f->dir.path()).out,
+                 WindowFixture::read(f->path("window-chosen.txt")));
     }
+
+#ifdef Q_OS_UNIX
+    // --unique --sort against sort(1) in the C locale on the plain list: the same bytes, also
+    // with runs spilled (a list larger than a run: 3 M pieces of 25 bytes).
+    void uniqueSortedAgainstSort_data()
+    {
+        QTest::addColumn<int>("lines");
+        QTest::newRow("small") << 3000;
+        QTest::newRow("spilled runs") << 1000000;
+    }
+    void uniqueSortedAgainstSort()
+    {
+        QFETCH(int, lines);
+        QByteArray text;
+        const char *const tails[] = {"x.com", "\xc3\xa9t\xc3\xa9.fr", "\xe2\x82\xac.org"};
+        for (int i = 0; i < lines; ++i) {
+            const int n = (i * 7919) % (lines * 7 / 10 + 1); // three in ten are duplicates
+            text += "u" + QByteArray::number(n) + "@" + tails[n % 3] + " v" +
+                    QByteArray::number(n % 1000) + "@y.net " + "w@" + QByteArray::number(i % 50) +
+                    "z.de\n";
+        }
+        const QString file = f->write("list.txt", text);
+        const CliRun plain = cli({"extract", "-o", "plain.txt", file}, f->dir.path());
+        QCOMPARE(plain.exitCode, 0);
+        QProcess sort;
+        sort.setWorkingDirectory(f->dir.path());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("LC_ALL", "C");
+        sort.setProcessEnvironment(environment);
+        sort.start("sort", {"-u", "plain.txt", "-o", "sorted.txt"});
+        QVERIFY(sort.waitForFinished(120000));
+        QCOMPARE(sort.exitCode(), 0);
+        const CliRun ours =
+            cli({"extract", "--unique", "--sort", "-o", "ours.txt", file}, f->dir.path());
+        QCOMPARE(ours.exitCode, 0);
+        const QByteArray expected = WindowFixture::read(f->path("sorted.txt"));
+        QVERIFY(expected.count('\n') > lines / 2);
+        QVERIFY(WindowFixture::read(f->path("ours.txt")) == expected);
+    }
+#endif
 
     void edit_data()
     {

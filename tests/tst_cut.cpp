@@ -286,6 +286,38 @@ class TestCut : public QObject
         QVERIFY(!QFile::exists(f->path(Fcoupure->Job.PieceNames[1])));
     }
 
+    // A cut on a slow medium: Stop during the second piece keeps the first, removes the
+    // unfinished second and makes no third.
+    void stopDuringCut()
+    {
+        select(sparseFile(f->path("big.bin"), qint64(48) << 20));
+        ui()->Edit2->setText("3");
+        ui()->Button1->click();
+        ui()->Edit4->setText(QString::number(16 * 1024));
+        const QStringList names = Fcoupure->Job.PieceNames;
+        Fcoupure->show();
+        bool lockedDuringCopy = false;
+        SlowCopy slow(
+            ui()->Edit5, [&](const QStringList &texts) { return texts.last().contains(names[1]); },
+            [&] {
+                lockedDuringCopy = ui()->Button2->text() == "Stop" && !ui()->Button4->isEnabled() &&
+                                   !ui()->Button1->isEnabled();
+                ui()->Button2->click();
+            });
+        ui()->Button2->click();
+        QVERIFY(f->errors.isEmpty());
+        QVERIFY(lockedDuringCopy);
+        QVERIFY(slow.progressTexts().first().startsWith("Copying " + names[0] + ": "));
+        QCOMPARE(ui()->Edit5->text(),
+                 "Cut stopped: the unfinished piece was removed; kept 1 piece(s): " + names[0] +
+                     ".");
+        QCOMPARE(QFileInfo(f->path(names[0])).size(), qint64(16) << 20);
+        QVERIFY(!QFile::exists(f->path(names[1])));
+        QVERIFY(!QFile::exists(f->path(names[2])));
+        QCOMPARE(ui()->Button2->text(), QString("Cut"));
+        QVERIFY(ui()->Button4->isEnabled() && ui()->Button1->isEnabled());
+    }
+
     void largePieceSizeInSixtyFourBits()
     {
         // 2,097,152 KiB and more: the size does not wrap.

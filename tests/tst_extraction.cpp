@@ -5,6 +5,7 @@
 #include "primitives/Numbers.h"
 #include "ui_FExtraction.h"
 
+#include <QCheckBox>
 #include <QGlyphRun>
 #include <QScrollBar>
 #include <QSet>
@@ -94,8 +95,10 @@ class TestExtraction : public QObject
             QFAIL("counted");
         } catch (const QuorvaneError &e) {
             if (runningUnderWine())
-                QEXPECT_FAIL("too long", "Wine answers ERROR_FILE_NOT_FOUND for a name of over "
-                                         "255 characters, Windows ERROR_FILENAME_EXCED_RANGE", Continue);
+                QEXPECT_FAIL("too long",
+                             "Wine answers ERROR_FILE_NOT_FOUND for a name of over "
+                             "255 characters, Windows ERROR_FILENAME_EXCED_RANGE",
+                             Continue);
             QCOMPARE(e.message(), message);
         }
     }
@@ -292,6 +295,51 @@ class TestExtraction : public QObject
         QCOMPARE(listBar->maximum() + listBar->pageStep(), 3000);
         const QScrollBar *memoBar = FExtraction->ui->Memo1->verticalScrollBar();
         QVERIFY(memoBar->maximum() + memoBar->pageStep() >= 3000);
+    }
+
+    // The three choices of Save Emails, through their check boxes: the saved file holds what
+    // they keep, the log says what was applied, the list itself is unchanged.
+    void saveChoices_data()
+    {
+        QTest::addColumn<QStringList>("checked");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::addColumn<QString>("logLine");
+        QTest::newRow("Unique") << QStringList{"Unique"}
+                                << QByteArray("b@x.com\r\na@x.com\r\n@\r\n\xe9@caf\xe9.fr\r\n")
+                                << "Saved 4 of 6 addresses (Unique)";
+        QTest::newRow("Sorted") << QStringList{"Sorted"}
+                                << QByteArray("@\r\na@x.com\r\na@x.com\r\nb@x.com\r\n"
+                                              "b@x.com\r\n\xe9@caf\xe9.fr\r\n")
+                                << "Saved 6 of 6 addresses (Sorted)";
+        QTest::newRow("Valid only") << QStringList{"Valid only"}
+                                    << QByteArray("b@x.com\r\na@x.com\r\nb@x.com\r\na@x.com\r\n"
+                                                  "\xe9@caf\xe9.fr\r\n")
+                                    << "Saved 5 of 6 addresses (Valid only)";
+        QTest::newRow("all three") << QStringList{"Unique", "Sorted", "Valid only"}
+                                   << QByteArray("a@x.com\r\nb@x.com\r\n\xe9@caf\xe9.fr\r\n")
+                                   << "Saved 3 of 6 addresses (Unique, Sorted, Valid only)";
+    }
+    void saveChoices()
+    {
+        QFETCH(QStringList, checked);
+        QFETCH(QByteArray, saved);
+        QFETCH(QString, logLine);
+        open(f->write("list.txt", "b@x.com a@x.com @\nb@x.com a@x.com \xc3\xa9@caf\xc3\xa9.fr\n"));
+        QCOMPARE(FExtraction->ui->ListBox1->count(), 6);
+        const QList<QCheckBox *> boxes = {FExtraction->ui->UniqueCheckBox,
+                                          FExtraction->ui->SortedCheckBox,
+                                          FExtraction->ui->ValidOnlyCheckBox};
+        for (QCheckBox *box : boxes) {
+            QVERIFY(!box->isChecked()); // off at start
+            if (checked.contains(box->text()))
+                QTest::mouseClick(box, Qt::LeftButton);
+        }
+        answer(f->path("out.txt"));
+        FExtraction->ui->Button6->click();
+        QVERIFY2(f->errors.isEmpty(), qPrintable(f->errors.join('|')));
+        QCOMPARE(WindowFixture::read(f->path("out.txt")), saved);
+        QCOMPARE(logLines().last(), logLine);
+        QCOMPARE(FExtraction->ui->ListBox1->count(), 6);
     }
 
     void saveEmptyList()

@@ -126,8 +126,7 @@ class TestJoin : public QObject
         FileStream writer(f->path("two.txt"), 0x0012);
         join(f->path("out.bin"));
         QVERIFY(f->takeError().startsWith("Impossible d'ouvrir le fichier \"" +
-                                          QDir::toNativeSeparators(f->path("two.txt")) +
-                                          "\"."));
+                                          QDir::toNativeSeparators(f->path("two.txt")) + "\"."));
         QCOMPARE(ui()->Edit5->text(), QString("Join failed, see the message."));
         QCOMPARE(WindowFixture::read(f->path("out.bin")), QByteArray("first"));
 
@@ -135,6 +134,53 @@ class TestJoin : public QObject
         writer.close();
         join(f->path("missing/dir/out.bin"));
         QVERIFY(f->takeError().startsWith("Impossible de créer le fichier"));
+    }
+
+    // A join on a slow medium shows its progress; Stop (or closing the window) ends it at
+    // the next pump and removes the unfinished destination.
+    void stopDuringJoin_data()
+    {
+        QTest::addColumn<bool>("closeWindow");
+        QTest::newRow("Stop") << false;
+        QTest::newRow("window closed") << true;
+    }
+    void stopDuringJoin()
+    {
+        QFETCH(bool, closeWindow);
+        add(f->write("small.txt", "abc"));
+        add(sparseFile(f->path("big.txt"), qint64(64) << 20));
+        const QString destination = f->path("out.bin");
+        f->write("out.bin", "old");
+        Fjointure->show();
+        bool lockedDuringCopy = false;
+        SlowCopy slow(
+            ui()->Edit5, [](const QStringList &texts) { return texts.size() >= 4; },
+            [&] {
+                lockedDuringCopy = ui()->Button2->text() == "Stop" && !ui()->Button1->isEnabled() &&
+                                   !ui()->Button3->isEnabled();
+                if (closeWindow)
+                    Fjointure->close();
+                else
+                    ui()->Button2->click();
+            });
+        join(destination);
+        QVERIFY(f->errors.isEmpty());
+        const QStringList shown = slow.progressTexts();
+        QVERIFY2(shown.size() >= 2, qPrintable(shown.join('|')));
+        for (const QString &text : shown)
+            QVERIFY2(QRegularExpression("^Copying big\\.txt: .+ of 64\\.00 MiB \\(\\d+ %\\), .+/s$")
+                         .match(text)
+                         .hasMatch(),
+                     qPrintable(text));
+        QVERIFY(lockedDuringCopy);
+        QVERIFY2(slow.answeredMs >= 0 && slow.answeredMs < 10000,
+                 qPrintable(QString::number(slow.answeredMs)));
+        QCOMPARE(ui()->Edit5->text(),
+                 QString("Join stopped: the unfinished destination was removed."));
+        QVERIFY(!QFile::exists(destination));
+        QCOMPARE(ui()->Button2->text(), QString("Join Files"));
+        QVERIFY(ui()->Button1->isEnabled() && ui()->Button3->isEnabled());
+        QVERIFY(!Fjointure->Job.isCopying());
     }
 };
 

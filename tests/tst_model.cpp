@@ -30,6 +30,10 @@ void compareWith(const LineStore &store, const QStringList &expected)
         mutable QString text;
         void operator()(QStringView piece) const override { text += piece; }
         void operator()(QLatin1StringView piece) const override { text += piece; }
+        void systemCodePageBytes(QByteArrayView bytes) const override
+        {
+            text += decodeSystemCodePage(bytes);
+        }
     } gathered;
     store.write(gathered, true);
     QCOMPARE(gathered.text, expected.isEmpty() ? QString() : expected.join("\r\n") + "\r\n");

@@ -58,9 +58,8 @@ class TestPrimitives : public QObject
                 FileStream reader(path, FileMode::OpenReadDenyWrite);
                 QFAIL("open succeeded");
             } catch (const QuorvaneError &e) {
-                QVERIFY(
-                    e.message().startsWith("Impossible d'ouvrir le fichier \"" +
-                                           QDir::toNativeSeparators(path) + "\". "));
+                QVERIFY(e.message().startsWith("Impossible d'ouvrir le fichier \"" +
+                                               QDir::toNativeSeparators(path) + "\". "));
             }
             QVERIFY_THROWS_EXCEPTION(QuorvaneError, FileStream(path, FileMode::CreateExclusive));
             QVERIFY(FileExists(path)); // a locked file still exists
@@ -153,7 +152,7 @@ class TestPrimitives : public QObject
         const QString name = write("shrinks", pattern(4 * 61440));
         FileStream source(name, FileMode::OpenReadDenyWrite);
         FileStream dest(m_dir.filePath("dst3"), FileMode::CreateExclusive);
-        BeforeSystemCopyHook() = [&] {
+        BeforeCopyStepHook() = [&] {
             QFile other(name); // takes no lock, as most programs
             QVERIFY(other.resize(61440 + 1000));
         };
@@ -163,7 +162,7 @@ class TestPrimitives : public QObject
         } catch (const QuorvaneError &e) {
             error = e.message();
         }
-        BeforeSystemCopyHook() = {};
+        BeforeCopyStepHook() = {};
         dest.close();
         QCOMPARE(error, QString("Erreur de lecture du flux"));
         QCOMPARE(contents(m_dir.filePath("dst3")), pattern(4 * 61440).left(61440));

@@ -1,12 +1,16 @@
 // The tools' jobs without any window: what each reports to its sink, in order, on small
 // files: progress points, log lines, a stop, a failure mid-way.
 #include "primitives/Errors.h"
+#include "primitives/TextFile.h"
+#include "rules/AddressList.h"
 #include "rules/Cutting.h"
 #include "rules/Editing.h"
+#include "rules/ExternalSort.h"
 #include "rules/Extraction.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <functional>
@@ -189,6 +193,158 @@ class TestRules : public QObject
         job.CutFileIntoPieces(file, 2 * 1024);
         QCOMPARE(QFileInfo(job.PieceNames[0]).size(), 2048);
         QCOMPARE(QFileInfo(job.PieceNames[1]).size(), 3 * 1024 + 10); // the rest
+    }
+
+    void validAddresses_data()
+    {
+        QTest::addColumn<QString>("piece");
+        QTest::addColumn<bool>("valid");
+        const QString local64(64, u'a'), label63(63, u'b');
+        QTest::newRow("plain") << "john.doe@example.com" << true;
+        QTest::newRow("every atext sign") << "a!#$%&'*+-/=?^_`{|}~z@x.org" << true;
+        QTest::newRow("subdomains, digits, hyphen") << "u@mail-1.a2.example.co" << true;
+        QTest::newRow("international") << QString("élodie@café.fr") << true;
+        QTest::newRow("letter outside the BMP") << QString("a@x.\U0001D4B6\U0001D4B7") << true;
+        QTest::newRow("64-character local part") << local64 + "@x.com" << true;
+        QTest::newRow("65-character local part") << local64 + "a@x.com" << false;
+        QTest::newRow("63-character label") << "a@" + label63 + ".com" << true;
+        QTest::newRow("64-character label") << "a@" + label63 + "b.com" << false;
+        QTest::newRow("254 in all")
+            << local64 + "@" + QString(58, u'c') + "." + label63 + "." + label63 + ".de" << true;
+        QTest::newRow("255 in all")
+            << local64 + "@" + QString(59, u'c') + "." + label63 + "." + label63 + ".de" << false;
+        QTest::newRow("@ alone") << "@" << false;
+        QTest::newRow("no domain") << "x@" << false;
+        QTest::newRow("no local part") << "@y.com" << false;
+        QTest::newRow("two @") << "a@b@c.com" << false;
+        QTest::newRow("no dot in domain") << "a@localhost" << false;
+        QTest::newRow("leading dot") << ".a@x.com" << false;
+        QTest::newRow("trailing dot") << "a.@x.com" << false;
+        QTest::newRow("double dot") << "a..b@x.com" << false;
+        QTest::newRow("empty label") << "a@x..com" << false;
+        QTest::newRow("hyphen first in label") << "a@-x.com" << false;
+        QTest::newRow("hyphen last in label") << "a@x-.com" << false;
+        QTest::newRow("one-letter last label") << "a@x.c" << false;
+        QTest::newRow("digit in last label") << "a@x.c0m" << false;
+        QTest::newRow("quote in local part") << "\"a\"@x.com" << false;
+        QTest::newRow("comma") << "a,b@x.com" << false;
+        QTest::newRow("underscore in domain") << "a@x_y.com" << false;
+        QTest::newRow("sign that is no letter") << QString("€@x.com") << false;
+        QTest::newRow("lone surrogate") << QString("a") + QChar(0xD800) + "@x.com" << false;
+    }
+    void validAddresses()
+    {
+        QFETCH(QString, piece);
+        QFETCH(bool, valid);
+        QCOMPARE(IsValidAddress(piece), valid);
+    }
+
+    // The external sort against std::stable_sort on random records, with runs small enough
+    // to spill many times.
+    void externalSortAgainstReference_data()
+    {
+        QTest::addColumn<bool>("byNumber");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<qsizetype>("runBytes");
+        QTest::newRow("bytes, in memory") << false << 3000 << qsizetype(1 << 20);
+        QTest::newRow("bytes, 40 runs") << false << 3000 << qsizetype(4096);
+        QTest::newRow("numbers, 40 runs") << true << 3000 << qsizetype(4096);
+        QTest::newRow("a run per record") << false << 50 << qsizetype(1);
+        QTest::newRow("nothing") << false << 0 << qsizetype(4096);
+    }
+    void externalSortAgainstReference()
+    {
+        QFETCH(bool, byNumber);
+        QFETCH(int, count);
+        QFETCH(qsizetype, runBytes);
+        QRandomGenerator random(count);
+        using Record = std::pair<QByteArray, quint64>;
+        std::vector<Record> records;
+        ExternalSorter sorter(byNumber ? ExternalSorter::Order::Number
+                                       : ExternalSorter::Order::BytesThenNumber,
+                              false, runBytes);
+        for (int i = 0; i < count; ++i) {
+            // Short keys over few values (prefixes of each other, equal ones, bytes >= 0x80)
+            // and long ones that differ after their first 8 bytes.
+            QByteArray key(random.bounded(random.bounded(2) ? 4 : 20), 'p');
+            for (char &c : key)
+                c = "ab\x80\xff"[random.bounded(4)];
+            const quint64 number = random.bounded(1000);
+            records.emplace_back(key, number);
+            sorter.add(key, number);
+        }
+        std::stable_sort(records.begin(), records.end(), [&](const Record &a, const Record &b) {
+            return byNumber ? a.second < b.second : a < b;
+        });
+        std::vector<Record> sorted;
+        sorter.finish([&](QByteArrayView bytes, quint64 number) {
+            sorted.emplace_back(bytes.toByteArray(), number);
+        });
+        QCOMPARE(sorted.size(), records.size());
+        for (size_t i = 0; i < sorted.size(); ++i) {
+            if (byNumber)
+                QCOMPARE(sorted[i].second, records[i].second); // equal numbers in any order
+            else
+                QCOMPARE(sorted[i], records[i]);
+        }
+    }
+
+    // Unique, Sorted and Valid only on a list, in memory and with many spilled runs, against
+    // the same choices made by hand.
+    void addressChoices_data()
+    {
+        QTest::addColumn<bool>("unique");
+        QTest::addColumn<bool>("sorted");
+        QTest::addColumn<bool>("validOnly");
+        QTest::addColumn<qsizetype>("runBytes");
+        for (const qsizetype runBytes : {qsizetype(64 << 20), qsizetype(256)})
+            for (int choice = 0; choice < 8; ++choice)
+                QTest::addRow("%s%s%s, runs of %lld", choice & 1 ? "unique " : "",
+                              choice & 2 ? "sorted " : "", choice & 4 ? "valid " : "",
+                              qlonglong(runBytes))
+                    << bool(choice & 1) << bool(choice & 2) << bool(choice & 4) << runBytes;
+    }
+    void addressChoices()
+    {
+        QFETCH(bool, unique);
+        QFETCH(bool, sorted);
+        QFETCH(bool, validOnly);
+        QFETCH(qsizetype, runBytes);
+        const QStringList pool = {"b@x.com",  "a@x.com", "B@x.com", "@",       "x@",
+                                  "@y",       "é@x.fr",  "€@x.com", "z@y.org", "a@x.co",
+                                  "a@x.com.", "œ@x.fr"}; // € is 0x80 and œ 0x9C in the code page
+        QStringList list;
+        QRandomGenerator random(7);
+        for (int i = 0; i < 400; ++i)
+            list << pool[random.bounded(int(pool.size()))];
+        QStringList expected;
+        for (const QString &piece : std::as_const(list))
+            if ((!validOnly || IsValidAddress(piece)) && (!unique || !expected.contains(piece)))
+                expected << piece;
+        auto encoded = [](const QString &piece) {
+            QByteArray bytes;
+            appendSystemCodePage(bytes, piece);
+            return bytes;
+        };
+        if (sorted)
+            std::stable_sort(
+                expected.begin(), expected.end(),
+                [&](const QString &a, const QString &b) { return encoded(a) < encoded(b); });
+        QByteArray saved;
+        qint64 written = -1;
+        writeText([&](const char *data, qint64 size) { saved.append(data, size); },
+                  TextEncoding::None,
+                  [&](const TextWriter &write) {
+                      AddressListWriter addresses({unique, sorted, validOnly}, write, runBytes);
+                      for (const QString &piece : std::as_const(list))
+                          addresses.add(piece);
+                      written = addresses.finish();
+                  });
+        QByteArray wanted;
+        for (const QString &piece : std::as_const(expected))
+            wanted += encoded(piece) + "\r\n";
+        QCOMPARE(saved, wanted);
+        QCOMPARE(written, qint64(expected.size()));
     }
 };
 

@@ -6,6 +6,7 @@
 #include "primitives/LineReader.h"
 #include "primitives/Numbers.h"
 #include "primitives/TextFile.h"
+#include "rules/AddressList.h"
 #include "rules/Cutting.h"
 #include "rules/Editing.h"
 #include "rules/Extraction.h"
@@ -29,7 +30,8 @@
 
 namespace {
 
-const char *const Usage = "usage: quorvane-cli extract FILE|- [-o OUT|-]\n"
+const char *const Usage = "usage: quorvane-cli extract FILE|- [--unique] [--sort] [--valid] "
+                          "[-o OUT|-]\n"
                           "       quorvane-cli join -o DEST FILE...\n"
                           "       quorvane-cli cut -n N FILE\n"
                           "       quorvane-cli edit --prefix P --suffix S FILE [-o OUT|-]\n"
@@ -101,21 +103,19 @@ void writeOutput(const std::optional<QString> &out, TextEncoding encoding,
     flushStandardOutput();
 }
 
-// The address scan: every piece holding "@" of every line, as Save Emails writes them.
-void extract(const QString &file, const std::optional<QString> &out, bool quiet)
+// The address scan: every piece holding "@" of every line, as Save Emails writes them,
+// with its choices.
+void extract(const QString &file, const AddressChoices &choices, const std::optional<QString> &out,
+             bool quiet)
 {
     // The extraction job's pieces, each followed by CR LF, with progress.
     class Pieces : public ExtractionSink
     {
       public:
-        Pieces(const TextWriter &write, Progress &progress) : m_write(write), m_progress(progress)
+        Pieces(AddressListWriter &write, Progress &progress) : m_write(write), m_progress(progress)
         {
         }
-        void piece(QStringView piece) override
-        {
-            m_write(piece);
-            m_write(QLatin1StringView("\r\n"));
-        }
+        void piece(QStringView piece) override { m_write.add(piece); }
         std::optional<QString> progressPoint(qint64, qint64 bytes) override
         {
             m_progress.report(bytes);
@@ -123,18 +123,20 @@ void extract(const QString &file, const std::optional<QString> &out, bool quiet)
         }
 
       private:
-        const TextWriter &m_write;
+        AddressListWriter &m_write;
         Progress &m_progress;
     };
     writeOutput(out, TextEncoding::None,
                 [&](const TextWriter &write) {
                     Progress progress(quiet, isStandardStream(file) ? 0 : FileSizeOf(file));
-                    Pieces pieces(write, progress);
+                    AddressListWriter addresses(choices, write);
+                    Pieces pieces(addresses, progress);
                     ExtractionJob job;
                     if (isStandardStream(file))
                         job.scanStandardInput(pieces);
                     else
                         job.scan(file, pieces);
+                    addresses.finish();
                 },
                 {file});
 }
@@ -205,7 +207,9 @@ void printLine(const QByteArray &bytes)
 const QHash<QString, QStringList> &optionsOf()
 {
     static const QHash<QString, QStringList> options = {
-        {QStringLiteral("extract"), {QStringLiteral("o"), QStringLiteral("q")}},
+        {QStringLiteral("extract"),
+         {QStringLiteral("o"), QStringLiteral("q"), QStringLiteral("unique"),
+          QStringLiteral("sort"), QStringLiteral("valid")}},
         {QStringLiteral("join"), {QStringLiteral("o"), QStringLiteral("q")}},
         {QStringLiteral("cut"), {QStringLiteral("n"), QStringLiteral("q")}},
         {QStringLiteral("edit"),
@@ -251,12 +255,15 @@ int run(QCommandLineParser &parser)
     };
     int status = 0;
     if (command == u"extract") {
-        extract(oneFile(true), out, quiet);
+        extract(oneFile(true),
+                {parser.isSet(QStringLiteral("unique")), parser.isSet(QStringLiteral("sort")),
+                 parser.isSet(QStringLiteral("valid"))},
+                out, quiet);
     } else if (command == u"join") {
         if (!out || files.isEmpty() || isStandardStream(*out) ||
             std::any_of(files.begin(), files.end(), isStandardStream))
             throw UsageError{QStringLiteral("join takes -o DEST and one file or more")};
-        JoinFiles(*out, files, [&](const QString &source) {
+        JoinJob().JoinFiles(*out, files, [&](const QString &source) {
             std::fprintf(stderr, "quorvane-cli: passed over %s: %s\n",
                          NativeFileName(source).constData(),
                          FileSizeOf(source) < 0 ? "no such file" : "not a file");
@@ -323,6 +330,10 @@ int main(int argc, char **argv)
         {"prefix", "The text put before each line (edit).", "P"},
         {"suffix", "The text put after each line (edit).", "S"},
         {"q", "No progress on standard error."},
+        {"unique", "Each address once, where it first comes (extract)."},
+        {"sort", "The addresses in byte order, as LC_ALL=C sort orders them (extract)."},
+        {"valid", "Only pieces that are well-formed addresses (extract; the rule is in the "
+                  "README)."},
     });
     parser.addPositionalArgument("command", "extract, join, cut, edit or count.");
     parser.addPositionalArgument("files", "The files the command works on.", "FILE...");

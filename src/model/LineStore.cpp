@@ -533,6 +533,21 @@ void LineStore::insertLines(qsizetype index, const QStringList &lines)
     trimCache(nullptr);
 }
 
+void LineStore::forEachLine(const std::function<void(QStringView)> &take) const
+{
+    for (size_t c = 0; c < m_chunks.size(); ++c) {
+        const Chunk &chunk = resident(c);
+        // The chunk's text in hand: take may bring other chunks in and send this one out.
+        const QString text = chunk.isWide ? chunk.wide : QString::fromLatin1(chunk.narrow);
+        const std::vector<int> ends = chunk.ends;
+        int from = 0;
+        for (const int end : ends) {
+            take(QStringView(text).sliced(from, end - from));
+            from = end;
+        }
+    }
+}
+
 void LineStore::write(const TextWriter &write, bool breakAfterLast) const
 {
     QString wide;      // one chunk's lines with their breaks

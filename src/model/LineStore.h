@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -55,6 +56,8 @@ class LineStore
     // The line holding offset when every line is followed by separator characters (the
     // last line when offset lies beyond the end).
     qsizetype lineAtOffset(qsizetype offset, int separator) const;
+    // Hands every line to take, in order.
+    void forEachLine(const std::function<void(QStringView)> &take) const;
     // Hands the text to write chunk by chunk, in order: every line followed by CR LF, the
     // last one only when breakAfterLast.
     void write(const TextWriter &write, bool breakAfterLast) const;

@@ -3,6 +3,8 @@
 #include "primitives/Errors.h"
 #include "primitives/Platform.h"
 
+#include <QElapsedTimer>
+
 #include <memory>
 
 bool parseMode(quint16 mode, OpenMode &spec)
@@ -70,13 +72,14 @@ qsizetype ExtensionDot(const QString &fileName)
     return dot >= NamePartStart(fileName) ? dot : -1;
 }
 
-std::function<void()> &BeforeSystemCopyHook()
+std::function<void()> &BeforeCopyStepHook()
 {
     static std::function<void()> hook;
     return hook;
 }
 
-qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count)
+qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count,
+                const CopyProgress &progress)
 {
     constexpr qint64 MaxChunk = 61440;
     if (count <= 0) {
@@ -86,20 +89,29 @@ qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count)
     const qint64 result = count;
     const qint64 chunk = qMin(count, MaxChunk);
     std::unique_ptr<char[]> buffer(new char[size_t(qMax<qint64>(chunk, 1))]);
-    // The whole chunks the source still holds are copied inside the system when it can,
-    // as many at a time as it takes; a chunk that would run short goes through the
-    // buffer, so that none of it is written.
+    // The whole chunks the source still holds are copied inside the system when it can; a
+    // chunk that would run short goes through the buffer, so that none of it is written.
+    // Each system copy is sized to take about StepMilliseconds, so that the caller hears of
+    // the progress often on slow media and rarely on fast ones.
+    constexpr qint64 StepMilliseconds = 20;
+    qint64 stepChunks = 16;
+    QElapsedTimer stepTimer;
     qint64 held = source.size() - source.position();
     bool inSystem = true;
+    auto stepDone = [&] {
+        if (progress)
+            progress(result - count);
+    };
     while (count != 0) {
         qint64 n = qMin(chunk, count);
         if (inSystem && n <= held) {
-            if (n == chunk) // every whole chunk of the count that the source holds
-                n = qMin(count, held) / chunk * chunk;
+            if (n == chunk) // whole chunks of the count that the source holds
+                n = qMin(qMin(count, held) / chunk, stepChunks) * chunk;
             const qint64 start = destination.position();
             qint64 done = 0;
+            stepTimer.start();
             while (done < n) {
-                if (const auto &hook = BeforeSystemCopyHook())
+                if (const auto &hook = BeforeCopyStepHook())
                     hook();
                 const qint64 copied = destination.copyFrom(source, n - done);
                 if (copied == -2 && done == 0)
@@ -117,13 +129,21 @@ qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count)
                 done += copied;
             }
             if (done == n) {
+                const qint64 took = stepTimer.elapsed();
+                if (took < StepMilliseconds / 2 && stepChunks < 1024)
+                    stepChunks *= 2;
+                else if (took > StepMilliseconds * 2 && stepChunks > 1)
+                    stepChunks /= 2;
                 count -= n;
                 held -= n;
+                stepDone();
                 continue;
             }
             inSystem = false;
         }
         n = qMin(chunk, count);
+        if (const auto &hook = BeforeCopyStepHook())
+            hook();
         for (qint64 done = 0; done < n;) {
             const qint64 got = source.read(buffer.get() + done, n - done);
             if (got <= 0)
@@ -137,6 +157,7 @@ qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count)
             done += put;
         }
         count -= n;
+        stepDone();
     }
     return result;
 }

@@ -54,6 +54,9 @@ class FileStream
     // The system's code for the last failed read or write.
     int lastError() const { return m_lastError; }
     void close();
+    // Closes the stream and removes the file it wrote, when that is a file on disk still
+    // under its name; a device or a pipe is only closed.
+    void closeAndRemove();
     const QString &fileName() const { return m_fileName; }
 
   private:
@@ -114,14 +117,20 @@ class FileReplacement
 QByteArray NativeFileName(const QString &fileName);
 QString FileNameFromNative(QByteArrayView name);
 
+// Told of a copy's progress after each of its steps (a chunk through the program, or a copy
+// inside the system sized to take some 20 ms): the bytes copied so far. It may throw to end
+// the copy there.
+using CopyProgress = std::function<void(qint64 copied)>;
+
 // Copies count bytes from source's position to destination's position in chunks of at
 // most 61440 bytes; a count of 0 or below copies the whole source from its first byte.
 // Returns the count it set out to copy. Throws the read or write error.
-qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count);
+qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count,
+                const CopyProgress &progress = {});
 
-// For tests: work done just before each copy inside the system (another program changing
-// the source, say); empty for none.
-std::function<void()> &BeforeSystemCopyHook();
+// For tests: work done just before each step of a copy (another program changing the
+// source, a slow medium); empty for none.
+std::function<void()> &BeforeCopyStepHook();
 
 // Makes a write past the system's file size limit fail with the write error instead of
 // ending the process.

@@ -84,6 +84,14 @@ void FileStream::close()
     m_handle = -1;
 }
 
+void FileStream::closeAndRemove()
+{
+    const bool onDisk = m_handle != -1 && ::GetFileType(handleOf(m_handle)) == FILE_TYPE_DISK;
+    close();
+    if (onDisk)
+        ::DeleteFileW(nativeName(m_fileName).c_str());
+}
+
 qint64 FileStream::size() const
 {
     LARGE_INTEGER size;
@@ -357,8 +365,8 @@ qint64 FileSizeOf(const QString &fileName)
 bool SameFile(const QString &first, const QString &second)
 {
     BY_HANDLE_FILE_INFORMATION a, b;
-    return !first.isEmpty() && !second.isEmpty() && identityOf(first, a) &&
-           identityOf(second, b) && sameIdentity(a, b);
+    return !first.isEmpty() && !second.isEmpty() && identityOf(first, a) && identityOf(second, b) &&
+           sameIdentity(a, b);
 }
 
 bool FileExists(const QString &fileName)

@@ -223,6 +223,20 @@ class EncodingWriter : public TextWriter
         flushWhenFull();
     }
 
+    void systemCodePageBytes(QByteArrayView bytes) const override
+    {
+        if (m_encoding != TextEncoding::None && m_encoding != TextEncoding::SystemCodePage) {
+            (*this)(decodeSystemCodePage(bytes));
+            return;
+        }
+        if (!m_heldHigh.isNull()) {
+            encode(QStringView(&m_heldHigh, 1)); // a lone surrogate
+            m_heldHigh = QChar();
+        }
+        m_buffer.append(bytes);
+        flushWhenFull();
+    }
+
     // Writes what is left; a surrogate still held back is written alone.
     void finish()
     {

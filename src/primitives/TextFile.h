@@ -83,6 +83,8 @@ class TextWriter
     virtual ~TextWriter() = default;
     virtual void operator()(QStringView piece) const = 0;
     virtual void operator()(QLatin1StringView piece) const = 0;
+    // Text already encoded in the system code page.
+    virtual void systemCodePageBytes(QByteArrayView bytes) const = 0;
 };
 
 // Receives encoded bytes.

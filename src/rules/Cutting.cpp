@@ -3,31 +3,6 @@
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
 
-void CutIntoPieces(const QString &sourceName, const QStringList &pieceNames, qint64 pieceSize)
-{
-    if (sourceName.isEmpty())
-        throw QuorvaneError(QStringLiteral("No file was chosen: use Select File first"));
-    if (pieceSize <= 0)
-        throw QuorvaneError(QStringLiteral("The size of a piece must be at least 1 Kb"));
-    // Creating a piece that is the source itself would empty it before it is read.
-    for (const QString &name : std::as_const(pieceNames))
-        if (SameFile(name, sourceName))
-            throw QuorvaneError(
-                QStringLiteral("The piece \"%1\" would replace the file being cut").arg(name));
-    FileStream source(sourceName, FileMode::OpenReadDenyWrite);
-    const qint64 size = source.size();
-    for (qsizetype b = 0; b < pieceNames.size(); ++b) {
-        const qint64 remaining = size - source.position();
-        if (b > 0 && remaining <= 0)
-            break; // no empty pieces past the end of the source
-        FileStream piece(pieceNames[b], FileMode::CreateExclusive);
-        const bool last = b == pieceNames.size() - 1;
-        const qint64 n = last ? remaining : qMin(pieceSize, remaining);
-        if (n > 0) // a count of 0 would copy the whole source
-            CopyFrom(piece, source, n);
-    }
-}
-
 namespace Cutting {
 
 QString extensionOf(const QString &fileName)
@@ -85,7 +60,37 @@ void CutJob::plan(const QString &nameField, int count, const QDateTime &now)
     PieceNames = Cutting::pieceNames(nameField, count, now, SourceExtension);
 }
 
-void CutJob::CutFileIntoPieces(const QString &sourceName, qint64 pieceSize) const
+bool CutJob::CutFileIntoPieces(const QString &sourceName, qint64 pieceSize, CopySink *sink)
 {
-    CutIntoPieces(sourceName, PieceNames, pieceSize);
+    CompletePieces.clear();
+    const QStringList names = PieceNames; // the plan as it stands when the cut starts
+    if (sourceName.isEmpty())
+        throw QuorvaneError(QStringLiteral("No file was chosen: use Select File first"));
+    if (pieceSize <= 0)
+        throw QuorvaneError(QStringLiteral("The size of a piece must be at least 1 Kb"));
+    // Creating a piece that is the source itself would empty it before it is read.
+    for (const QString &name : std::as_const(names))
+        if (SameFile(name, sourceName))
+            throw QuorvaneError(
+                QStringLiteral("The piece \"%1\" would replace the file being cut").arg(name));
+    FileStream source(sourceName, FileMode::OpenReadDenyWrite);
+    const qint64 size = source.size();
+    Run run(*this, size, sink);
+    for (qsizetype b = 0; b < names.size(); ++b) {
+        const qint64 remaining = size - source.position();
+        if (b > 0 && remaining <= 0)
+            break; // no empty pieces past the end of the source
+        FileStream piece(names[b], FileMode::CreateExclusive);
+        const bool last = b == names.size() - 1;
+        const qint64 n = last ? remaining : qMin(pieceSize, remaining);
+        try {
+            if (n > 0) // a count of 0 would copy the whole source
+                run.copy(piece, source, n, names[b]);
+        } catch (const CopyStopped &) {
+            piece.closeAndRemove();
+            return false;
+        }
+        CompletePieces << names[b];
+    }
+    return true;
 }

@@ -1,16 +1,12 @@
 #pragma once
 
 // The rules of Cut Files, shared by its window and the command line.
+#include "rules/Copying.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <utility>
-
-// Writes the pieces named, in the current folder unless the names say otherwise, piece b
-// holding the bytes from (b - 1) x size; the last runs on to the end of the source, and no
-// piece is made past the end of the source (the first always is). A name that is the
-// source itself is refused before anything is created.
-void CutIntoPieces(const QString &sourceName, const QStringList &pieceNames, qint64 pieceSize);
 
 namespace Cutting {
 
@@ -28,7 +24,7 @@ QStringList pieceNames(const QString &nameField, int count, const QDateTime &now
 
 // The Cut Files tool's work: Select File, the piece size the spinner shows, the plan of "ok"
 // and the cut, with the values of the latest selection and plan.
-class CutJob
+class CutJob : public CopyingJob
 {
   public:
     // The largest plan that plan accepts.
@@ -41,12 +37,18 @@ class CutJob
     // Names count pieces after the name field (none for a count of 0 or below); more than
     // MaxPieces are refused.
     void plan(const QString &nameField, int count, const QDateTime &now);
-    // Writes the planned pieces of the source, piece b holding the bytes from (b - 1) x size;
-    // the last planned piece runs on to the end of the source.
-    void CutFileIntoPieces(const QString &sourceName, qint64 pieceSize) const;
+    // Writes the planned pieces, in the current folder unless the names say otherwise,
+    // piece b holding the bytes of the source from (b - 1) x size; the last planned piece
+    // runs on to the end of the source, and no piece is made past the end of the source
+    // (the first always is). A name that is the source itself is refused before anything
+    // is created. The progress goes to sink (none for null). False when stopped: the
+    // unfinished piece is removed, the finished ones stay (CompletePieces).
+    bool CutFileIntoPieces(const QString &sourceName, qint64 pieceSize, CopySink *sink = nullptr);
 
     // The extension, dot included, of the file last selected.
     QString SourceExtension;
     // The names of the pieces of the latest plan, piece b at index b - 1.
     QStringList PieceNames;
+    // The pieces the latest cut wrote whole.
+    QStringList CompletePieces;
 };

@@ -11,14 +11,12 @@ void checkDestination(const QString &destination, const QStringList &sources)
 {
     if (!FileExists(destination))
         return; // a new file cannot be a piece
-    for (const QString &source : sources) {
-        QString name = source;
-        for (int number = 1; FileExists(name); name = CompanionName(name, ++number))
+    for (const QString &source : sources)
+        for (const QString &name : SeriesOf(source))
             if (SameFile(name, destination))
                 throw QuorvaneError(
                     QStringLiteral("The destination \"%1\" is one of the files to join (%2)")
                         .arg(destination, name));
-    }
 }
 
 } // namespace
@@ -30,23 +28,40 @@ QString CompanionName(const QString &fileName, int number)
            QString::number(number);
 }
 
-void JoinFileInto(const QString &fileName, FileStream &destination)
+QStringList SeriesOf(const QString &fileName)
 {
+    QStringList series;
     int number = 1;
-    for (QString name = fileName; FileExists(name); name = CompanionName(name, ++number)) {
-        FileStream piece(name, FileMode::OpenReadDenyWrite);
-        CopyFrom(destination, piece, 0);
-    }
+    for (QString name = fileName; FileExists(name); name = CompanionName(name, ++number))
+        series << name;
+    return series;
 }
 
-void JoinFiles(const QString &destinationName, const QStringList &sources,
-               const std::function<void(const QString &)> &passedOver)
+bool JoinJob::JoinFiles(const QString &destinationName, const QStringList &sources,
+                        const std::function<void(const QString &)> &passedOver, CopySink *sink)
 {
     checkDestination(destinationName, sources);
-    FileStream destination(destinationName, FileMode::CreateExclusive);
+    QList<QStringList> series;
+    qint64 total = 0;
     for (const QString &source : sources) {
-        if (passedOver && !FileExists(source))
-            passedOver(source);
-        JoinFileInto(source, destination);
+        series << SeriesOf(source);
+        for (const QString &name : std::as_const(series.last()))
+            total += qMax<qint64>(FileSizeOf(name), 0);
     }
+    Run run(*this, total, sink);
+    FileStream destination(destinationName, FileMode::CreateExclusive);
+    try {
+        for (qsizetype i = 0; i < sources.size(); ++i) {
+            if (passedOver && series[i].isEmpty())
+                passedOver(sources[i]);
+            for (const QString &name : std::as_const(series[i])) {
+                FileStream piece(name, FileMode::OpenReadDenyWrite);
+                run.copy(destination, piece, 0, name);
+            }
+        }
+    } catch (const CopyStopped &) {
+        destination.closeAndRemove();
+        return false;
+    }
+    return true;
 }

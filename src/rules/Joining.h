@@ -1,6 +1,8 @@
 #pragma once
 
 // The rules of Join Files, shared by its window and the command line.
+#include "rules/Copying.h"
+
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -11,11 +13,19 @@ class FileStream;
 // follows that dot), "._" and the number.
 QString CompanionName(const QString &fileName, int number);
 
-// Appends the listed file and its companions 2, 3, ... up to the first missing one.
-void JoinFileInto(const QString &fileName, FileStream &destination);
+// The listed file and its companions 2, 3, ... up to the first missing one.
+QStringList SeriesOf(const QString &fileName);
 
-// Creates the destination and writes each source followed by its companions into it. A
-// destination that is one of the files to read is refused before anything is created. A
-// listed source that is missing or a folder is passed over, and named to passedOver.
-void JoinFiles(const QString &destinationName, const QStringList &sources,
-               const std::function<void(const QString &)> &passedOver = {});
+// The Join Files tool's work: the join, its progress and its stop.
+class JoinJob : public CopyingJob
+{
+  public:
+    // Creates the destination and writes each source followed by its companions into it,
+    // reporting the progress to sink (none for null). A destination that is one of the
+    // files to read is refused before anything is created. A listed source that is missing
+    // or a folder is passed over, and named to passedOver. False when stopped: the
+    // unfinished destination is removed.
+    bool JoinFiles(const QString &destinationName, const QStringList &sources,
+                   const std::function<void(const QString &)> &passedOver = {},
+                   CopySink *sink = nullptr);
+};

@@ -25,6 +25,11 @@ class ListBox : public QAbstractScrollArea
     void copy() const;
     // Brings the scroll bar and the view up to date with items added since.
     void flush();
+    // Hands every item to take, in order.
+    void forEachItem(const std::function<void(QStringView)> &take) const
+    {
+        m_items.forEachLine(take);
+    }
     // Whole-file text save: every item followed by CR LF, in the system code page.
     void saveToFile(const QString &fileName) const;
 

@@ -2,6 +2,8 @@
 
 #include "ApplicationWindows.h"
 
+#include "primitives/TextFile.h"
+#include "rules/AddressList.h"
 #include "toolkit/ErrorDisplay.h"
 #include "toolkit/FileDrop.h"
 #include "toolkit/Pump.h"
@@ -136,5 +138,20 @@ void TFExtraction::Button6Click()
 {
     if (!SaveTextFileDialog1.execute())
         return;
-    ui->ListBox1->saveToFile(SaveTextFileDialog1.fileName());
+    const AddressChoices choices{ui->UniqueCheckBox->isChecked(), ui->SortedCheckBox->isChecked(),
+                                 ui->ValidOnlyCheckBox->isChecked()};
+    if (!choices.any()) {
+        ui->ListBox1->saveToFile(SaveTextFileDialog1.fileName());
+        return;
+    }
+    qint64 written = 0;
+    saveTextFile(SaveTextFileDialog1.fileName(), TextEncoding::None, [&](const TextWriter &write) {
+        AddressListWriter addresses(choices, write);
+        ui->ListBox1->forEachItem([&](QStringView piece) { addresses.add(piece); });
+        written = addresses.finish();
+    });
+    appendLog(QStringLiteral("Saved %1 of %2 addresses (%3)")
+                  .arg(written)
+                  .arg(ui->ListBox1->count())
+                  .arg(choices.names()));
 }

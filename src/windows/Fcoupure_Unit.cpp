@@ -8,16 +8,27 @@
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
 #include "primitives/Numbers.h"
+#include "toolkit/CopyView.h"
 #include "toolkit/ErrorDisplay.h"
 #include "toolkit/FileDrop.h"
 #include "toolkit/WindowLook.h"
 #include "ui_Fcoupure.h"
+
+#include <QCloseEvent>
 
 TFcoupure *const &Fcoupure = applicationWindows().cut;
 
 namespace {
 const QString CutDoneText = QStringLiteral("Cut Done, Check the folder !");
 const QString CutFailedText = QStringLiteral("Cut failed, see the message.");
+
+QString cutStoppedText(const QStringList &kept)
+{
+    const QString start = QStringLiteral("Cut stopped: the unfinished piece was removed; ");
+    if (kept.isEmpty())
+        return start + QStringLiteral("no piece was kept.");
+    return start + QStringLiteral("kept %1 piece(s): %2.").arg(kept.size()).arg(kept.join(", "));
+}
 } // namespace
 
 TFcoupure::TFcoupure(QWidget *parent)
@@ -36,7 +47,7 @@ TFcoupure::TFcoupure(QWidget *parent)
             [this] { ErrorDisplay::runGuarded([this] { UpDown1Click(); }); });
     // A file dropped on the window is selected as if chosen in Select File's dialog.
     FileDrop::install(
-        this, [] { return true; },
+        this, [this] { return !Job.isCopying(); },
         [this](const QStringList &files) {
             OpenDialog1.answerNext(files.first());
             Button4Click();
@@ -83,17 +94,29 @@ void TFcoupure::Button1Click()
 
 void TFcoupure::Button2Click()
 {
+    if (Job.isCopying()) {
+        Job.stop(); // the button reads "Stop" while the cut runs
+        return;
+    }
     ui->Edit5->clear();
     const qint64 pieceSize = qint64(Numbers::StrToInt(ui->Edit4->text())) * 1024;
     if (ui->ListBox1->count() == 0) {
         ui->Edit5->setText(CutDoneText);
         return;
     }
+    bool finished = false;
     try {
-        Job.CutFileIntoPieces(OpenDialog1.fileName(), pieceSize);
+        CopyView view(ui->Edit5, ui->Button2, {ui->Button4, ui->Button1, ui->UpDown1});
+        finished = Job.CutFileIntoPieces(OpenDialog1.fileName(), pieceSize, &view);
     } catch (...) {
         ui->Edit5->setText(CutFailedText);
         throw;
     }
-    ui->Edit5->setText(CutDoneText);
+    ui->Edit5->setText(finished ? CutDoneText : cutStoppedText(Job.CompletePieces));
+}
+
+void TFcoupure::closeEvent(QCloseEvent *event)
+{
+    Job.stop(); // a cut running now ends at its next report
+    QWidget::closeEvent(event);
 }

@@ -28,6 +28,9 @@ class TFcoupure : public QWidget
     FileDialog OpenDialog1;
     FileDialog OpenTextFileDialog1; // part of the layout, never shown
     CutJob Job;                     // the selection, the plan and the cut
+
+  protected:
+    void closeEvent(QCloseEvent *event) override;
 };
 
 extern TFcoupure *const &Fcoupure;

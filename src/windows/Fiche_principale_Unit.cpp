@@ -53,10 +53,12 @@ void TFiche_principale::SpeedButton4Click()
 }
 
 // Closing the launcher ends the application once control is back in the message loop,
-// also when a tool's loop is pumping messages now.
+// also when a tool's loop is pumping messages now; a join or cut running stops first.
 void TFiche_principale::closeEvent(QCloseEvent *event)
 {
     event->accept();
+    Fjointure->Job.stop();
+    Fcoupure->Job.stop();
     QCoreApplication::exit(0);
 }
 

@@ -6,10 +6,13 @@
 
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
+#include "toolkit/CopyView.h"
 #include "toolkit/ErrorDisplay.h"
 #include "toolkit/FileDrop.h"
 #include "toolkit/WindowLook.h"
 #include "ui_Fjointure.h"
+
+#include <QCloseEvent>
 
 TFjointure *const &Fjointure = applicationWindows().join;
 
@@ -17,6 +20,8 @@ namespace {
 
 const QString JoinDoneText = QStringLiteral("Files Joinded Succesfully !, Check the folder !");
 const QString JoinFailedText = QStringLiteral("Join failed, see the message.");
+const QString JoinStoppedText =
+    QStringLiteral("Join stopped: the unfinished destination was removed.");
 
 } // namespace
 
@@ -38,7 +43,7 @@ TFjointure::TFjointure(QWidget *parent)
     connectClick(ui->Button2, [this] { Button2Click(); });
     // Files dropped on the window are added as Add File adds them, in the order dropped.
     FileDrop::install(
-        this, [] { return true; },
+        this, [this] { return !Job.isCopying(); },
         [this](const QStringList &files) {
             for (const QString &file : files) {
                 OpenTextFileDialog1.answerNext(file);
@@ -66,16 +71,28 @@ void TFjointure::Button3Click()
 
 void TFjointure::Button2Click()
 {
+    if (Job.isCopying()) {
+        Job.stop(); // the button reads "Stop" while the join runs
+        return;
+    }
     const QStringList sources = ui->ListBox1->items();
     if (sources.isEmpty()) {
         ui->Edit5->setText(JoinDoneText);
         return;
     }
+    bool finished = false;
     try {
-        JoinFiles(ui->Edit1->text(), sources);
+        CopyView view(ui->Edit5, ui->Button2, {ui->Button1, ui->Button3});
+        finished = Job.JoinFiles(ui->Edit1->text(), sources, {}, &view);
     } catch (...) {
         ui->Edit5->setText(JoinFailedText);
         throw; // the message goes to the default error display
     }
-    ui->Edit5->setText(JoinDoneText);
+    ui->Edit5->setText(finished ? JoinDoneText : JoinStoppedText);
+}
+
+void TFjointure::closeEvent(QCloseEvent *event)
+{
+    Job.stop(); // a join running now ends at its next report
+    QWidget::closeEvent(event);
 }

@@ -26,6 +26,10 @@ class TFjointure : public QWidget
 
     Ui::TFjointure *ui;
     FileDialog OpenTextFileDialog1;
+    JoinJob Job; // the join that runs, its progress and its stop
+
+  protected:
+    void closeEvent(QCloseEvent *event) override;
 };
 
 extern TFjointure *const &Fjointure;

@@ -1,0 +1,166 @@
+#include "rules/AddressList.h"
+
+#include "primitives/TextFile.h"
+#include "rules/ExternalSort.h"
+
+#include <QStringList>
+#include <cstring>
+
+namespace {
+
+// The code points of text, one at a time; a lone surrogate is itself.
+template <typename F> bool allCodePoints(QStringView text, F &&accept)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[i].unicode(), text[i + 1].unicode());
+            ++i;
+        }
+        if (!accept(c))
+            return false;
+    }
+    return true;
+}
+
+qsizetype codePointCount(QStringView text)
+{
+    qsizetype n = 0;
+    allCodePoints(text, [&](char32_t) { return ++n, true; });
+    return n;
+}
+
+bool isAsciiLetter(char32_t c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool isAsciiDigit(char32_t c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool isLetter(char32_t c)
+{
+    return c < 0x80 ? isAsciiLetter(c) : QChar::isLetter(c);
+}
+
+bool validLocalPart(QStringView local)
+{
+    static const QString atext = QStringLiteral("!#$%&'*+-/=?^_`{|}~");
+    const qsizetype n = codePointCount(local);
+    if (n < 1 || n > 64 || local.startsWith(u'.') || local.endsWith(u'.') || local.contains(u".."))
+        return false;
+    return allCodePoints(local, [](char32_t c) {
+        return isLetter(c) || isAsciiDigit(c) || c == '.' || (c < 0x80 && atext.contains(QChar(c)));
+    });
+}
+
+bool validDomain(QStringView domain)
+{
+    const auto labels = domain.split(u'.');
+    if (labels.size() < 2)
+        return false;
+    for (const QStringView label : labels) {
+        const qsizetype n = codePointCount(label);
+        if (n < 1 || n > 63 || label.startsWith(u'-') || label.endsWith(u'-'))
+            return false;
+        if (!allCodePoints(label,
+                           [](char32_t c) { return isLetter(c) || isAsciiDigit(c) || c == '-'; }))
+            return false;
+    }
+    const QStringView last = labels.last();
+    return codePointCount(last) >= 2 && allCodePoints(last, isLetter);
+}
+
+} // namespace
+
+QString AddressChoices::names() const
+{
+    QStringList applied;
+    if (unique)
+        applied << QStringLiteral("Unique");
+    if (sorted)
+        applied << QStringLiteral("Sorted");
+    if (validOnly)
+        applied << QStringLiteral("Valid only");
+    return applied.join(QStringLiteral(", "));
+}
+
+bool IsValidAddress(QStringView piece)
+{
+    const qsizetype at = piece.indexOf(u'@');
+    if (at < 0 || piece.indexOf(u'@', at + 1) >= 0 || codePointCount(piece) > 254)
+        return false;
+    return validLocalPart(piece.first(at)) && validDomain(piece.sliced(at + 1));
+}
+
+AddressListWriter::AddressListWriter(const AddressChoices &choices, const TextWriter &write,
+                                     qsizetype runBytes)
+    : m_choices(choices), m_write(write), m_runBytes(runBytes)
+{
+    if (m_choices.unique || m_choices.sorted)
+        m_sorter = std::make_unique<ExternalSorter>(ExternalSorter::Order::BytesThenNumber,
+                                                    m_choices.unique, runBytes);
+}
+
+AddressListWriter::~AddressListWriter() = default;
+
+void AddressListWriter::add(QStringView piece)
+{
+    if (m_choices.validOnly && !IsValidAddress(piece))
+        return;
+    if (!m_sorter) {
+        m_write(piece);
+        m_write(QLatin1StringView("\r\n"));
+        ++m_written;
+        return;
+    }
+    m_encoded.clear();
+    appendSystemCodePage(m_encoded, piece);
+    m_sorter->add(m_encoded, quint64(m_added++));
+}
+
+void AddressListWriter::writeEncoded(QByteArrayView bytes)
+{
+    m_write.systemCodePageBytes(bytes);
+    m_write(QLatin1StringView("\r\n"));
+    ++m_written;
+}
+
+qint64 AddressListWriter::finish()
+{
+    if (!m_sorter)
+        return m_written;
+    QByteArray previous;
+    bool first = true;
+    // True for the first of equal pieces (they come together, the first added first).
+    auto isNew = [&](QByteArrayView bytes) {
+        if (!first && QByteArrayView(previous) == bytes)
+            return false;
+        first = false;
+        previous.resize(bytes.size());
+        std::memcpy(previous.data(), bytes.data(), size_t(bytes.size()));
+        return true;
+    };
+    if (!m_choices.unique) {
+        m_sorter->finish([&](QByteArrayView bytes, quint64) { writeEncoded(bytes); });
+    } else if (m_choices.sorted) {
+        m_sorter->finish([&](QByteArrayView bytes, quint64) {
+            if (isNew(bytes))
+                writeEncoded(bytes);
+        });
+    } else {
+        // Each piece once, where it first came: the first of each run of equal pieces,
+        // sorted back into the order they were added.
+        ExternalSorter byPosition(ExternalSorter::Order::Number, false, m_runBytes);
+        m_sorter->finish([&](QByteArrayView bytes, quint64 position) {
+            if (isNew(bytes))
+                byPosition.add(bytes, position);
+        });
+        m_sorter.reset();
+        byPosition.finish([&](QByteArrayView bytes, quint64) { writeEncoded(bytes); });
+    }
+    m_sorter.reset();
+    return m_written;
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+// What the long copies of Join Files and Cut Files share: progress reported by time and a
+// stop that ends the copy at its next report.
+#include "primitives/FileStream.h"
+
+#include <QElapsedTimer>
+#include <QString>
+
+// Where a copy stands: the file being copied, the bytes done of the whole run, the speed.
+struct CopyStatus
+{
+    QString fileName;
+    qint64 done = 0;
+    qint64 total = 0;
+    qint64 bytesPerSecond = 0;
+};
+
+// Shown a copy's progress every few tens of milliseconds (a window pumps its messages
+// there, and may ask the job to stop).
+class CopySink
+{
+  public:
+    virtual ~CopySink() = default;
+    virtual void progress(const CopyStatus &status) = 0;
+};
+
+// Thrown out of a copy whose job was asked to stop.
+struct CopyStopped
+{
+};
+
+// A job made of long copies, reported to a sink and stopped on request.
+class CopyingJob
+{
+  public:
+    // How often the sink hears of the progress.
+    static constexpr qint64 ReportMilliseconds = 40;
+
+    // Asks the running copy to end at its next report; no effect when none runs.
+    void stop();
+    bool isCopying() const { return m_copying; }
+
+  protected:
+    // One run of total bytes: marks the job as copying while it lasts.
+    class Run
+    {
+      public:
+        Run(CopyingJob &job, qint64 total, CopySink *sink);
+        ~Run();
+        Run(const Run &) = delete;
+        Run &operator=(const Run &) = delete;
+        // CopyFrom with the run's reports, which name shownName (the file read or the file
+        // written); throws CopyStopped at a report after a stop.
+        void copy(FileStream &destination, FileStream &source, qint64 count,
+                  const QString &shownName);
+
+      private:
+        void report(const QString &fileName, qint64 done);
+
+        CopyingJob &m_job;
+        CopySink *m_sink;
+        qint64 m_total;
+        qint64 m_done = 0; // bytes of the copies finished before the current one
+        QElapsedTimer m_started;
+        qint64 m_lastReport = 0;
+    };
+
+  private:
+    bool m_copying = false;
+    bool m_stopRequested = false;
+};
