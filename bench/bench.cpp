@@ -588,6 +588,49 @@ void benchCli()
         QFile::remove(out + suffix);
 }
 
+// An address list of count pieces, one a line, of which three in ten repeat an earlier one.
+QString generatePieces(const QString &name, qint64 count)
+{
+    const QString path = benchDir() + '/' + name;
+    if (QFile::exists(path))
+        return path;
+    QFile file(path + ".part");
+    file.open(QIODevice::WriteOnly);
+    quint64 state = 0x2545F4914F6CDD1Dull;
+    QByteArray chunk;
+    const quint64 distinct = quint64(count) * 7 / 10;
+    for (qint64 i = 0; i < count; ++i) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        const quint64 n = (state >> 20) % distinct;
+        chunk += "user" + QByteArray::number(n) + '.' + QByteArray::number(n * 7 % 1000) + '@' +
+                 "host" + QByteArray::number(n % 997) + ".example.com\n";
+        if (chunk.size() > (1 << 20)) {
+            file.write(chunk);
+            chunk.clear();
+        }
+    }
+    file.write(chunk);
+    file.close();
+    QFile::rename(path + ".part", path);
+    return path;
+}
+
+// extract --unique --sort on a list of 20 M pieces against sort -u on the same list.
+void benchSort()
+{
+    const QString cli = QStringLiteral(QUORVANE_CLI_PATH);
+    const QString list = generatePieces("pieces-20M.txt", 20000000);
+    const QString out = benchDir() + "/sorted.out";
+    std::printf("extract --unique --sort, %s (%.0f MiB)\n", qPrintable(list), fileMiB(list));
+    warm(list);
+    const Result ours = measureCommand(quoted(cli) + " extract -q --unique --sort " + quoted(list) +
+                                       " -o " + quoted(out));
+    const Result sort = measureCommand("sort -u " + quoted(list) + " -o " + quoted(out + ".sort"));
+    addRow("cli extract --unique --sort, 20 M", ours, fileMiB(list), "sort -u", sort);
+    QFile::remove(out);
+    QFile::remove(out + ".sort");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -612,6 +655,8 @@ int main(int argc, char **argv)
         benchCut(argc, argv);
     if (wanted("cli"))
         benchCli();
+    if (wanted("sort"))
+        benchSort();
     printTable();
     return 0;
 }

@@ -3,42 +3,44 @@
 #include "primitives/Errors.h"
 
 #include <QByteArray>
+#include <QtEndian>
 #include <algorithm>
 #include <cstring>
 #include <queue>
 
 namespace {
 
-quint64 prefixOf(const char *bytes, qsizetype length)
+using Key = ExternalSorter::Key;
+
+// The first 16 bytes as two big-endian numbers, zero-padded: comparing keys compares those
+// bytes as unsigned.
+Key keyOf(const char *bytes, qsizetype length)
 {
-    uchar first[8] = {};
-    std::memcpy(first, bytes, size_t(qMin<qsizetype>(length, 8)));
-    quint64 prefix = 0;
-    for (const uchar b : first)
-        prefix = prefix << 8 | b;
-    return prefix;
+    uchar first[16] = {};
+    std::memcpy(first, bytes, size_t(qMin<qsizetype>(length, 16)));
+    quint64 high, low;
+    std::memcpy(&high, first, 8);
+    std::memcpy(&low, first + 8, 8);
+    return {qFromBigEndian(high), qFromBigEndian(low)};
 }
 
-int compareBytes(const char *a, qsizetype na, const char *b, qsizetype nb)
-{
-    const int c = std::memcmp(a, b, size_t(qMin(na, nb)));
-    return c != 0 ? c : na < nb ? -1 : na > nb ? 1 : 0;
-}
-
-// The order of two records, from their prefixes, numbers and bytes.
-bool recordLess(ExternalSorter::Order order, quint64 prefixA, quint64 numberA, const char *a,
-                qsizetype na, quint64 prefixB, quint64 numberB, const char *b, qsizetype nb)
+// The order of two records, from their keys, numbers and bytes.
+inline bool recordLess(ExternalSorter::Order order, const Key &keyA, quint64 numberA, const char *a,
+                       qsizetype na, const Key &keyB, quint64 numberB, const char *b, qsizetype nb)
 {
     if (order == ExternalSorter::Order::Number)
         return numberA < numberB;
-    if (prefixA != prefixB)
-        return prefixA < prefixB;
-    if (na > 8 || nb > 8) {
-        if (const int c = compareBytes(a, na, b, nb))
+    if (keyA.high != keyB.high)
+        return keyA.high < keyB.high;
+    if (keyA.low != keyB.low)
+        return keyA.low < keyB.low;
+    if (na > 16 && nb > 16) { // equal first 16 bytes: the rest decides
+        const int c = std::memcmp(a + 16, b + 16, size_t(qMin(na, nb) - 16));
+        if (c != 0)
             return c < 0;
-    } else if (na != nb) {
-        return na < nb; // equal prefixes: the shorter is a prefix of the longer
     }
+    if (na != nb)
+        return na < nb; // equal up to the shorter one's end: it is a prefix of the longer
     return numberA < numberB;
 }
 
@@ -60,7 +62,7 @@ class ExternalSorter::RunReader
     const char *bytes() const { return m_buffer.constData() + m_start + HeaderBytes; }
     qsizetype length() const { return m_length; }
     quint64 number() const { return m_number; }
-    quint64 prefix() const { return m_prefix; }
+    const Key &key() const { return m_key; }
 
     void next()
     {
@@ -76,14 +78,14 @@ class ExternalSorter::RunReader
         m_length = length;
         if (!fill(HeaderBytes + m_length))
             throw Errors::readError();
-        m_prefix = prefixOf(bytes(), m_length);
+        m_key = keyOf(bytes(), m_length);
     }
 
   private:
     // Makes sure the buffer holds n bytes from m_start; false at the run's end.
     bool fill(qsizetype n)
     {
-        const qsizetype held = m_buffer.size() - m_start;
+        const qsizetype held = m_held - m_start;
         if (held >= n)
             return true;
         const qint64 left = m_end - m_position;
@@ -91,15 +93,15 @@ class ExternalSorter::RunReader
             return false;
         if (held + left < n)
             throw Errors::readError();
-        QByteArray buffer(qMax(n, qsizetype(qMin<qint64>(qMax(m_bufferBytes, n), held + left))),
-                          Qt::Uninitialized);
-        std::memcpy(buffer.data(), m_buffer.constData() + m_start, size_t(held));
-        const qint64 more = qMin<qint64>(buffer.size() - held, left);
-        if (!m_spill.read(m_position, buffer.data() + held, more))
+        // What is held moves to the front; the rest of the buffer is read.
+        if (m_buffer.size() < qMax(n, m_bufferBytes))
+            m_buffer.resize(qMax(n, m_bufferBytes));
+        std::memmove(m_buffer.data(), m_buffer.constData() + m_start, size_t(held));
+        const qint64 more = qMin<qint64>(m_buffer.size() - held, left);
+        if (!m_spill.read(m_position, m_buffer.data() + held, more))
             throw Errors::readError();
         m_position += more;
-        buffer.resize(held + more);
-        m_buffer = std::move(buffer);
+        m_held = held + qsizetype(more);
         m_start = 0;
         return true;
     }
@@ -109,10 +111,11 @@ class ExternalSorter::RunReader
     const qint64 m_end;
     const qsizetype m_bufferBytes;
     QByteArray m_buffer;
+    qsizetype m_held = 0; // bytes of the buffer read
     qsizetype m_start = 0;
     qsizetype m_length = 0;
     quint64 m_number = 0;
-    quint64 m_prefix = 0;
+    Key m_key = {};
     bool m_atStart = true;
     bool m_atEnd = false;
 };
@@ -135,13 +138,12 @@ void ExternalSorter::add(QByteArrayView bytes, quint64 number)
     }
     const quint32 offset = quint32(m_bytes.size());
     m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
-    m_entries.push_back(
-        {prefixOf(bytes.data(), bytes.size()), number, offset, quint32(bytes.size())});
+    m_entries.push_back({keyOf(bytes.data(), bytes.size()), number, offset, quint32(bytes.size())});
 }
 
 bool ExternalSorter::less(const Entry &a, const Entry &b, const char *bytes) const
 {
-    return recordLess(m_order, a.prefix, a.number, bytes + a.offset, a.length, b.prefix, b.number,
+    return recordLess(m_order, a.key, a.number, bytes + a.offset, a.length, b.key, b.number,
                       bytes + b.offset, b.length);
 }
 
@@ -153,7 +155,7 @@ void ExternalSorter::sortRun()
     if (m_keepFirstOfEqual && m_order == Order::BytesThenNumber) {
         const auto end =
             std::unique(m_entries.begin(), m_entries.end(), [&](const Entry &a, const Entry &b) {
-                return a.prefix == b.prefix && a.length == b.length &&
+                return a.key.high == b.key.high && a.key.low == b.key.low && a.length == b.length &&
                        std::memcmp(bytes + a.offset, bytes + b.offset, a.length) == 0;
             });
         m_entries.erase(end, m_entries.end());
@@ -163,28 +165,36 @@ void ExternalSorter::sortRun()
 void ExternalSorter::spillRun()
 {
     sortRun();
-    QByteArray buffer;
-    buffer.reserve(1 << 20);
+    constexpr qsizetype BufferBytes = 1 << 20;
+    std::vector<char> buffer(static_cast<size_t>(BufferBytes));
+    qsizetype used = 0;
     qint64 start = -1;
     qint64 size = 0;
     auto flush = [&] {
-        const qint64 at = m_spill.append(buffer.constData(), buffer.size());
+        const qint64 at = m_spill.append(buffer.data(), used);
         if (at < 0)
             throw Errors::writeError();
         if (start < 0)
             start = at;
-        size += buffer.size();
-        buffer.clear();
+        size += used;
+        used = 0;
     };
     for (const Entry &entry : m_entries) {
+        const qsizetype record = HeaderBytes + entry.length;
+        if (used + record > qsizetype(buffer.size())) {
+            if (used > 0)
+                flush();
+            if (record > qsizetype(buffer.size()))
+                buffer.resize(size_t(record));
+        }
+        char *to = buffer.data() + used;
         const quint32 length = entry.length;
-        buffer.append(reinterpret_cast<const char *>(&length), 4);
-        buffer.append(reinterpret_cast<const char *>(&entry.number), 8);
-        buffer.append(m_bytes.data() + entry.offset, entry.length);
-        if (buffer.size() >= (1 << 20))
-            flush();
+        std::memcpy(to, &length, 4);
+        std::memcpy(to + 4, &entry.number, 8);
+        std::memcpy(to + HeaderBytes, m_bytes.data() + entry.offset, entry.length);
+        used += record;
     }
-    if (!buffer.isEmpty())
+    if (used > 0)
         flush();
     m_runs.push_back({start, size});
     m_bytes.clear();
@@ -208,8 +218,8 @@ void ExternalSorter::finish(const std::function<void(QByteArrayView, quint64)> &
         for (const Run &run : m_runs)
             readers.push_back(std::make_unique<RunReader>(m_spill, run, bufferBytes));
         auto after = [this](const RunReader *a, const RunReader *b) {
-            return recordLess(m_order, b->prefix(), b->number(), b->bytes(), b->length(),
-                              a->prefix(), a->number(), a->bytes(), a->length());
+            return recordLess(m_order, b->key(), b->number(), b->bytes(), b->length(), a->key(),
+                              a->number(), a->bytes(), a->length());
         };
         std::priority_queue<RunReader *, std::vector<RunReader *>, decltype(after)> heap(after);
         for (const auto &reader : readers)

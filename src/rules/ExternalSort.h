@@ -33,10 +33,16 @@ class ExternalSorter
     // only during the call. Throws the read error when a run cannot be read back.
     void finish(const std::function<void(QByteArrayView bytes, quint64 number)> &take);
 
-    // Records are 12 bytes of header in a run and 24 of index besides their bytes.
+    // The first 16 bytes of a record, big-endian, zero-padded.
+    struct Key
+    {
+        quint64 high;
+        quint64 low;
+    };
+    // Records are 12 bytes of header in a run and 32 of index besides their bytes.
     struct Entry
     {
-        quint64 prefix; // the first 8 bytes, big-endian, zero-padded
+        Key key;
         quint64 number;
         quint32 offset; // in the run's bytes
         quint32 length;
