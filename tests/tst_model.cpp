@@ -1,5 +1,6 @@
 #include "model/LineStore.h"
 #include "model/MemoText.h"
+#include "model/TextSearch.h"
 #include "primitives/Errors.h"
 
 #include <QTemporaryDir>
@@ -47,6 +48,133 @@ class TestModel : public QObject
 {
     Q_OBJECT
   private slots:
+    // The search against QString::indexOf / lastIndexOf line by line, on 5000 lines in three
+    // chunks with a cache of one (the others spilled), Latin-1 and UTF-16 chunks, run to the
+    // end at once and one chunk at a time.
+    void searchAgainstIndexOf_data()
+    {
+        QTest::addColumn<QString>("needle");
+        QTest::addColumn<bool>("caseSensitive");
+        QTest::addColumn<bool>("backward");
+        QTest::addColumn<qsizetype>("line");
+        QTest::addColumn<qsizetype>("column");
+        auto row = [](const char *name, const QString &needle, bool cs, bool back, qsizetype line,
+                      qsizetype column) {
+            QTest::newRow(name) << needle << cs << back << line << column;
+        };
+        row("first byte common", "key", true, false, 0, 0);
+        row("from mid-line", "key", true, false, 10, 3);
+        row("backward", "key", true, true, 4000, 2);
+        row("last line of the first chunk", "edge-of-chunk", true, false, 100, 0);
+        row("first line of the second chunk", "after-edge", true, false, 100, 0);
+        row("backward to a chunk edge", "edge-of-chunk", true, true, 3000, 0);
+        row("in a spilled chunk, wraps", "early-line", true, false, 4500, 0);
+        row("backward wraps", "late-line", true, true, 10, 0);
+        row("not across a line break", "tailhead", true, false, 0, 0);
+        row("case folded, ASCII", "KEY", false, false, 0, 0);
+        row("case folded, Latin-1", "ÉCOLE", false, false, 0, 0);
+        row("case folded, Greek in Latin-1 text", "μικρό", false, false, 0, 0);
+        row("case folded, backward", "ÉCOLE", false, true, 4999, 5);
+        row("exact case only", "École", true, false, 0, 0);
+        row("not Latin-1, in UTF-16 chunk", "Ωmega", true, false, 0, 0);
+        row("no match", "nowhere-at-all", true, false, 1234, 5);
+        row("no match folded", "nowhere-at-all", false, true, 1234, 5);
+        row("one character", "#", true, false, 2500, 0);
+        row("two characters", "#!", true, false, 2500, 0);
+        row("longer than sixteen", "a-long-needle-over-sixteen", true, false, 0, 0);
+        row("past the end", "key", true, false, 99999, 0);
+        row("backward from past the end", "key", true, true, 99999, 0);
+        row("column past the line", "key", true, false, 7, 999);
+    }
+    void searchAgainstIndexOf()
+    {
+        QFETCH(QString, needle);
+        QFETCH(bool, caseSensitive);
+        QFETCH(bool, backward);
+        QFETCH(qsizetype, line);
+        QFETCH(qsizetype, column);
+        QStringList lines;
+        for (int i = 0; i < 5000; ++i) {
+            QString text = QString("line %1 ").arg(i);
+            if (i % 97 == 0)
+                text += "a key here";
+            if (i % 331 == 0)
+                text += " Key école ÉCOLE";
+            if (i == 2047)
+                text += " edge-of-chunk";
+            if (i == 2048)
+                text = "after-edge " + text;
+            if (i == 5)
+                text += " early-line";
+            if (i == 4990)
+                text += " late-line";
+            if (i == 300)
+                text += " tail";
+            if (i == 301)
+                text = "head " + text;
+            if (i == 2600)
+                text += " #! a-long-needle-over-sixteen";
+            if (i == 3100)
+                text += " ΜΙΚΡΌ Ωmega"; // this chunk goes UTF-16
+            lines << text;
+        }
+        lines[300] += "tail"; // "tailhead" only across the break
+        lines[301].prepend("head");
+        LineStore store;
+        store.setCacheLimits(1, 1);
+        for (const QString &text : std::as_const(lines))
+            store.append(text);
+        QVERIFY(store.chunkCount() >= 3);
+        QVERIFY(store.residentChunkCount() < store.chunkCount());
+
+        // The reference: line by line, round from the other end.
+        const Qt::CaseSensitivity cs = caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive;
+        const qsizetype n = lines.size();
+        TextSearch::Match expected;
+        bool expectedWrap = false;
+        auto look = [&](qsizetype i, qsizetype from, bool last, bool wrapped) {
+            const qsizetype p =
+                last ? lines[i].lastIndexOf(needle, from, cs) : lines[i].indexOf(needle, from, cs);
+            if (p < 0 || expected.line >= 0)
+                return;
+            expected = {i, p, needle.size()};
+            expectedWrap = wrapped;
+        };
+        if (!backward) {
+            const qsizetype start = qMin(line, n);
+            for (qsizetype i = start; i < n; ++i)
+                look(i, i == line ? column : 0, false, false);
+            for (qsizetype i = 0; i <= qMin(start, n - 1); ++i)
+                look(i, 0, false, true);
+        } else {
+            const qsizetype start = qMin(line, n - 1);
+            for (qsizetype i = start; i >= 0; --i)
+                if (i != line || column > 0)
+                    look(i, i == line ? column - 1 : -1, true, false);
+            for (qsizetype i = n - 1; i >= start; --i)
+                look(i, -1, true, true);
+        }
+        for (const bool sliced : {false, true}) {
+            TextSearch search(store, needle, cs, backward, line, column);
+            TextSearch::State state;
+            int slices = 0;
+            do {
+                state = search.run(sliced ? 0 : 100000);
+                ++slices;
+            } while (state == TextSearch::State::Searching);
+            QCOMPARE(state,
+                     expected.line >= 0 ? TextSearch::State::Found : TextSearch::State::NotFound);
+            QCOMPARE(search.match().line, expected.line);
+            if (expected.line >= 0) {
+                QCOMPARE(search.match().column, expected.column);
+                QCOMPARE(search.match().length, expected.length);
+                QCOMPARE(search.wrapped(), expectedWrap);
+            }
+            if (sliced && expected.line < 0)
+                QVERIFY(slices >= 3); // one chunk a slice
+        }
+    }
+
     // Random appends and edits with a cache of one chunk, against a plain list.
     void editsOfSpilledChunks_data()
     {

@@ -548,6 +548,38 @@ void LineStore::forEachLine(const std::function<void(QStringView)> &take) const
     }
 }
 
+void LineStore::readChunkOf(qsizetype line, ChunkText &out) const
+{
+    const auto [c, k] = locate(line);
+    Chunk &chunk = *m_chunks[c];
+    out.firstLine = line - k;
+    out.isWide = chunk.isWide;
+    if (chunk.resident) {
+        chunk.lastUse = ++m_uses;
+        out.ends = chunk.ends;
+        if (chunk.isWide)
+            out.wide = chunk.wide; // shared, not copied
+        else
+            out.narrow = chunk.narrow;
+        return;
+    }
+    // The line ends and the text lie one after the other in the spill file.
+    const qsizetype endBytes = qsizetype(chunk.spilledLines) * qsizetype(sizeof(int));
+    const qsizetype textBytes = qsizetype(chunk.spilledChars) * (chunk.isWide ? 2 : 1);
+    out.ends.resize(size_t(chunk.spilledLines));
+    char *text;
+    if (chunk.isWide) {
+        out.wide.resize(chunk.spilledChars);
+        text = reinterpret_cast<char *>(out.wide.data());
+    } else {
+        out.narrow.resize(chunk.spilledChars);
+        text = out.narrow.data();
+    }
+    if (!m_spill.read(chunk.spillOffset, reinterpret_cast<char *>(out.ends.data()), endBytes) ||
+        !m_spill.read(chunk.spillOffset + endBytes, text, textBytes))
+        throw Errors::readError();
+}
+
 void LineStore::write(const TextWriter &write, bool breakAfterLast) const
 {
     QString wide;      // one chunk's lines with their breaks

@@ -58,6 +58,22 @@ class LineStore
     qsizetype lineAtOffset(qsizetype offset, int separator) const;
     // Hands every line to take, in order.
     void forEachLine(const std::function<void(QStringView)> &take) const;
+
+    // The lines of one chunk as a search reads them: their text, Latin-1 bytes (narrow) or
+    // UTF-16 (wide), with no breaks between lines, and the end offset of each line in it.
+    struct ChunkText
+    {
+        qsizetype firstLine = 0;
+        bool isWide = false;
+        QByteArray narrow;
+        QString wide;
+        std::vector<int> ends;
+        qsizetype lineCount() const { return qsizetype(ends.size()); }
+        qsizetype start(qsizetype k) const { return k == 0 ? 0 : ends[size_t(k - 1)]; }
+    };
+    // Reads the chunk that holds line (which must exist) into out, reusing its buffers. A
+    // chunk out of memory is read in one read and left out: the cache stays as it was.
+    void readChunkOf(qsizetype line, ChunkText &out) const;
     // Hands the text to write chunk by chunk, in order: every line followed by CR LF, the
     // last one only when breakAfterLast.
     void write(const TextWriter &write, bool breakAfterLast) const;

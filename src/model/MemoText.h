@@ -19,6 +19,7 @@ class MemoText
     MemoText();
 
     qsizetype lineCount() const { return m_lines.count(); }
+    const LineStore &lines() const { return m_lines; }
     QString line(qsizetype index) const { return m_lines.line(index); }
     QString line(qsizetype index, qsizetype maxLength) const
     {

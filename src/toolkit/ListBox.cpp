@@ -107,6 +107,16 @@ ListBox::ListBox(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setAutoFillBackground(true);
     ScrollBars::paintOpaque(this);
     m_batchId = Pump::registerBatch([this] { flush(); });
+    m_findBar = new FindBar(this, *this);
+}
+
+Searchable::Place ListBox::searchStart(bool backward) const
+{
+    // Forward from the item after the current one; backward from the current one's start,
+    // or from the end when there is none.
+    if (backward)
+        return {m_current < 0 ? count() : m_current, 0};
+    return {m_current + 1, 0};
 }
 
 ListBox::~ListBox()
@@ -118,6 +128,8 @@ void ListBox::add(QStringView item)
 {
     if (m_items.count() >= INT_MAX)
         throw Errors::cannotInsertLine();
+    if (m_accessibleFirstAdded < 0)
+        m_accessibleFirstAdded = count(); // told to accessibility tools at a flush
     m_items.append(item);
 }
 
@@ -135,8 +147,13 @@ void ListBox::clear()
     m_items.clear();
     m_current = -1;
     m_viewFilled = false;
+    m_accessibleFirstAdded = -1;
     verticalScrollBar()->setValue(0);
     flush();
+    if (QAccessible::isActive()) {
+        QAccessibleTableModelChangeEvent reset(this, QAccessibleTableModelChangeEvent::ModelReset);
+        QAccessible::updateAccessibility(&reset);
+    }
 }
 
 void ListBox::setCurrentIndex(int index)
@@ -150,10 +167,29 @@ void ListBox::setCurrentIndex(int index)
     else if (m_current >= v->value() + pageRows())
         v->setValue(m_current - pageRows() + 1);
     viewport()->update();
+    if (QAccessible::isActive()) {
+        if (QAccessibleInterface *item =
+                QAccessible::queryAccessibleInterface(this)->child(m_current)) {
+            QAccessibleEvent focus(item, QAccessible::Focus);
+            QAccessible::updateAccessibility(&focus);
+            QAccessibleEvent selection(item, QAccessible::Selection);
+            QAccessible::updateAccessibility(&selection);
+        }
+    }
 }
 
 void ListBox::flush()
 {
+    if (m_accessibleFirstAdded >= 0) {
+        if (QAccessible::isActive()) {
+            QAccessibleTableModelChangeEvent inserted(
+                this, QAccessibleTableModelChangeEvent::RowsInserted);
+            inserted.setFirstRow(int(m_accessibleFirstAdded));
+            inserted.setLastRow(count() - 1);
+            QAccessible::updateAccessibility(&inserted);
+        }
+        m_accessibleFirstAdded = -1;
+    }
     updateScrollBars();
     if (!m_viewFilled)
         viewport()->update();

@@ -1,13 +1,14 @@
 #pragma once
 
 #include "model/LineStore.h"
+#include "toolkit/FindBar.h"
 
 #include <QAbstractScrollArea>
 #include <QStringList>
 
 // A list box of text items with one selection. The items live in a compact store and only
 // the rows on screen are drawn, so a list of millions of items stays small and quick.
-class ListBox : public QAbstractScrollArea
+class ListBox : public QAbstractScrollArea, public Searchable
 {
     Q_OBJECT
   public:
@@ -35,6 +36,13 @@ class ListBox : public QAbstractScrollArea
 
     static constexpr int ItemHeight = 13;
 
+    FindBar *findBar() const { return m_findBar; }
+    const LineStore &searchedLines() const override { return m_items; }
+    Place searchStart(bool backward) const override;
+    void showMatch(const TextSearch::Match &match) override { setCurrentIndex(int(match.line)); }
+    void showLine(qsizetype line) override { setCurrentIndex(int(line)); }
+    void setBottomMargin(int height) override { setViewportMargins(0, 0, 0, height); }
+
   protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -50,4 +58,6 @@ class ListBox : public QAbstractScrollArea
     int m_current = -1;
     bool m_viewFilled = false; // the last paint filled the view: items added below leave it
     int m_batchId;
+    FindBar *m_findBar;
+    qsizetype m_accessibleFirstAdded = -1; // the first item added since the last flush
 };

@@ -212,6 +212,7 @@ Memo::Memo(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setAutoFillBackground(true);
     ScrollBars::paintOpaque(this);
     m_batchId = Pump::registerBatch([this] { flush(); });
+    m_findBar = new FindBar(this, *this);
     updateScrollBars();
 }
 
@@ -228,10 +229,13 @@ void Memo::clear()
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
     contentChanged();
+    textReplaced();
 }
 
 qsizetype Memo::addLine(QStringView line)
 {
+    if (!m_accessibleInsert)
+        m_accessibleInsert = m_text.endPosition(); // told to accessibility tools at a flush
     m_changedFrom = qMin(m_changedFrom, m_text.lineCount() - 1);
     const qsizetype holder = m_text.addLine(line);
     // As with the platform's memo, the cursor goes to the end and the view follows it.
@@ -246,6 +250,47 @@ void Memo::setText(const QString &text)
     m_cursor = m_anchor = {};
     m_widest = 0;
     contentChanged();
+    textReplaced();
+}
+
+void Memo::textReplaced()
+{
+    m_accessibleInsert.reset();
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleTextUpdateEvent updated(this, 0, QString(), textFrom({}, MaxAccessibleText));
+    QAccessible::updateAccessibility(&updated);
+}
+
+int Memo::accessibleOffset(Position position) const
+{
+    return int(qMin<qsizetype>(offsetOf(position), INT_MAX));
+}
+
+QString Memo::textFrom(Position from, qsizetype maxLength) const
+{
+    QString text;
+    for (qsizetype line = from.line; line < lineCount() && text.size() < maxLength; ++line) {
+        if (line > from.line)
+            text += QStringLiteral("\r\n");
+        const QString whole = m_text.line(line, maxLength - text.size() + from.column);
+        text += line == from.line ? QStringView(whole).mid(from.column) : QStringView(whole);
+    }
+    text.truncate(maxLength);
+    return text;
+}
+
+void Memo::caretMoved()
+{
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleTextCursorEvent moved(this, accessibleOffset(m_cursor));
+    QAccessible::updateAccessibility(&moved);
+    if (m_anchor != m_cursor) {
+        QAccessibleTextSelectionEvent selected(this, accessibleOffset(qMin(m_anchor, m_cursor)),
+                                               accessibleOffset(qMax(m_anchor, m_cursor)));
+        QAccessible::updateAccessibility(&selected);
+    }
 }
 
 bool Memo::needsRepaint() const
@@ -256,6 +301,17 @@ bool Memo::needsRepaint() const
 
 void Memo::flush()
 {
+    if (m_accessibleInsert) {
+        const Position from = *m_accessibleInsert;
+        m_accessibleInsert.reset();
+        if (QAccessible::isActive()) {
+            QAccessibleTextInsertEvent inserted(this, accessibleOffset(from),
+                                                textFrom(from, MaxAccessibleText));
+            QAccessible::updateAccessibility(&inserted);
+            QAccessibleTextCursorEvent moved(this, accessibleOffset(m_cursor));
+            QAccessible::updateAccessibility(&moved);
+        }
+    }
     updateScrollBars();
     if (m_followCursor) {
         m_followCursor = false;
@@ -280,6 +336,7 @@ void Memo::loadFromFile(const QString &fileName)
     m_cursor = m_anchor = {};
     m_widest = 0;
     contentChanged();
+    textReplaced();
 }
 
 int Memo::lineHeight() const
@@ -457,6 +514,7 @@ void Memo::moveCursor(Position to, bool keepAnchor)
         m_anchor = m_cursor;
     ensureCursorVisible();
     viewport()->update();
+    caretMoved();
 }
 
 void Memo::ensureCursorVisible()
@@ -485,6 +543,22 @@ void Memo::select(Position anchor, Position cursor)
 {
     m_anchor = clamp(anchor);
     moveCursor(cursor, true);
+}
+
+Searchable::Place Memo::searchStart(bool backward) const
+{
+    const Position from = backward ? qMin(m_anchor, m_cursor) : qMax(m_anchor, m_cursor);
+    return {from.line, from.column};
+}
+
+void Memo::showMatch(const TextSearch::Match &match)
+{
+    select({match.line, match.column}, {match.line, match.column + match.length});
+}
+
+void Memo::showLine(qsizetype line)
+{
+    select({line, 0}, {line, 0});
 }
 
 QRect Memo::characterRect(Position position) const
@@ -520,16 +594,27 @@ void Memo::removeSelection()
     if (m_cursor == m_anchor)
         return;
     const Position from = qMin(m_cursor, m_anchor), to = qMax(m_cursor, m_anchor);
+    const QString removed = QAccessible::isActive() ? textBetween(from, to) : QString();
     m_text.remove(from, to);
     m_cursor = m_anchor = from;
+    if (QAccessible::isActive()) {
+        QAccessibleTextRemoveEvent event(this, accessibleOffset(from), removed);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void Memo::insertText(const QString &text)
 {
     removeSelection();
+    const Position at = m_cursor;
     m_cursor = m_anchor = m_text.insert(m_cursor, text);
     contentChanged();
     ensureCursorVisible();
+    if (QAccessible::isActive()) {
+        QAccessibleTextInsertEvent inserted(this, accessibleOffset(at), text);
+        QAccessible::updateAccessibility(&inserted);
+    }
+    caretMoved();
 }
 
 void Memo::keyPressEvent(QKeyEvent *event)

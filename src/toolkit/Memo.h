@@ -1,16 +1,18 @@
 #pragma once
 
 #include "model/MemoText.h"
+#include "toolkit/FindBar.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
+#include <optional>
 
 class QTextLayout;
 
 // A multi-line text box whose text holds its lines separated by CR LF. The text lives in a
 // model (MemoText) and the view lays out only the lines on screen, so a memo of tens of
 // millions of lines stays small and quick; it stays editable with keyboard and mouse.
-class Memo : public QAbstractScrollArea
+class Memo : public QAbstractScrollArea, public Searchable
 {
     Q_OBJECT
     Q_PROPERTY(bool wordWrap READ wordWrap WRITE setWordWrap)
@@ -61,6 +63,13 @@ class Memo : public QAbstractScrollArea
     QRect characterRect(Position position) const;
     Position positionAtPoint(const QPoint &memoPoint) const;
 
+    FindBar *findBar() const { return m_findBar; }
+    const LineStore &searchedLines() const override { return m_text.lines(); }
+    Place searchStart(bool backward) const override;
+    void showMatch(const TextSearch::Match &match) override;
+    void showLine(qsizetype line) override;
+    void setBottomMargin(int height) override { setViewportMargins(0, 0, 0, height); }
+
   protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -91,6 +100,14 @@ class Memo : public QAbstractScrollArea
     void insertText(const QString &text);
     void removeSelection();
     void contentChanged();
+    // Accessibility tools are told of a new text, of the caret and the selection.
+    void textReplaced();
+    void caretMoved();
+    int accessibleOffset(Position position) const;
+    // At most maxLength characters of the text from a position on.
+    QString textFrom(Position from, qsizetype maxLength) const;
+    // Text told to accessibility tools in one event, at most.
+    static constexpr qsizetype MaxAccessibleText = 65536;
     void updateScrollBars();
     int lineHeight() const;
     int pageLines() const;
@@ -116,4 +133,7 @@ class Memo : public QAbstractScrollArea
     mutable bool m_viewFilled = false;
     mutable qsizetype m_changedFrom = 0; // first line changed since the view was laid out
     int m_batchId;
+    FindBar *m_findBar;
+    // Where the lines added since the last flush begin, for accessibility tools.
+    std::optional<Position> m_accessibleInsert;
 };
