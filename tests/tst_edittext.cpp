@@ -2,6 +2,9 @@
 #include "primitives/LineReader.h"
 #include "ui_Fedittext.h"
 
+#include <QCheckBox>
+#include <QLineEdit>
+
 class TestEditText : public QObject
 {
     Q_OBJECT
@@ -22,7 +25,94 @@ class TestEditText : public QObject
 
   private slots:
     void init() { f = std::make_unique<WindowFixture>(); }
-    void cleanup() { f.reset(); }
+    void cleanup()
+    {
+        FindBar::SliceMilliseconds = 15;
+        f.reset();
+    }
+
+    // The memo's find bar by its keys: Ctrl+F, typing, Enter, F3, Shift+F3, Match case, a
+    // round past the end, "No match", Escape; Ctrl+G to a line.
+    void findBarKeys()
+    {
+        Fedittext->show();
+        Fedittext->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Fedittext)); // shortcuts work in the active window
+        Memo *memo = ui()->Memo1;
+        memo->setText("alpha Word\r\nbeta\r\nword gamma word\r\nWORD\r\nend");
+        memo->setFocus();
+        FindBar *bar = memo->findBar();
+        QVERIFY(bar->isHidden());
+        QTest::keyClick(memo, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(bar->isVisible());
+        QCOMPARE(QApplication::focusWidget(), bar->field());
+        QCOMPARE(bar->field()->accessibleName(), QString("Find"));
+        QTest::keyClicks(bar->field(), "word");
+        QTest::keyClick(bar->field(), Qt::Key_Return);
+        QCOMPARE(memo->selectedText(), QString("Word")); // the case folded
+        QCOMPARE(memo->anchorPosition(), (Memo::Position{0, 6}));
+        QTest::keyClick(bar->field(), Qt::Key_F3);
+        QCOMPARE(memo->anchorPosition(), (Memo::Position{2, 0}));
+        QTest::keyClick(bar->field(), Qt::Key_F3);
+        QCOMPARE(memo->anchorPosition(), (Memo::Position{2, 11}));
+        QTest::keyClick(bar->field(), Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(memo->anchorPosition(), (Memo::Position{2, 0}));
+        QTest::mouseClick(bar->matchCase(), Qt::LeftButton);
+        QTest::keyClick(bar->field(), Qt::Key_F3);
+        QTest::keyClick(bar->field(), Qt::Key_F3); // past "WORD": round to the start
+        QCOMPARE(memo->anchorPosition(), (Memo::Position{2, 0}));
+        QCOMPARE(bar->status(), QString("Went round to the start"));
+        bar->field()->clear();
+        QTest::keyClicks(bar->field(), "delta");
+        QTest::keyClick(bar->field(), Qt::Key_Return);
+        QCOMPARE(bar->status(), QString("No match"));
+        QCOMPARE(memo->anchorPosition(), (Memo::Position{2, 0})); // the selection stays
+        QTest::keyClick(bar->field(), Qt::Key_Escape);
+        QVERIFY(bar->isHidden());
+        QCOMPARE(QApplication::focusWidget(), memo);
+
+        QTest::keyClick(memo, Qt::Key_G, Qt::ControlModifier);
+        QVERIFY(bar->isVisible());
+        QCOMPARE(bar->field()->accessibleName(), QString("Go to line"));
+        QTest::keyClicks(bar->field(), "4");
+        QTest::keyClick(bar->field(), Qt::Key_Return);
+        QCOMPARE(memo->cursorPosition(), (Memo::Position{3, 0}));
+        bar->field()->setText("9");
+        QTest::keyClick(bar->field(), Qt::Key_Return);
+        QCOMPARE(bar->status(), QString("No line 9: the lines are 1 to 5"));
+        QCOMPARE(memo->cursorPosition(), (Memo::Position{3, 0}));
+    }
+
+    // A search of many lines runs in slices between events; Escape stops it, F3 runs it again
+    // to its end.
+    void findInSlices()
+    {
+        Fedittext->show();
+        Fedittext->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Fedittext)); // shortcuts work in the active window
+        Memo *memo = ui()->Memo1;
+        QString text;
+        for (int i = 0; i < 20000; ++i)
+            text += QString("line %1\r\n").arg(i);
+        memo->setText(text + "needle");
+        memo->select({}, {});
+        FindBar::SliceMilliseconds = 0; // a chunk a slice
+        FindBar *bar = memo->findBar();
+        memo->setFocus();
+        QTest::keyClick(memo, Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClicks(bar->field(), "needle");
+        QTest::keyClick(bar->field(), Qt::Key_Return);
+        QVERIFY(bar->isSearching());
+        QVERIFY2(bar->status().startsWith("Searching"), qPrintable(bar->status()));
+        QTest::keyClick(bar->field(), Qt::Key_Escape);
+        QVERIFY(!bar->isSearching());
+        QCOMPARE(bar->status(), QString("Stopped"));
+        QVERIFY(bar->isVisible());
+        QTest::keyClick(bar->field(), Qt::Key_F3);
+        QTRY_VERIFY(!bar->isSearching());
+        QCOMPARE(memo->anchorPosition(), (Memo::Position{20000, 0}));
+        QCOMPARE(memo->selectedText(), QString("needle"));
+    }
 
     void decoratesAndSaves_data()
     {

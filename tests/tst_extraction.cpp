@@ -5,6 +5,7 @@
 #include "primitives/Numbers.h"
 #include "ui_FExtraction.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QGlyphRun>
 #include <QScrollBar>
@@ -340,6 +341,70 @@ class TestExtraction : public QObject
         QCOMPARE(WindowFixture::read(f->path("out.txt")), saved);
         QCOMPARE(logLines().last(), logLine);
         QCOMPARE(FExtraction->ui->ListBox1->count(), 6);
+    }
+
+    // A scan's additions reach accessibility tools in batches, one event per hand-over to
+    // the views (not one per line), and together they are exactly what was added; a
+    // selection in the memo is told as caret and selection events.
+    void accessibilityEventsInBatches()
+    {
+        struct Seen
+        {
+            QObject *object;
+            QAccessible::Event type;
+            int first, last;
+            QString text;
+        };
+        static QList<Seen> seen;
+        seen.clear();
+        QAccessible::installUpdateHandler([](QAccessibleEvent *event) {
+            Seen s{event->object(), event->type(), -1, -1, {}};
+            if (event->type() == QAccessible::TextInserted) {
+                auto *inserted = static_cast<QAccessibleTextInsertEvent *>(event);
+                s.first = inserted->changePosition();
+                s.text = inserted->textInserted();
+            } else if (event->type() == QAccessible::TableModelChanged) {
+                auto *changed = static_cast<QAccessibleTableModelChangeEvent *>(event);
+                if (changed->modelChangeType() == QAccessibleTableModelChangeEvent::RowsInserted) {
+                    s.first = changed->firstRow();
+                    s.last = changed->lastRow();
+                }
+            } else if (event->type() == QAccessible::TextSelectionChanged) {
+                auto *selected = static_cast<QAccessibleTextSelectionEvent *>(event);
+                s.first = selected->selectionStart();
+                s.last = selected->selectionEnd();
+            }
+            seen << s;
+        });
+        FExtraction->show();
+        open(f->write("told.txt", numberedLines(3000, " a@b")));
+        Memo *memo = FExtraction->ui->Memo1;
+        memo->select({2, 1}, {2, 4});
+        QAccessible::installUpdateHandler(nullptr);
+
+        QString insertedText;
+        int inserts = 0, rows = 0, rowEvents = 0, selections = 0;
+        for (const Seen &s : std::as_const(seen)) {
+            if (s.object == memo && s.type == QAccessible::TextInserted) {
+                QCOMPARE(s.first, 2 + insertedText.size()); // each batch where the last ended
+                insertedText += s.text;
+                ++inserts;
+            } else if (s.object == FExtraction->ui->ListBox1 &&
+                       s.type == QAccessible::TableModelChanged && s.first >= 0) {
+                QCOMPARE(s.first, rows);
+                rows = s.last + 1;
+                ++rowEvents;
+            } else if (s.object == memo && s.type == QAccessible::TextSelectionChanged) {
+                QCOMPARE(s.first, int(memo->offsetOf({2, 1})));
+                QCOMPARE(s.last, int(memo->offsetOf({2, 4})));
+                ++selections;
+            }
+        }
+        QCOMPARE(insertedText, memo->text().mid(2));
+        QCOMPARE(rows, 3000);
+        QVERIFY2(inserts >= 1 && inserts <= 4, qPrintable(QString::number(inserts)));
+        QVERIFY2(rowEvents >= 1 && rowEvents <= 4, qPrintable(QString::number(rowEvents)));
+        QCOMPARE(selections, 1);
     }
 
     void saveEmptyList()

@@ -136,6 +136,31 @@ class TestJoin : public QObject
         QVERIFY(f->takeError().startsWith("Impossible de créer le fichier"));
     }
 
+    // The source list's find bar: Ctrl+F and F3 make the next matching item current.
+    void findInTheList()
+    {
+        Fjointure->show();
+        Fjointure->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Fjointure)); // shortcuts work in the active window
+        for (const char *name : {"alpha.txt", "beta.txt", "alphabet.txt"})
+            add(f->path(name));
+        ListBox *list = ui()->ListBox1;
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(list->findBar()->isVisible());
+        QTest::keyClicks(list->findBar()->field(), "ALPHA");
+        QTest::keyClick(list->findBar()->field(), Qt::Key_Return);
+        QCOMPARE(list->currentIndex(), 0);
+        QTest::keyClick(list->findBar()->field(), Qt::Key_F3);
+        QCOMPARE(list->currentIndex(), 2);
+        QTest::keyClick(list->findBar()->field(), Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(list->currentIndex(), 0);
+        QTest::keyClick(list->findBar()->field(), Qt::Key_G, Qt::ControlModifier);
+        QTest::keyClicks(list->findBar()->field(), "2");
+        QTest::keyClick(list->findBar()->field(), Qt::Key_Return);
+        QCOMPARE(list->currentIndex(), 1);
+    }
+
     // A join on a slow medium shows its progress; Stop (or closing the window) ends it at
     // the next pump and removes the unfinished destination.
     void stopDuringJoin_data()

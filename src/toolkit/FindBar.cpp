@@ -2,7 +2,6 @@
 
 #include <QAbstractScrollArea>
 #include <QCheckBox>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -46,12 +45,6 @@ FindBar::FindBar(QAbstractScrollArea *box, Searchable &searchable)
             openFind();
         if (!m_field->text().isEmpty())
             find(true);
-    });
-    connect(m_field, &QLineEdit::returnPressed, this, [this] {
-        if (m_goToLine)
-            goToLine();
-        else
-            find(QGuiApplication::keyboardModifiers() & Qt::ShiftModifier);
     });
     connect(m_field, &QLineEdit::textEdited, this, [this] { stopSearch(); });
     m_slices.setSingleShot(true);
@@ -177,15 +170,29 @@ void FindBar::goToLine()
     m_searchable.showLine(line - 1);
 }
 
+void FindBar::keyPressEvent(QKeyEvent *event)
+{
+    event->accept(); // keys the field leaves are not the box's to handle
+}
+
 bool FindBar::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_field && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
-        if (isSearching())
-            stopSearch();
-        else
-            closeBar();
-        return true;
+    if (watched == m_field && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Escape) {
+            if (isSearching())
+                stopSearch();
+            else
+                closeBar();
+            return true;
+        }
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            if (m_goToLine)
+                goToLine();
+            else
+                find(key->modifiers() & Qt::ShiftModifier);
+            return true;
+        }
     }
     if ((watched == m_box || watched == m_box->viewport()) && isVisible() &&
         (event->type() == QEvent::Resize || event->type() == QEvent::Move))

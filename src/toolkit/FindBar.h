@@ -60,10 +60,12 @@ class FindBar : public QWidget
     QLineEdit *field() const { return m_field; }
     QCheckBox *matchCase() const { return m_matchCase; }
 
-    // How long a slice of a search may take before the window's events are handled.
-    static constexpr qint64 SliceMilliseconds = 15;
+    // How long a slice of a search may take before the window's events are handled (tests
+    // set 0: one chunk of lines a slice).
+    static inline qint64 SliceMilliseconds = 15;
 
   protected:
+    void keyPressEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
   private:

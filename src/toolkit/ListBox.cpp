@@ -2,6 +2,7 @@
 
 #include "primitives/Errors.h"
 #include "primitives/TextFile.h"
+#include "toolkit/Accessibility.h"
 #include "toolkit/Pump.h"
 #include "toolkit/ScrollBars.h"
 
@@ -150,9 +151,9 @@ void ListBox::clear()
     m_accessibleFirstAdded = -1;
     verticalScrollBar()->setValue(0);
     flush();
-    if (QAccessible::isActive()) {
+    if (Accessibility::listening()) {
         QAccessibleTableModelChangeEvent reset(this, QAccessibleTableModelChangeEvent::ModelReset);
-        QAccessible::updateAccessibility(&reset);
+        Accessibility::send(&reset);
     }
 }
 
@@ -167,13 +168,13 @@ void ListBox::setCurrentIndex(int index)
     else if (m_current >= v->value() + pageRows())
         v->setValue(m_current - pageRows() + 1);
     viewport()->update();
-    if (QAccessible::isActive()) {
+    if (Accessibility::listening()) {
         if (QAccessibleInterface *item =
                 QAccessible::queryAccessibleInterface(this)->child(m_current)) {
             QAccessibleEvent focus(item, QAccessible::Focus);
-            QAccessible::updateAccessibility(&focus);
+            Accessibility::send(&focus);
             QAccessibleEvent selection(item, QAccessible::Selection);
-            QAccessible::updateAccessibility(&selection);
+            Accessibility::send(&selection);
         }
     }
 }
@@ -181,12 +182,12 @@ void ListBox::setCurrentIndex(int index)
 void ListBox::flush()
 {
     if (m_accessibleFirstAdded >= 0) {
-        if (QAccessible::isActive()) {
+        if (Accessibility::listening()) {
             QAccessibleTableModelChangeEvent inserted(
                 this, QAccessibleTableModelChangeEvent::RowsInserted);
             inserted.setFirstRow(int(m_accessibleFirstAdded));
             inserted.setLastRow(count() - 1);
-            QAccessible::updateAccessibility(&inserted);
+            Accessibility::send(&inserted);
         }
         m_accessibleFirstAdded = -1;
     }

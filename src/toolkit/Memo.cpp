@@ -1,5 +1,6 @@
 #include "toolkit/Memo.h"
 
+#include "toolkit/Accessibility.h"
 #include "toolkit/Pump.h"
 #include "toolkit/ScrollBars.h"
 
@@ -256,10 +257,10 @@ void Memo::setText(const QString &text)
 void Memo::textReplaced()
 {
     m_accessibleInsert.reset();
-    if (!QAccessible::isActive())
+    if (!Accessibility::listening())
         return;
     QAccessibleTextUpdateEvent updated(this, 0, QString(), textFrom({}, MaxAccessibleText));
-    QAccessible::updateAccessibility(&updated);
+    Accessibility::send(&updated);
 }
 
 int Memo::accessibleOffset(Position position) const
@@ -282,14 +283,14 @@ QString Memo::textFrom(Position from, qsizetype maxLength) const
 
 void Memo::caretMoved()
 {
-    if (!QAccessible::isActive())
+    if (!Accessibility::listening())
         return;
     QAccessibleTextCursorEvent moved(this, accessibleOffset(m_cursor));
-    QAccessible::updateAccessibility(&moved);
+    Accessibility::send(&moved);
     if (m_anchor != m_cursor) {
         QAccessibleTextSelectionEvent selected(this, accessibleOffset(qMin(m_anchor, m_cursor)),
                                                accessibleOffset(qMax(m_anchor, m_cursor)));
-        QAccessible::updateAccessibility(&selected);
+        Accessibility::send(&selected);
     }
 }
 
@@ -304,12 +305,12 @@ void Memo::flush()
     if (m_accessibleInsert) {
         const Position from = *m_accessibleInsert;
         m_accessibleInsert.reset();
-        if (QAccessible::isActive()) {
+        if (Accessibility::listening()) {
             QAccessibleTextInsertEvent inserted(this, accessibleOffset(from),
                                                 textFrom(from, MaxAccessibleText));
-            QAccessible::updateAccessibility(&inserted);
+            Accessibility::send(&inserted);
             QAccessibleTextCursorEvent moved(this, accessibleOffset(m_cursor));
-            QAccessible::updateAccessibility(&moved);
+            Accessibility::send(&moved);
         }
     }
     updateScrollBars();
@@ -594,12 +595,12 @@ void Memo::removeSelection()
     if (m_cursor == m_anchor)
         return;
     const Position from = qMin(m_cursor, m_anchor), to = qMax(m_cursor, m_anchor);
-    const QString removed = QAccessible::isActive() ? textBetween(from, to) : QString();
+    const QString removed = Accessibility::listening() ? textBetween(from, to) : QString();
     m_text.remove(from, to);
     m_cursor = m_anchor = from;
-    if (QAccessible::isActive()) {
+    if (Accessibility::listening()) {
         QAccessibleTextRemoveEvent event(this, accessibleOffset(from), removed);
-        QAccessible::updateAccessibility(&event);
+        Accessibility::send(&event);
     }
 }
 
@@ -610,9 +611,9 @@ void Memo::insertText(const QString &text)
     m_cursor = m_anchor = m_text.insert(m_cursor, text);
     contentChanged();
     ensureCursorVisible();
-    if (QAccessible::isActive()) {
+    if (Accessibility::listening()) {
         QAccessibleTextInsertEvent inserted(this, accessibleOffset(at), text);
-        QAccessible::updateAccessibility(&inserted);
+        Accessibility::send(&inserted);
     }
     caretMoved();
 }
