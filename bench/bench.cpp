@@ -631,6 +631,113 @@ void benchSort()
     QFile::remove(out + ".sort");
 }
 
+// A list of lines like the address lists, with the word "qmarker" on every 1000th line and
+// "zzlastword" on the last one only.
+QString generateFindList(const QString &name, qint64 lines)
+{
+    const QString path = benchDir() + '/' + name;
+    if (QFile::exists(path))
+        return path;
+    QFile file(path + ".part");
+    file.open(QIODevice::WriteOnly);
+    QByteArray chunk;
+    for (qint64 i = 1; i <= lines; ++i) {
+        chunk += QByteArray::number(i) + " kalo.mira" + QByteArray::number(i % 1000) +
+                 "@example.com;tenvo sardil;brionel";
+        if (i % 1000 == 0)
+            chunk += " qmarker";
+        if (i == lines)
+            chunk += " zzlastword";
+        chunk += '\n';
+        if (chunk.size() > (1 << 20)) {
+            file.write(chunk);
+            chunk.clear();
+        }
+    }
+    file.write(chunk);
+    file.close();
+    QFile::rename(path + ".part", path);
+    return path;
+}
+
+// Find in the raw-line box of Extract Emails after the scan of a 20 M-line list: the last
+// line's word from the top, then find next of a word on every 1000th line, with the
+// longest time the window went without handling its events.
+void benchFind(int argc, char **argv)
+{
+    const QString file = generateFindList("find-20M.txt", 20000000);
+    const QString figures = benchDir() + "/find.figures";
+    std::printf("Find in the raw-line box after the scan of %s (%.0f MiB)\n", qPrintable(file),
+                fileMiB(file));
+    warm(file);
+    const Result whole = measure([&] {
+        withWindows(argc, argv, [&] {
+            Fiche_principale->ui->SpeedButton1->click();
+            FileDialog::scriptAnswer(file);
+            FExtraction->ui->Button4->click();
+            Memo *memo = FExtraction->ui->Memo1;
+            FindBar *bar = memo->findBar();
+            // A timer of no interval runs whenever events are handled.
+            QElapsedTimer sinceEvents;
+            qint64 longestGap = 0;
+            QTimer eventWatch;
+            QObject::connect(&eventWatch, &QTimer::timeout, [&] {
+                if (sinceEvents.isValid())
+                    longestGap = qMax(longestGap, sinceEvents.restart());
+                else
+                    sinceEvents.start();
+            });
+            auto findFromHere = [&](const char *word) {
+                bar->field()->setText(QString::fromLatin1(word));
+                QElapsedTimer timer;
+                timer.start();
+                bar->find(false);
+                while (bar->isSearching())
+                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+                return timer.nsecsElapsed() / 1e9;
+            };
+            bar->openFind();
+            memo->select({}, {});
+            eventWatch.start(0);
+            const double last = findFromHere("zzlastword");
+            eventWatch.stop();
+            std::printf("  found on line %lld; longest time without events: %lld ms\n",
+                        qlonglong(memo->cursorPosition().line + 1), longestGap);
+            memo->select({}, {});
+            double total = 0, slowest = 0;
+            const int finds = 1000;
+            for (int i = 0; i < finds; ++i) {
+                const double t = findFromHere("qmarker");
+                total += t;
+                slowest = qMax(slowest, t);
+            }
+            std::printf("  find next, a match every 1000 lines: %.3f ms each, %.3f ms at most, "
+                        "line %lld after %d\n",
+                        total / finds * 1e3, slowest * 1e3,
+                        qlonglong(memo->cursorPosition().line + 1), finds);
+            QFile out(figures);
+            out.open(QIODevice::WriteOnly);
+            out.write(QByteArray::number(last) + ' ' + QByteArray::number(total / finds));
+        });
+    });
+    QFile in(figures);
+    in.open(QIODevice::ReadOnly);
+    const QList<QByteArray> numbers = in.readAll().split(' ');
+    in.close();
+    QFile::remove(figures);
+    if (numbers.size() < 2)
+        return;
+    const Result grepFirst =
+        measureCommand("grep -n -m1 zzlastword " + quoted(file) + " > /dev/null");
+    addRow("Find the last line's word, 20 M lines", {numbers[0].toDouble(), whole.peakMiB},
+           fileMiB(file), "grep -n -m1", grepFirst);
+    // Not to /dev/null: grep then stops at the first match.
+    const Result grepCount = measureCommand("grep -c qmarker " + quoted(file) + " > " +
+                                            quoted(benchDir() + "/peer.out"));
+    addRow("Find next, every 1000 lines (one)", {numbers[1].toDouble(), whole.peakMiB},
+           fileMiB(file), "grep -c (the whole file)", grepCount);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -657,6 +764,8 @@ int main(int argc, char **argv)
         benchCli();
     if (wanted("sort"))
         benchSort();
+    if (wanted("find"))
+        benchFind(argc, argv);
     printTable();
     return 0;
 }

@@ -76,6 +76,9 @@ class TestModel : public QObject
         row("case folded, Greek in Latin-1 text", "μικρό", false, false, 0, 0);
         row("case folded, backward", "ÉCOLE", false, true, 4999, 5);
         row("exact case only", "École", true, false, 0, 0);
+        row("Greek Mu folds to the micro sign", "Μ-SIGN", false, false, 0, 0);
+        row("long s folds to s", "ſtop", false, false, 0, 0);
+        row("Y with diaeresis folds", "ŸES", false, false, 0, 0);
         row("not Latin-1, in UTF-16 chunk", "Ωmega", true, false, 0, 0);
         row("no match", "nowhere-at-all", true, false, 1234, 5);
         row("no match folded", "nowhere-at-all", false, true, 1234, 5);
@@ -112,6 +115,8 @@ class TestModel : public QObject
                 text += " tail";
             if (i == 301)
                 text = "head " + text;
+            if (i == 1500)
+                text += " µ-sign ÿes Stop";
             if (i == 2600)
                 text += " #! a-long-needle-over-sixteen";
             if (i == 3100)

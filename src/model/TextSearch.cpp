@@ -1,6 +1,7 @@
 #include "model/TextSearch.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -38,11 +39,95 @@ qsizetype findBytes(const char *text, qsizetype size, const char *needle, qsizet
     return -1;
 }
 
+// The folded case of each Latin-1 character, as QChar folds it.
+const std::array<char16_t, 256> &latin1Folds()
+{
+    static const std::array<char16_t, 256> folds = [] {
+        std::array<char16_t, 256> f{};
+        for (int b = 0; b < 256; ++b)
+            f[size_t(b)] = QChar::toCaseFolded(char16_t(b));
+        return f;
+    }();
+    return folds;
+}
+
+// Index of the first place in Latin-1 text where the folded needle lies, each byte
+// compared by its folded case, or -1. firstBytes and lastBytes are the bytes that fold to
+// the needle's first and last characters (two each, the same twice for one): sixteen places
+// are tried at a time for them before the whole needle is compared.
+qsizetype findFoldedBytes(const char *text, qsizetype size, const std::u16string &folded,
+                          const uchar firstBytes[2], const uchar lastBytes[2])
+{
+    const qsizetype m = qsizetype(folded.size());
+    if (m > size)
+        return -1;
+    const auto &folds = latin1Folds();
+    const auto *bytes = reinterpret_cast<const uchar *>(text);
+    auto matchesAt = [&](qsizetype i) {
+        for (qsizetype j = 0; j < m; ++j)
+            if (folds[bytes[i + j]] != folded[size_t(j)])
+                return false;
+        return true;
+    };
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i first0 = _mm_set1_epi8(char(firstBytes[0]));
+    const __m128i first1 = _mm_set1_epi8(char(firstBytes[1]));
+    const __m128i last0 = _mm_set1_epi8(char(lastBytes[0]));
+    const __m128i last1 = _mm_set1_epi8(char(lastBytes[1]));
+    for (; i + m - 1 + 16 <= size; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + i + m - 1));
+        const __m128i firstOk = _mm_or_si128(_mm_cmpeq_epi8(a, first0), _mm_cmpeq_epi8(a, first1));
+        const __m128i lastOk = _mm_or_si128(_mm_cmpeq_epi8(b, last0), _mm_cmpeq_epi8(b, last1));
+        unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(firstOk, lastOk)));
+        while (mask) {
+            const int bit = __builtin_ctz(mask);
+            if (matchesAt(i + bit))
+                return i + bit;
+            mask &= mask - 1;
+        }
+    }
+#endif
+    for (; i + m <= size; ++i)
+        if (matchesAt(i))
+            return i;
+    return -1;
+}
+
 } // namespace
+
+TextSearch::Latin1Needle::Latin1Needle(const QString &needle, Qt::CaseSensitivity cs)
+{
+    if (cs == Qt::CaseSensitive) {
+        possible = QtPrivate::isLatin1(QStringView(needle));
+        if (possible)
+            bytes = needle.toLatin1();
+        return;
+    }
+    // Each folded character must be the fold of some Latin-1 byte.
+    const auto &folds = latin1Folds();
+    for (const QChar c : needle)
+        folded += char16_t(c.toCaseFolded().unicode());
+    auto bytesFolding = [&](char16_t f, uchar out[2]) {
+        int n = 0;
+        for (int b = 0; b < 256 && n < 2; ++b)
+            if (folds[size_t(b)] == f)
+                out[n++] = uchar(b);
+        if (n == 1)
+            out[1] = out[0];
+        return n > 0;
+    };
+    possible = !folded.empty() && bytesFolding(folded.front(), firstBytes) &&
+               bytesFolding(folded.back(), lastBytes);
+    for (const char16_t f : folded)
+        possible = possible && std::find(folds.begin(), folds.end(), f) != folds.end();
+}
 
 TextSearch::TextSearch(const LineStore &lines, const QString &needle, Qt::CaseSensitivity cs,
                        bool backward, qsizetype line, qsizetype column)
-    : m_lines(lines), m_needle(needle), m_cs(cs), m_backward(backward), m_count(lines.count()),
+    : m_lines(lines), m_needle(needle), m_latin1(needle, cs), m_cs(cs), m_backward(backward),
+      m_count(lines.count()),
       m_startLine(qBound<qsizetype>(0, line, qMax<qsizetype>(m_count - 1, 0))),
       m_startColumn(line >= m_count ? (backward ? -1 : 0) : qMax<qsizetype>(column, 0)),
       m_line(m_startLine)
@@ -55,8 +140,6 @@ TextSearch::TextSearch(const LineStore &lines, const QString &needle, Qt::CaseSe
         m_wrapped = true;
         m_line = 0;
     }
-    if (QtPrivate::isLatin1(QStringView(m_needle)))
-        m_needleLatin1 = m_needle.toLatin1();
 }
 
 double TextSearch::progress() const
@@ -120,9 +203,9 @@ bool TextSearch::searchChunk()
 bool TextSearch::findInChunk(qsizetype firstK, qsizetype lastK, qsizetype from, qsizetype before)
 {
     const qsizetype n = m_needle.size();
-    if (!m_chunk.isWide && m_cs == Qt::CaseSensitive && m_needleLatin1.isEmpty())
+    if (!m_chunk.isWide && !m_latin1.possible)
         return false; // a Latin-1 chunk cannot hold a character the needle has
-    if (!m_chunk.isWide && m_cs == Qt::CaseInsensitive)
+    if (!m_chunk.isWide && m_cs == Qt::CaseInsensitive && m_backward)
         m_widened = QString::fromLatin1(m_chunk.narrow);
     auto lineOf = [&](qsizetype offset) { // the chunk line holding offset
         return qsizetype(std::upper_bound(m_chunk.ends.begin(), m_chunk.ends.end(), int(offset)) -
@@ -164,14 +247,17 @@ bool TextSearch::findInChunk(qsizetype firstK, qsizetype lastK, qsizetype from, 
 
 qsizetype TextSearch::indexIn(qsizetype from, qsizetype to) const
 {
-    if (m_chunk.isWide || m_cs == Qt::CaseInsensitive) {
-        const QStringView text =
-            m_chunk.isWide ? QStringView(m_chunk.wide) : QStringView(m_widened);
-        const qsizetype p = text.sliced(from, to - from).indexOf(m_needle, 0, m_cs);
+    if (m_chunk.isWide) {
+        const qsizetype p =
+            QStringView(m_chunk.wide).sliced(from, to - from).indexOf(m_needle, 0, m_cs);
         return p < 0 ? -1 : from + p;
     }
-    const qsizetype p = findBytes(m_chunk.narrow.constData() + from, to - from,
-                                  m_needleLatin1.constData(), m_needleLatin1.size());
+    const char *text = m_chunk.narrow.constData() + from;
+    const qsizetype p =
+        m_cs == Qt::CaseSensitive
+            ? findBytes(text, to - from, m_latin1.bytes.constData(), m_latin1.bytes.size())
+            : findFoldedBytes(text, to - from, m_latin1.folded, m_latin1.firstBytes,
+                              m_latin1.lastBytes);
     return p < 0 ? -1 : from + p;
 }
 
@@ -184,6 +270,6 @@ qsizetype TextSearch::lastIndexIn(qsizetype from, qsizetype to) const
         return p < 0 ? -1 : from + p;
     }
     const QByteArrayView text(m_chunk.narrow.constData() + from, to - from);
-    const qsizetype p = text.lastIndexOf(QByteArrayView(m_needleLatin1));
+    const qsizetype p = text.lastIndexOf(QByteArrayView(m_latin1.bytes));
     return p < 0 ? -1 : from + p;
 }

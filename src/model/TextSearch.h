@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <string>
 
 // A search for a piece of text in the lines of a store, from a position onwards (or
 // backwards) to the end (the start) and then round from the other end, a slice at a time so
@@ -52,7 +53,16 @@ class TextSearch
 
     const LineStore &m_lines;
     const QString m_needle;
-    QByteArray m_needleLatin1; // for Latin-1 chunks; empty when the needle is not Latin-1
+    // The needle as Latin-1 chunks are searched for it.
+    struct Latin1Needle
+    {
+        Latin1Needle(const QString &needle, Qt::CaseSensitivity cs);
+        bool possible = false;                       // some Latin-1 text can hold it
+        QByteArray bytes;                            // the needle's bytes, when the case counts
+        std::u16string folded;                       // its folded characters, when it does not
+        uchar firstBytes[2] = {}, lastBytes[2] = {}; // the bytes that fold to its ends
+    };
+    const Latin1Needle m_latin1;
     const Qt::CaseSensitivity m_cs;
     const bool m_backward;
     const qsizetype m_count; // lines when the search began
