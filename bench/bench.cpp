@@ -568,6 +568,10 @@ void benchCli()
         const Result grep = grepAddresses(file, quoted(out + ".grep"));
         addRow(QString("cli extract, %1 M lines").arg(lines / 1000000), ours, fileMiB(file),
                "grep -aoE '[^[:space:]]*@[^[:space:]]*'", grep);
+        const Result floor = measureCommand(quoted(QStringLiteral(QUORVANE_FLOOR_PATH)) + " " +
+                                            quoted(file) + " > " + quoted(out + ".grep"));
+        addRow(QString("cli extract, %1 M lines").arg(lines / 1000000), ours, fileMiB(file),
+               "the floor (bench/floor.cpp)", floor);
     }
     const QString dictionary = generate("dictionary-20M.txt", 20000000, false);
     warm(dictionary);

@@ -667,20 +667,43 @@ void appendSystemCodePage(QByteArray &bytes, QStringView text)
     const qsizetype old = bytes.size();
     bytes.resize(old + text.size());
     char *out = bytes.data() + old;
-    for (const QChar ch : text) {
-        const char16_t c = ch.unicode();
-        char b = Substitute;
-        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-            b = char(c);
-        } else {
-            for (int k = 0; k < 32; ++k)
-                if (Cp1252High[k] == c) {
-                    b = char(0x80 + k);
-                    break;
-                }
+    const char16_t *in = text.utf16();
+    const char16_t *const end = in + text.size();
+    auto encode = [](char16_t c) {
+        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
+            return char(c);
+        for (int k = 0; k < 32; ++k)
+            if (Cp1252High[k] == c)
+                return char(0x80 + k);
+        return Substitute;
+    };
+#if defined(__SSE2__)
+    // Eight characters at a time; a block of ASCII, which the code page keeps as it is, is
+    // packed into bytes at once.
+    const __m128i high = _mm_set1_epi16(short(0xFF80));
+    for (; end - in >= 8; in += 8, out += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), _mm_setzero_si128())) ==
+            0xFFFF) {
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(out), _mm_packus_epi16(v, v));
+            continue;
         }
-        *out++ = b;
+        for (int k = 0; k < 8; ++k)
+            out[k] = encode(in[k]);
     }
+    // The last few characters as the end of a block that overlaps the one before.
+    if (in < end && text.size() >= 8) {
+        const qsizetype back = 8 - (end - in);
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in - back));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), _mm_setzero_si128())) ==
+            0xFFFF) {
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(out - back), _mm_packus_epi16(v, v));
+            return;
+        }
+    }
+#endif
+    for (; in < end; ++in)
+        *out++ = encode(*in);
 }
 
 // Windows-1252 is Latin-1 but for 0x80-0x9F, where only its five unassigned bytes keep

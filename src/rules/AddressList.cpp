@@ -104,16 +104,34 @@ AddressListWriter::AddressListWriter(const AddressChoices &choices, const TextWr
                                                     m_choices.unique, runBytes);
 }
 
-AddressListWriter::~AddressListWriter() = default;
+AddressListWriter::~AddressListWriter()
+{
+    // The pieces before a failure are handed on whole; the failure itself goes on.
+    try {
+        flushPending();
+    } catch (...) {
+    }
+}
+
+void AddressListWriter::flushPending()
+{
+    if (m_pending.isEmpty())
+        return;
+    m_write.systemCodePageBytes(m_pending);
+    m_pending.resize(0); // keeps the capacity
+}
 
 void AddressListWriter::add(QStringView piece)
 {
     if (m_choices.validOnly && !IsValidAddress(piece))
         return;
     if (!m_sorter) {
-        m_write(piece);
-        m_write(QLatin1StringView("\r\n"));
+        // Gathered encoded, as the save would encode them, and handed on in blocks.
+        appendSystemCodePage(m_pending, piece);
+        m_pending.append("\r\n", 2);
         ++m_written;
+        if (m_pending.size() >= (64 << 10))
+            flushPending();
         return;
     }
     m_encoded.clear();
@@ -130,6 +148,7 @@ void AddressListWriter::writeEncoded(QByteArrayView bytes)
 
 qint64 AddressListWriter::finish()
 {
+    flushPending();
     if (!m_sorter)
         return m_written;
     QByteArray previous;

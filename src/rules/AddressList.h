@@ -43,12 +43,14 @@ class AddressListWriter
 
   private:
     void writeEncoded(QByteArrayView bytes);
+    void flushPending();
 
     AddressChoices m_choices;
     const TextWriter &m_write;
     qsizetype m_runBytes;
     std::unique_ptr<ExternalSorter> m_sorter;
     QByteArray m_encoded;
+    QByteArray m_pending; // pieces written as they come, encoded, not yet handed on
     qint64 m_added = 0;
     qint64 m_written = 0;
 };

@@ -83,30 +83,54 @@ template <typename Take> void forEachPiece(QStringView s, Take take)
     }
 }
 
+template <typename Take>
+void forEachAddressPiece(QStringView s, qsizetype at, bool hasQuote, Take take);
+
+// What the scan needs to know of a line, found in one pass over it: its length up to its
+// first NUL (all that an edit field holds of it), its first "@" before that (-1 for none)
+// and whether a double quote comes before that NUL.
+struct LineMarks
+{
+    qsizetype length;
+    qsizetype firstAt;
+    bool hasQuote;
+};
+LineMarks markLine(QStringView line);
+
+// Index of the first separator of s at or after from, or the size of s.
+qsizetype nextSeparator(QStringView s, qsizetype from);
+// Index after the last separator of s before `before`, or 0 when there is none.
+qsizetype afterPreviousSeparator(QStringView s, qsizetype before);
+
 // Hands every piece of s that holds an "@" to take, in order (s holds no NUL). Without a
 // double quote the pieces are found from each "@" outwards, so the pieces around them
 // cost nothing: a piece then starts after a separator and the low surrogates and marks
 // that follow it (or at the start of s), and ends at the next separator.
 template <typename Take> void forEachAddressPiece(QStringView s, Take take)
 {
-    if (s.contains(u'"')) {
+    forEachAddressPiece(s, s.indexOf(u'@'), s.contains(u'"'), take);
+}
+
+// The same, when a scan of s has already found its first "@" (at; -1 for none) and whether
+// it holds a double quote.
+template <typename Take>
+void forEachAddressPiece(QStringView s, qsizetype at, bool hasQuote, Take take)
+{
+    if (at < 0)
+        return;
+    if (hasQuote) {
         forEachPiece(s, [&](QStringView piece) {
             if (piece.contains(u'@'))
                 take(piece);
         });
         return;
     }
-    const qsizetype n = s.size();
-    for (qsizetype at = s.indexOf(u'@'); at >= 0; at = s.indexOf(u'@', at)) {
-        qsizetype start = at;
-        while (start > 0 && !isSeparator(s[start - 1]))
-            --start;
+    for (; at >= 0; at = s.indexOf(u'@', at)) {
+        qsizetype start = afterPreviousSeparator(s, at);
         if (start > 0)
             while (followsInStep(s[start]))
                 ++start;
-        qsizetype end = at + 1;
-        while (end < n && !isSeparator(s[end]))
-            ++end;
+        const qsizetype end = nextSeparator(s, at + 1);
         take(s.sliced(start, end - start));
         at = end;
     }
