@@ -1,5 +1,9 @@
 #include "model/LineStore.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "primitives/Errors.h"
 
 #include <algorithm>
@@ -14,6 +18,53 @@ qsizetype LineStore::Chunk::memoryBytes() const
 QString LineStore::Chunk::text(int from, int n) const
 {
     return isWide ? wide.mid(from, n) : QString::fromLatin1(narrow.constData() + from, n);
+}
+
+// Copies n characters into out as Latin-1 bytes; false (out then holds rubbish) when one
+// of them lies above U+00FF. Eight characters are checked and narrowed at a time.
+static bool narrowInto(char *out, const char16_t *in, qsizetype n)
+{
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i high = _mm_set1_epi16(short(0xFF00));
+    for (; i + 8 <= n; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), _mm_setzero_si128())) !=
+            0xFFFF)
+            return false;
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(v, v));
+    }
+#endif
+    for (; i < n; ++i) {
+        if (in[i] > 0xFF)
+            return false;
+        out[i] = char(in[i]);
+    }
+    return true;
+}
+
+bool LineStore::appendToNarrowLast(QStringView text, bool thenNewLine)
+{
+    if (m_chunks.empty())
+        return false;
+    Chunk &last = *m_chunks.back();
+    if (!last.resident || last.isWide || last.size() + text.size() > ChunkChars ||
+        (thenNewLine && last.lines() >= ChunkLines))
+        return false;
+    const qsizetype old = last.narrow.size();
+    last.narrow.resize(old + text.size());
+    if (!narrowInto(last.narrow.data() + old, text.utf16(), text.size())) {
+        last.narrow.resize(old);
+        return false;
+    }
+    last.spillOffset = -1; // its copy in the spill file is out of date
+    last.ends.back() = int(old + text.size());
+    m_characters += text.size();
+    if (thenNewLine) {
+        last.ends.push_back(last.ends.back());
+        ++m_count;
+    }
+    return true;
 }
 
 void LineStore::Chunk::insertText(int at, QStringView s)
@@ -364,6 +415,17 @@ static void checkFits(qsizetype chunkSize, qsizetype more)
 
 void LineStore::append(QStringView line)
 {
+    if (!m_chunks.empty() && line.size() <= ChunkChars && m_chunks.back()->resident &&
+        !m_chunks.back()->ends.empty() && m_chunks.back()->lines() < ChunkLines) {
+        // A new line in the last chunk: an empty one, then the text on it.
+        Chunk &last = *m_chunks.back();
+        last.ends.push_back(last.ends.back());
+        ++m_count;
+        if (appendToNarrowLast(line, false))
+            return;
+        last.ends.pop_back();
+        --m_count;
+    }
     if (line.size() > ChunkChars && appendSpilled(line))
         return;
     checkFits(0, line.size());
@@ -376,6 +438,8 @@ void LineStore::append(QStringView line)
 
 void LineStore::completeLast(QStringView text)
 {
+    if (appendToNarrowLast(text, true))
+        return; // the common case of a scan, at the cost of one copy
     appendToLast(text);
     startLine(0);
 }
