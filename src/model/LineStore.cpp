@@ -355,6 +355,9 @@ void LineStore::startLine(qsizetype length)
             full.lastUse = ++m_uses;
         }
         m_chunks.push_back(std::make_unique<Chunk>());
+        // Room for a typical chunk from the start: it grows without being copied again.
+        m_chunks.back()->narrow.reserve(ChunkChars / 8);
+        m_chunks.back()->ends.reserve(ChunkLines);
         m_resident.push_back(m_chunks.back().get());
         m_firstLine.push_back(m_count);
         m_firstChar.push_back(m_characters);
