@@ -41,17 +41,36 @@ QString benchDir()
 }
 
 // Deterministic lines: address-list rows (an address, a name, a town) or dictionary words.
-QString generate(const QString &name, qint64 lines, bool addresses)
+// Writes a generated file of lines once (kept for later runs): line(i, out) appends line i,
+// from 1, with its break.
+QString generateLines(const QString &name, qint64 lines,
+                      const std::function<void(qint64, QByteArray &)> &line)
 {
     const QString path = benchDir() + '/' + name;
     if (QFile::exists(path))
         return path;
+    QFile file(path + ".part");
+    file.open(QIODevice::WriteOnly);
+    QByteArray chunk;
+    for (qint64 i = 1; i <= lines; ++i) {
+        line(i, chunk);
+        if (chunk.size() > (1 << 20)) {
+            file.write(chunk);
+            chunk.clear();
+        }
+    }
+    file.write(chunk);
+    file.close();
+    QFile::rename(path + ".part", path);
+    return path;
+}
+
+QString generate(const QString &name, qint64 lines, bool addresses)
+{
     static const char *const syllables[] = {"ka",  "lo",  "mi", "ra",  "ten", "vo", "zu", "pe",
                                             "sar", "dil", "on", "bri", "qu",  "an", "el", "tor"};
     static const char *const domains[] = {"example.com", "mail.example.org", "post.example.net",
                                           "box.example.fr"};
-    QFile file(path + ".part");
-    file.open(QIODevice::WriteOnly);
     quint64 state = 0x9E3779B97F4A7C15ull;
     auto next = [&] {
         state = state * 6364136223846793005ull + 1442695040888963407ull;
@@ -61,8 +80,7 @@ QString generate(const QString &name, qint64 lines, bool addresses)
         for (int i = 0; i < parts; ++i)
             out += syllables[next() % 16];
     };
-    QByteArray chunk;
-    for (qint64 i = 0; i < lines; ++i) {
+    return generateLines(name, lines, [&](qint64, QByteArray &chunk) {
         if (addresses) {
             word(chunk, 2 + int(next() % 2));
             chunk += '.';
@@ -83,15 +101,7 @@ QString generate(const QString &name, qint64 lines, bool addresses)
                 chunk += QByteArray::number(next() % 100);
             chunk += '\n';
         }
-        if (chunk.size() > (1 << 20)) {
-            file.write(chunk);
-            chunk.clear();
-        }
-    }
-    file.write(chunk);
-    file.close();
-    QFile::rename(path + ".part", path);
-    return path;
+    });
 }
 
 QString generateBytes(const QString &name, qint64 size)
@@ -595,28 +605,14 @@ void benchCli()
 // An address list of count pieces, one a line, of which three in ten repeat an earlier one.
 QString generatePieces(const QString &name, qint64 count)
 {
-    const QString path = benchDir() + '/' + name;
-    if (QFile::exists(path))
-        return path;
-    QFile file(path + ".part");
-    file.open(QIODevice::WriteOnly);
     quint64 state = 0x2545F4914F6CDD1Dull;
-    QByteArray chunk;
     const quint64 distinct = quint64(count) * 7 / 10;
-    for (qint64 i = 0; i < count; ++i) {
+    return generateLines(name, count, [&](qint64, QByteArray &chunk) {
         state = state * 6364136223846793005ull + 1442695040888963407ull;
         const quint64 n = (state >> 20) % distinct;
         chunk += "user" + QByteArray::number(n) + '.' + QByteArray::number(n * 7 % 1000) + '@' +
                  "host" + QByteArray::number(n % 997) + ".example.com\n";
-        if (chunk.size() > (1 << 20)) {
-            file.write(chunk);
-            chunk.clear();
-        }
-    }
-    file.write(chunk);
-    file.close();
-    QFile::rename(path + ".part", path);
-    return path;
+    });
 }
 
 // extract --unique --sort on a list of 20 M pieces against sort -u on the same list.
@@ -639,13 +635,7 @@ void benchSort()
 // "zzlastword" on the last one only.
 QString generateFindList(const QString &name, qint64 lines)
 {
-    const QString path = benchDir() + '/' + name;
-    if (QFile::exists(path))
-        return path;
-    QFile file(path + ".part");
-    file.open(QIODevice::WriteOnly);
-    QByteArray chunk;
-    for (qint64 i = 1; i <= lines; ++i) {
+    return generateLines(name, lines, [&](qint64 i, QByteArray &chunk) {
         chunk += QByteArray::number(i) + " kalo.mira" + QByteArray::number(i % 1000) +
                  "@example.com;tenvo sardil;brionel";
         if (i % 1000 == 0)
@@ -653,15 +643,7 @@ QString generateFindList(const QString &name, qint64 lines)
         if (i == lines)
             chunk += " zzlastword";
         chunk += '\n';
-        if (chunk.size() > (1 << 20)) {
-            file.write(chunk);
-            chunk.clear();
-        }
-    }
-    file.write(chunk);
-    file.close();
-    QFile::rename(path + ".part", path);
-    return path;
+    });
 }
 
 // Find in the raw-line box of Extract Emails after the scan of a 20 M-line list: the last

@@ -207,9 +207,15 @@ bool TextSearch::findInChunk(qsizetype firstK, qsizetype lastK, qsizetype from, 
         return false; // a Latin-1 chunk cannot hold a character the needle has
     if (!m_chunk.isWide && m_cs == Qt::CaseInsensitive && m_backward)
         m_widened = QString::fromLatin1(m_chunk.narrow);
-    auto lineOf = [&](qsizetype offset) { // the chunk line holding offset
-        return qsizetype(std::upper_bound(m_chunk.ends.begin(), m_chunk.ends.end(), int(offset)) -
-                         m_chunk.ends.begin());
+    // The chunk line holding offset p; a match there when it ends within that line.
+    qsizetype k = 0;
+    auto matchAt = [&](qsizetype p) {
+        k = qsizetype(std::upper_bound(m_chunk.ends.begin(), m_chunk.ends.end(), int(p)) -
+                      m_chunk.ends.begin());
+        if (p + n > m_chunk.ends[size_t(k)])
+            return false;
+        m_match = {m_chunk.firstLine + k, p - m_chunk.start(k), n};
+        return true;
     };
     if (!m_backward) {
         qsizetype at = qMin(m_chunk.start(firstK) + from, qsizetype(m_chunk.ends[size_t(firstK)]));
@@ -218,11 +224,8 @@ bool TextSearch::findInChunk(qsizetype firstK, qsizetype lastK, qsizetype from, 
             const qsizetype p = indexIn(at, end);
             if (p < 0)
                 return false;
-            const qsizetype k = lineOf(p);
-            if (p + n <= m_chunk.ends[size_t(k)]) {
-                m_match = {m_chunk.firstLine + k, p - m_chunk.start(k), n};
+            if (matchAt(p))
                 return true;
-            }
             at = m_chunk.ends[size_t(k)]; // a match that crosses a line end: the next line
         }
         return false;
@@ -235,11 +238,8 @@ bool TextSearch::findInChunk(qsizetype firstK, qsizetype lastK, qsizetype from, 
         const qsizetype p = lastIndexIn(start, to);
         if (p < 0)
             return false;
-        const qsizetype k = lineOf(p);
-        if (p + n <= m_chunk.ends[size_t(k)]) {
-            m_match = {m_chunk.firstLine + k, p - m_chunk.start(k), n};
+        if (matchAt(p))
             return true;
-        }
         to = p + n - 1; // crosses a line end: a match starting earlier
     }
     return false;
