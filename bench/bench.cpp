@@ -589,6 +589,13 @@ void benchCli()
                                        quoted(dictionary) + " -o " + quoted(out));
     addRow("cli edit, 20 M lines", edit, fileMiB(dictionary), "{ cat; sed }",
            catAndSed(dictionary, out + ".sed"));
+    const QString longLine = generateLongLine("long-line-500MB.txt", 500000000);
+    warm(longLine);
+    const Result editLong = measureCommand(quoted(cli) + " edit -q --prefix x --suffix y " +
+                                           quoted(longLine) + " -o " + quoted(out));
+    addRow("cli edit, one 500 MB line", editLong, fileMiB(longLine), "{ cat; sed }",
+           catAndSed(longLine, out + ".sed"));
+    QFile::remove(longLine);
     joinAgainstCat("cli join, 3 x 300 MB (median of 5)", [&](const QString &joined) {
         return measureCommand(quoted(cli) + " join -o " + quoted(joined) + " " +
                               quotedList(joinParts()));

@@ -171,6 +171,17 @@ class TestCli : public QObject
                                          << "y";
         QTest::newRow("empty") << QByteArray() << "x"
                                << "y";
+        // Longer than a part: the command line takes it in parts, the window whole.
+        QByteArray longLine(300000, 'w');
+        longLine.replace(262143, 4, "\xF0\x9F\x98\x80"); // a pair across the first part's end
+        QTest::newRow("a line longer than a part") << longLine + "\nshort\n"
+                                                   << "<"
+                                                   << ">";
+        QByteArray cutLate = longLine;
+        cutLate[290000] = '\0';
+        QTest::newRow("a long line cut by a NUL after a part") << cutLate + "\nnext\n"
+                                                               << "<"
+                                                               << ">";
         QTest::newRow("code page text, UTF-8 error in Start")
             << QByteArray("ok\n\xE9t\xE9\n") << "x"
             << "y";

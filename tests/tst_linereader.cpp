@@ -87,6 +87,25 @@ class TestLineReader : public QObject
         QString error;
         QCOMPARE(readAll(write(bytes), &error), lines);
         QCOMPARE(error, QString());
+        // Read in parts of at most maxChars, the same lines; no part cuts a surrogate pair.
+        const QString path = write(bytes);
+        for (const qsizetype maxChars : {1, 2, 3, 4093}) {
+            LineReader reader(path);
+            QStringList joined;
+            while (!reader.EndOfStream()) {
+                QString line;
+                bool ended = false;
+                while (!ended) {
+                    const QStringView part = reader.ReadLinePart(maxChars, ended);
+                    QVERIFY(part.size() <= qMax<qsizetype>(maxChars, 1));
+                    if (!ended && maxChars > 1)
+                        QVERIFY(!part.back().isHighSurrogate());
+                    line += part;
+                }
+                joined << line;
+            }
+            QCOMPARE(joined, lines);
+        }
     }
 
     // Ill-formed input fails with the encoding error once its block is reached; the lines

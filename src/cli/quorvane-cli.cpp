@@ -167,6 +167,11 @@ void edit(const QString &file, const QString &prefix, const QString &suffix,
                         {
                         }
                         void line(QStringView decorated) override { m_memo.addLine(decorated); }
+                        // A line of any length in bounded memory.
+                        bool takesParts() const override { return true; }
+                        void beginLine() override { m_memo.beginLine(); }
+                        void linePart(QStringView part) override { m_memo.linePart(part); }
+                        void endLine() override { m_memo.endLine(); }
                         void progressPoint(QString &, QString &) override
                         {
                             m_progress.report(m_job.EditLineReader->bytesTaken());

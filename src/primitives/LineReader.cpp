@@ -3,6 +3,7 @@
 #include "primitives/Errors.h"
 
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -142,6 +143,13 @@ bool LineReader::EndOfStream()
 
 QStringView LineReader::ReadLineView()
 {
+    bool lineEnded = false;
+    return ReadLinePart(std::numeric_limits<qsizetype>::max(), lineEnded);
+}
+
+QStringView LineReader::ReadLinePart(qsizetype maxChars, bool &lineEnded)
+{
+    lineEnded = true;
     for (;;) {
         const auto *chars = reinterpret_cast<const char16_t *>(m_queue.constData()) + m_head;
         const qsizetype available = m_queue.size() - m_head;
@@ -149,7 +157,18 @@ QStringView LineReader::ReadLineView()
         // A break is taken only when the character after it is in the queue or the
         // data has ended; otherwise the queue is filled first.
         const bool breakFound = i < available && (i + 1 < available || m_endOfData);
-        if (breakFound || (i == available && m_endOfData)) {
+        const bool ends = breakFound || (i == available && m_endOfData);
+        if (i > maxChars || (i == maxChars && !ends)) {
+            // A part of a long line: none of it is a break.
+            qsizetype n = maxChars;
+            if (n > 1 && QChar::isHighSurrogate(chars[n - 1]))
+                --n;
+            m_head += n;
+            m_scanned = i - n;
+            lineEnded = false;
+            return QStringView(chars, n);
+        }
+        if (ends) {
             qsizetype taken = i;
             if (breakFound)
                 taken += (chars[i] == u'\r' && i + 1 < available && chars[i + 1] == u'\n') ? 2 : 1;

@@ -24,6 +24,11 @@ class LineReader
     // The same without a copy: a view into the reader's queue, valid until the next call
     // of EndOfStream or ReadLine.
     QStringView ReadLineView();
+    // The next part of the current line: its rest when that fits in maxChars characters
+    // (lineEnded is then true and the break is taken), else its next maxChars characters
+    // or one fewer, so that no surrogate pair is cut (lineEnded false). A line of any length
+    // is read this way in memory of the order of maxChars. A view valid until the next call.
+    QStringView ReadLinePart(qsizetype maxChars, bool &lineEnded);
     void close();
     // Bytes of the file taken into the queue so far (for progress reports).
     qint64 bytesTaken() const { return m_stream.position() - (m_bufferEnd - m_bufferPos); }

@@ -44,6 +44,34 @@ void MemoTextStream::addLine(QStringView line)
         putBreak();
 }
 
+void MemoTextStream::beginLine()
+{
+    m_breaks.end();
+    m_lineStartedEmpty = m_lastLineEmpty;
+    m_lineCut = false;
+    m_lineHasText = false;
+    if (!m_lastLineEmpty)
+        putBreak(); // a break comes first
+}
+
+void MemoTextStream::linePart(QStringView part)
+{
+    if (m_lineCut)
+        return;
+    m_lineHasText = m_lineHasText || !part.isEmpty();
+    const QStringView shown = upToNul(part);
+    m_lineCut = shown.size() != part.size();
+    put(shown);
+}
+
+void MemoTextStream::endLine()
+{
+    // As addLine: a break after a line put on an empty last line, and after an empty
+    // line; none after a line cut at a NUL.
+    if (!m_lineCut && (m_lineStartedEmpty || !m_lineHasText))
+        putBreak();
+}
+
 } // namespace Editing
 
 EditJob::EditJob() = default;
@@ -60,9 +88,20 @@ void EditJob::start(const QString &fileName, QString prefix, QString suffix, Edi
         ~CloseReader() { reader.reset(); }
     } closeReader{EditLineReader};
     QString decorated; // reused: no allocation per line
+    const bool inParts = sink.takesParts();
     while (!EditLineReader->EndOfStream() && EditRunning) {
-        Editing::decorate(decorated, prefix, EditLineReader->ReadLineView(), suffix);
-        sink.line(decorated);
+        if (inParts) {
+            sink.beginLine();
+            sink.linePart(prefix);
+            bool lineEnded = false;
+            while (!lineEnded)
+                sink.linePart(EditLineReader->ReadLinePart(MaxPart, lineEnded));
+            sink.linePart(suffix);
+            sink.endLine();
+        } else {
+            Editing::decorate(decorated, prefix, EditLineReader->ReadLineView(), suffix);
+            sink.line(decorated);
+        }
         if (++EditLineCount % 1000 == 0)
             sink.progressPoint(prefix, suffix);
     }

@@ -28,6 +28,10 @@ class MemoTextStream
     // CR LF; otherwise CR LF and the line, and one more CR LF for an empty line; the piece
     // added is taken up to its first NUL.
     void addLine(QStringView line);
+    // The same for a line handed in parts, in order, between beginLine and endLine.
+    void beginLine();
+    void linePart(QStringView part);
+    void endLine();
 
   private:
     void put(QStringView text); // characters of the last line
@@ -36,6 +40,11 @@ class MemoTextStream
     const TextWriter &m_out;
     bool m_lastLineEmpty = true; // the text is empty or ends with CR LF
     LineBreaks m_breaks;         // of the loaded text
+    // Of the line being added in parts: the text ended with CR LF before it, it met a NUL,
+    // it holds characters.
+    bool m_lineStartedEmpty = false;
+    bool m_lineCut = false;
+    bool m_lineHasText = false;
 };
 
 } // namespace Editing
@@ -47,6 +56,13 @@ class EditSink
   public:
     virtual ~EditSink() = default;
     virtual void line(QStringView decorated) = 0;
+    // A sink that takes lines in parts is handed each line so instead, in memory bounded
+    // whatever the line's length: beginLine, the prefix, the line a part at a time, the
+    // suffix, endLine.
+    virtual bool takesParts() const { return false; }
+    virtual void beginLine() {}
+    virtual void linePart(QStringView) {}
+    virtual void endLine() {}
     virtual void progressPoint(QString & /*prefix*/, QString & /*suffix*/) {}
 };
 
@@ -59,6 +75,9 @@ class EditJob
     ~EditJob();
     // Throws the open, read and encoding errors, and the sink's.
     void start(const QString &fileName, QString prefix, QString suffix, EditSink &sink);
+
+    // The longest part of a line handed to a sink that takes parts.
+    static constexpr qsizetype MaxPart = 1 << 18;
 
     // The run's values, named as the tool's unit names them; a window clears EditRunning
     // for Stop.
