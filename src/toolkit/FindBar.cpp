@@ -9,9 +9,9 @@
 #include <QShortcut>
 
 FindBar::FindBar(QAbstractScrollArea *box, Searchable &searchable)
-    : QWidget(box), m_box(box), m_searchable(searchable), m_label(new QLabel(this)),
-      m_field(new QLineEdit(this)), m_matchCase(new QCheckBox(QStringLiteral("Match case"), this)),
-      m_status(new QLabel(this))
+    : QWidget(box), m_box(box), m_viewport(box->viewport()), m_searchable(searchable),
+      m_label(new QLabel(this)), m_field(new QLineEdit(this)),
+      m_matchCase(new QCheckBox(QStringLiteral("Match case"), this)), m_status(new QLabel(this))
 {
     setAutoFillBackground(true);
     auto *layout = new QHBoxLayout(this);
@@ -25,7 +25,7 @@ FindBar::FindBar(QAbstractScrollArea *box, Searchable &searchable)
     m_status->setAccessibleName(QStringLiteral("Find status"));
     m_field->installEventFilter(this);
     box->installEventFilter(this);
-    box->viewport()->installEventFilter(this);
+    m_viewport->installEventFilter(this);
     hide();
 
     auto shortcut = [&](const QKeySequence &keys, auto action) {
@@ -98,7 +98,7 @@ void FindBar::closeBar()
 
 void FindBar::place()
 {
-    const QRect viewport = m_box->viewport()->geometry();
+    const QRect viewport = m_viewport->geometry();
     setGeometry(viewport.left(), viewport.bottom() + 1, viewport.width(), sizeHint().height());
 }
 
@@ -194,7 +194,8 @@ bool FindBar::eventFilter(QObject *watched, QEvent *event)
             return true;
         }
     }
-    if ((watched == m_box || watched == m_box->viewport()) && isVisible() &&
+    // Only pointers are compared here: the box may be in its destructor already.
+    if ((watched == m_box || watched == m_viewport) && isVisible() &&
         (event->type() == QEvent::Resize || event->type() == QEvent::Move))
         place();
     return QWidget::eventFilter(watched, event);

@@ -75,6 +75,7 @@ class FindBar : public QWidget
     void setStatus(const QString &text);
 
     QAbstractScrollArea *m_box;
+    QWidget *m_viewport; // the box's, where its lines are drawn
     Searchable &m_searchable;
     bool m_goToLine = false;
     QLabel *m_label;
