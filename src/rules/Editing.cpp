@@ -2,6 +2,8 @@
 
 #include "primitives/LineReader.h"
 
+#include <limits>
+
 namespace Editing {
 
 void decorate(QString &decorated, QStringView prefix, QStringView line, QStringView suffix)
@@ -88,19 +90,23 @@ void EditJob::start(const QString &fileName, QString prefix, QString suffix, Edi
         ~CloseReader() { reader.reset(); }
     } closeReader{EditLineReader};
     QString decorated; // reused: no allocation per line
-    const bool inParts = sink.takesParts();
+    // A sink that takes parts gets a line longer than a part in parts; other lines whole.
+    const qsizetype partChars =
+        sink.takesParts() ? MaxPart : std::numeric_limits<qsizetype>::max();
     while (!EditLineReader->EndOfStream() && EditRunning) {
-        if (inParts) {
+        bool lineEnded = false;
+        const QStringView first = EditLineReader->ReadLinePart(partChars, lineEnded);
+        if (lineEnded) {
+            Editing::decorate(decorated, prefix, first, suffix);
+            sink.line(decorated);
+        } else {
             sink.beginLine();
             sink.linePart(prefix);
-            bool lineEnded = false;
+            sink.linePart(first);
             while (!lineEnded)
-                sink.linePart(EditLineReader->ReadLinePart(MaxPart, lineEnded));
+                sink.linePart(EditLineReader->ReadLinePart(partChars, lineEnded));
             sink.linePart(suffix);
             sink.endLine();
-        } else {
-            Editing::decorate(decorated, prefix, EditLineReader->ReadLineView(), suffix);
-            sink.line(decorated);
         }
         if (++EditLineCount % 1000 == 0)
             sink.progressPoint(prefix, suffix);

@@ -56,9 +56,9 @@ class EditSink
   public:
     virtual ~EditSink() = default;
     virtual void line(QStringView decorated) = 0;
-    // A sink that takes lines in parts is handed each line so instead, in memory bounded
-    // whatever the line's length: beginLine, the prefix, the line a part at a time, the
-    // suffix, endLine.
+    // A sink that takes lines in parts is handed a line longer than MaxPart so instead of
+    // whole, in memory bounded whatever the line's length: beginLine, the prefix, the line a
+    // part at a time, the suffix, endLine.
     virtual bool takesParts() const { return false; }
     virtual void beginLine() {}
     virtual void linePart(QStringView) {}
@@ -76,7 +76,7 @@ class EditJob
     // Throws the open, read and encoding errors, and the sink's.
     void start(const QString &fileName, QString prefix, QString suffix, EditSink &sink);
 
-    // The longest part of a line handed to a sink that takes parts.
+    // The longest line handed whole to a sink that takes parts, and the longest part.
     static constexpr qsizetype MaxPart = 1 << 18;
 
     // The run's values, named as the tool's unit names them; a window clears EditRunning
