@@ -323,8 +323,9 @@ QString LineStore::readSpilledLine(const Chunk &chunk, int k, qsizetype maxLengt
             const int n = qMin(length - done, 1 << 20);
             piece.resize(n);
             read = m_spill.read(textAt + bounds[0] + done, piece.data(), n);
+            const auto *bytes = reinterpret_cast<const uchar *>(piece.constData());
             for (int i = 0; i < n; ++i)
-                out[done + i] = uchar(piece[i]);
+                out[done + i] = bytes[i];
             done += n;
         }
     }

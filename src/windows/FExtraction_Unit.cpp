@@ -24,7 +24,6 @@ class TFExtraction::ScanView : public ExtractionSink
     void piece(QStringView piece) override { m_window.ui->ListBox1->add(piece); }
     std::optional<QString> progressPoint(qint64, qint64) override
     {
-        m_window.syncLineField();
         Pump::pumpMessages();
         return m_window.ui->Edit3->text(); // read again: the user may have changed it
     }
@@ -50,7 +49,12 @@ TFExtraction::TFExtraction(QWidget *parent)
     connectClick(ui->Button5, [this] { Button5Click(); });
     connectClick(ui->Button9, [this] { Button9Click(); });
     connectClick(ui->Button6, [this] { Button6Click(); });
-    m_batchId = Pump::registerBatch([this] { syncLineField(); });
+    // The hidden line field is filled once the scan has ended (no one sees it before): a
+    // line of a hundred megabytes is not copied into it at every pump.
+    m_batchId = Pump::registerBatch([this] {
+        if (!Job.ExtractionLineReader)
+            syncLineField();
+    });
     // A file dropped on the window is opened as if chosen in Open's dialog.
     FileDrop::install(
         this, [this] { return !Job.ExtractionLineReader; },
