@@ -124,7 +124,7 @@ class TestCli : public QObject
         QByteArray text;
         const char *const tails[] = {"x.com", "\xc3\xa9t\xc3\xa9.fr", "\xe2\x82\xac.org"};
         for (int i = 0; i < lines; ++i) {
-            const int n = (i * 7919) % (lines * 7 / 10 + 1); // three in ten are duplicates
+            const qint64 n = (qint64(i) * 7919) % (lines * 7 / 10 + 1); // three in ten are duplicates
             text += "u" + QByteArray::number(n) + "@" + tails[n % 3] + " v" +
                     QByteArray::number(n % 1000) + "@y.net " + "w@" + QByteArray::number(i % 50) +
                     "z.de\n";
