@@ -1,6 +1,7 @@
 // The splitter against an oracle written from its rules, one character at a time, and the
 // quick address step (which finds the pieces holding "@" outwards from each "@") against
-// the splitter's pieces that hold "@".
+// the splitter's pieces that hold "@"; the scan's one pass over a line against plain
+// searches.
 #include "rules/Extraction.h"
 
 #include <QStringList>
@@ -83,5 +84,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (piece.contains(u'@'))
             withAt << piece;
     check(addresses == withAt);
+
+    // The scan's one pass over a line, and the pieces it then finds, agree with the above.
+    const Extraction::LineMarks marks = Extraction::markLine(text);
+    check(marks.length == seen.size());
+    check(marks.firstAt == seen.indexOf(u'@'));
+    check(marks.hasQuote == seen.contains(u'"'));
+    QStringList scanned;
+    Extraction::forEachAddressPiece(seen, marks.firstAt, marks.hasQuote,
+                                    [&](QStringView piece) { scanned << piece.toString(); });
+    check(scanned == withAt);
     return 0;
 }
