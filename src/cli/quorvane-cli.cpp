@@ -187,6 +187,7 @@ void edit(const QString &file, const QString &prefix, const QString &suffix,
                     job.EditRunning = true;
                     StreamLines lines(memo, progress, job);
                     job.start(file, prefix, suffix, lines);
+                    memo.flush();
                 },
                 {file});
 }

@@ -2,6 +2,7 @@
 
 #include "primitives/LineReader.h"
 
+#include <cstring>
 #include <limits>
 
 namespace Editing {
@@ -9,23 +10,56 @@ namespace Editing {
 void decorate(QString &decorated, QStringView prefix, QStringView line, QStringView suffix)
 {
     decorated.resize(prefix.size() + line.size() + suffix.size());
-    QChar *to = decorated.data();
-    for (const QStringView part : {prefix, line, suffix})
-        for (const QChar c : part) // short pieces: a loop beats a call of memcpy
-            *to++ = c;
+    char16_t *to = reinterpret_cast<char16_t *>(decorated.data());
+    for (const QStringView part : {prefix, line, suffix}) {
+        std::memcpy(to, part.utf16(), size_t(part.size()) * 2);
+        to += part.size();
+    }
+}
+
+MemoTextStream::~MemoTextStream()
+{
+    // What was put before a failure is handed on; the failure itself goes on.
+    try {
+        flush();
+    } catch (...) {
+    }
+}
+
+void MemoTextStream::flush()
+{
+    if (m_used == 0)
+        return;
+    m_out(QStringView(m_pending.get(), m_used));
+    m_used = 0;
+}
+
+void MemoTextStream::gather(QStringView text)
+{
+    if (m_used + text.size() > PendingChars) {
+        flush();
+        if (text.size() > PendingChars) { // a long stretch goes on as it is
+            m_out(text);
+            return;
+        }
+    }
+    if (!m_pending)
+        m_pending.reset(new char16_t[PendingChars]);
+    std::memcpy(m_pending.get() + m_used, text.utf16(), size_t(text.size()) * 2);
+    m_used += text.size();
 }
 
 void MemoTextStream::put(QStringView text)
 {
     if (text.isEmpty())
         return;
-    m_out(text);
+    gather(text);
     m_lastLineEmpty = false;
 }
 
 void MemoTextStream::putBreak()
 {
-    m_out(QStringView(u"\r\n"));
+    gather(u"\r\n");
     m_lastLineEmpty = true;
 }
 
@@ -91,8 +125,7 @@ void EditJob::start(const QString &fileName, QString prefix, QString suffix, Edi
     } closeReader{EditLineReader};
     QString decorated; // reused: no allocation per line
     // A sink that takes parts gets a line longer than a part in parts; other lines whole.
-    const qsizetype partChars =
-        sink.takesParts() ? MaxPart : std::numeric_limits<qsizetype>::max();
+    const qsizetype partChars = sink.takesParts() ? MaxPart : std::numeric_limits<qsizetype>::max();
     while (!EditLineReader->EndOfStream() && EditRunning) {
         bool lineEnded = false;
         const QStringView first = EditLineReader->ReadLinePart(partChars, lineEnded);

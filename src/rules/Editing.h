@@ -22,6 +22,12 @@ class MemoTextStream
 {
   public:
     explicit MemoTextStream(const TextWriter &out) : m_out(out) {}
+    // Hands on what is held back, also when a failure ends the text early.
+    ~MemoTextStream();
+    MemoTextStream(const MemoTextStream &) = delete;
+    MemoTextStream &operator=(const MemoTextStream &) = delete;
+    // Hands what was put so far to the writer.
+    void flush();
     // The loaded text, piece by piece in order.
     void load(QStringView piece);
     // Adds a line at the end: after an empty text or one ending with CR LF the line and
@@ -37,7 +43,14 @@ class MemoTextStream
     void put(QStringView text); // characters of the last line
     void putBreak();            // CR LF
 
+    // Short stretches and breaks are gathered and handed on in blocks of this many characters.
+    static constexpr qsizetype PendingChars = 1 << 15;
+
+    void gather(QStringView text); // into the block handed on when full
+
     const TextWriter &m_out;
+    std::unique_ptr<char16_t[]> m_pending;
+    qsizetype m_used = 0;
     bool m_lastLineEmpty = true; // the text is empty or ends with CR LF
     LineBreaks m_breaks;         // of the loaded text
     // Of the line being added in parts: the text ended with CR LF before it, it met a NUL,
