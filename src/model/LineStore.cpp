@@ -385,8 +385,7 @@ bool LineStore::appendSpilled(QStringView line)
         for (int done = 0; written && done < length;) {
             const int n = qMin(length - done, 1 << 20);
             piece.resize(n);
-            for (int i = 0; i < n; ++i)
-                piece[i] = char(line[done + i].unicode());
+            narrowInto(piece.data(), line.utf16() + done, n); // Latin-1: it cannot fail
             written = m_spill.append(piece.constData(), n) >= 0;
             done += n;
         }

@@ -85,7 +85,8 @@ void TFExtraction::syncLineField()
 {
     if (m_lineFieldLine < 0)
         return;
-    const QString text = ui->Memo1->line(m_lineFieldLine);
+    // The field holds at most its maximum length of a line: no more is read.
+    const QString text = ui->Memo1->content().line(m_lineFieldLine, ui->Edit1->maxLength());
     m_lineFieldLine = -1;
     if (ui->Edit1->text() != text)
         ui->Edit1->setText(text);
