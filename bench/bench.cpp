@@ -595,6 +595,11 @@ void benchCli()
                                            quoted(longLine) + " -o " + quoted(out));
     addRow("cli edit, one 500 MB line", editLong, fileMiB(longLine), "{ cat; sed }",
            catAndSed(longLine, out + ".sed"));
+    const Result extractLong =
+        measureCommand(quoted(cli) + " extract -q " + quoted(longLine) + " -o " + quoted(out));
+    addRow("cli extract, one 500 MB line", extractLong, fileMiB(longLine),
+           "grep -aoE '[^[:space:]]*@[^[:space:]]*'",
+           grepAddresses(longLine, quoted(out + ".grep")));
     QFile::remove(longLine);
     joinAgainstCat("cli join, 3 x 300 MB (median of 5)", [&](const QString &joined) {
         return measureCommand(quoted(cli) + " join -o " + quoted(joined) + " " +

@@ -94,5 +94,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Extraction::forEachAddressPiece(seen, marks.firstAt, marks.hasQuote,
                                     [&](QStringView piece) { scanned << piece.toString(); });
     check(scanned == withAt);
+
+    // The same line in parts of 1 to 8 characters (a surrogate pair never cut), as the
+    // command line reads a long line.
+    const qsizetype partSize = size > 0 ? 1 + data[0] % 8 : 1;
+    Extraction::PieceStream stream;
+    QStringList streamed;
+    auto take = [&](QStringView piece) { streamed << piece.toString(); };
+    for (qsizetype at = 0; at < text.size();) {
+        qsizetype n = qMin(partSize, text.size() - at);
+        if (at + n < text.size() && n > 1 && text[at + n - 1].isHighSurrogate())
+            --n;
+        stream.feed(QStringView(text).sliced(at, n), take);
+        at += n;
+    }
+    stream.end(take);
+    check(streamed == withAt);
     return 0;
 }

@@ -64,6 +64,16 @@ class TestCli : public QObject
             many += "line" + QByteArray::number(i) + "@host\n";
         QTest::newRow("encoding error after many lines") << many + "x@y \xFF\n";
         QTest::newRow("count of 0: a Ctrl-Z first, 1500 lines") << "\x1A" + many.left(30000);
+        // Longer than a part: the command line reads it in parts, the window whole.
+        QByteArray longLine;
+        for (int i = 0; longLine.size() < 600000; ++i)
+            longLine += "w" + QByteArray::number(i) + (i % 50 == 0 ? "@h.org " : " ") +
+                        (i % 997 == 0 ? "\"q \"\"x@y\" " : "") +
+                        (i % 1301 == 0 ? "\t\xCC\x81z@m " : "");
+        QTest::newRow("a line longer than a part") << longLine + "\nlast@line\n";
+        QByteArray cut = longLine;
+        cut[400000] = '\0';
+        QTest::newRow("a long line cut by a NUL") << cut + "\nlast@line\n";
     }
     void extract()
     {
@@ -124,7 +134,8 @@ class TestCli : public QObject
         QByteArray text;
         const char *const tails[] = {"x.com", "\xc3\xa9t\xc3\xa9.fr", "\xe2\x82\xac.org"};
         for (int i = 0; i < lines; ++i) {
-            const qint64 n = (qint64(i) * 7919) % (lines * 7 / 10 + 1); // three in ten are duplicates
+            const qint64 n =
+                (qint64(i) * 7919) % (lines * 7 / 10 + 1); // three in ten are duplicates
             text += "u" + QByteArray::number(n) + "@" + tails[n % 3] + " v" +
                     QByteArray::number(n % 1000) + "@y.net " + "w@" + QByteArray::number(i % 50) +
                     "z.de\n";

@@ -116,6 +116,7 @@ void extract(const QString &file, const AddressChoices &choices, const std::opti
         {
         }
         void piece(QStringView piece) override { m_write.add(piece); }
+        bool takesParts() const override { return true; } // a line of any length
         std::optional<QString> progressPoint(qint64, qint64 bytes) override
         {
             m_progress.report(bytes);

@@ -15,6 +15,7 @@
 #include <emmintrin.h>
 #endif
 #include <cstring>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -138,9 +139,39 @@ void ExtractionJob::run(const QString &fileName,
                      .arg(ExtractionLineCount)
                      .arg(Numbers::formatGeneral(ExtractionTicks / 1000.0)));
     };
+    // Every 1000 lines: the sink's progress point and the progress line.
+    auto reportProgress = [&] {
+        const std::optional<QString> total =
+            sink.progressPoint(ExtractionLineCount, ExtractionLineReader->bytesTaken());
+        if (!total)
+            return;
+        // A total of 0 (a Ctrl-Z first) gives no percentage: the scan goes on.
+        const qint64 t = Numbers::StrToInt64(*total);
+        if (t == 0)
+            sink.log(QStringLiteral("Lines Done : %1 / %2").arg(ExtractionLineCount).arg(*total));
+        else
+            sink.log(QStringLiteral("Lines Done : %1 / %2 Percentage  :%3%")
+                         .arg(ExtractionLineCount)
+                         .arg(*total, Numbers::formatOneDecimal(double(ExtractionLineCount) /
+                                                                double(t) * 100)));
+    };
+    const qsizetype partChars = sink.takesParts() ? MaxPart : std::numeric_limits<qsizetype>::max();
     try {
         while (!ExtractionLineReader->EndOfStream() && ExtractionRunning) {
-            const QStringView line = ExtractionLineReader->ReadLineView();
+            bool lineEnded = false;
+            const QStringView line = ExtractionLineReader->ReadLinePart(partChars, lineEnded);
+            if (!lineEnded) {
+                // A long line for a sink that takes parts: its pieces, a part at a time.
+                Extraction::PieceStream pieces;
+                auto take = [&](QStringView piece) { sink.piece(piece); };
+                pieces.feed(line, take);
+                while (!lineEnded)
+                    pieces.feed(ExtractionLineReader->ReadLinePart(partChars, lineEnded), take);
+                pieces.end(take);
+                if (++ExtractionLineCount % 1000 == 0)
+                    reportProgress();
+                continue;
+            }
             sink.line(line);
             const Extraction::LineMarks marks = Extraction::markLine(line);
             if (marks.firstAt >= 0) {
@@ -149,22 +180,8 @@ void ExtractionJob::run(const QString &fileName,
                 Extraction::forEachAddressPiece(field, marks.firstAt, marks.hasQuote,
                                                 [&](QStringView piece) { sink.piece(piece); });
             }
-            if (++ExtractionLineCount % 1000 != 0)
-                continue;
-            const std::optional<QString> total =
-                sink.progressPoint(ExtractionLineCount, ExtractionLineReader->bytesTaken());
-            if (!total)
-                continue;
-            // A total of 0 (a Ctrl-Z first) gives no percentage: the scan goes on.
-            const qint64 t = Numbers::StrToInt64(*total);
-            if (t == 0)
-                sink.log(
-                    QStringLiteral("Lines Done : %1 / %2").arg(ExtractionLineCount).arg(*total));
-            else
-                sink.log(QStringLiteral("Lines Done : %1 / %2 Percentage  :%3%")
-                             .arg(ExtractionLineCount)
-                             .arg(*total, Numbers::formatOneDecimal(double(ExtractionLineCount) /
-                                                                    double(t) * 100)));
+            if (++ExtractionLineCount % 1000 == 0)
+                reportProgress();
         }
     } catch (...) {
         finish();

@@ -136,6 +136,109 @@ void forEachAddressPiece(QStringView s, qsizetype at, bool hasQuote, Take take)
     }
 }
 
+// The pieces holding "@" of a line that arrives in parts, as forEachAddressPiece finds them
+// in the whole line, holding no more than the piece being read.
+class PieceStream
+{
+  public:
+    // The next part of the line (a surrogate pair is never cut between two parts).
+    template <typename Take> void feed(QStringView part, Take take)
+    {
+        if (m_ended)
+            return;
+        const QStringView shown = upToNul(part); // the line ends at its first NUL
+        const qsizetype n = shown.size();
+        for (qsizetype i = 0; i < n; ++i) {
+            // The runs of a piece are taken whole, up to the character that may end it.
+            if (m_state == State::Unquoted || m_state == State::Quoted) {
+                qsizetype j =
+                    m_state == State::Unquoted ? nextSeparator(shown, i) : shown.indexOf(u'"', i);
+                if (j < 0)
+                    j = n;
+                m_piece.append(shown.sliced(i, j - i));
+                i = j;
+                if (i == n)
+                    break;
+            }
+            next(shown[i], take);
+        }
+        m_ended = n != part.size();
+    }
+    // The line has ended: its last piece, then ready for the next line.
+    template <typename Take> void end(Take take)
+    {
+        if (m_state != State::Between)
+            handOn(take);
+        m_state = State::Between;
+        m_afterSeparator = false;
+        m_ended = false;
+    }
+
+  private:
+    enum class State
+    {
+        Between,       // separators, and the marks that follow them
+        Unquoted,      // a piece up to the next separator
+        Quoted,        // a piece in double quotes
+        QuoteInQuoted, // a quote in a quoted piece: doubled, or its end
+    };
+    template <typename Take> void next(QChar c, Take take)
+    {
+        switch (m_state) {
+        case State::Between:
+            if (isSeparator(c)) {
+                m_afterSeparator = true;
+            } else if (!(m_afterSeparator && followsInStep(c))) {
+                m_afterSeparator = false;
+                m_piece.resize(0);
+                if (c == u'"') {
+                    m_state = State::Quoted;
+                } else {
+                    m_piece += c;
+                    m_state = State::Unquoted;
+                }
+            }
+            return;
+        case State::Unquoted:
+            if (isSeparator(c)) {
+                handOn(take);
+                m_state = State::Between;
+                m_afterSeparator = true;
+            } else {
+                m_piece += c;
+            }
+            return;
+        case State::Quoted:
+            if (c == u'"')
+                m_state = State::QuoteInQuoted;
+            else
+                m_piece += c;
+            return;
+        case State::QuoteInQuoted:
+            if (c == u'"') {
+                m_piece += c;
+                m_state = State::Quoted;
+                return;
+            }
+            handOn(take); // the closing quote; c comes after the piece
+            m_state = State::Between;
+            m_afterSeparator = false;
+            next(c, take);
+            return;
+        }
+    }
+    template <typename Take> void handOn(Take take)
+    {
+        if (m_piece.contains(u'@'))
+            take(QStringView(m_piece));
+    }
+
+    State m_state = State::Between;
+    bool m_afterSeparator = false;
+    bool m_ended = false; // a NUL was met
+    QString m_piece;
+};
+
 } // namespace Extraction
 
 // What an extraction scan reports, in order: each line read, then (for a line holding "@")
@@ -146,6 +249,9 @@ class ExtractionSink
     virtual ~ExtractionSink() = default;
     virtual void line(QStringView) {}
     virtual void addressLine(QStringView /*field*/) {}
+    // A sink that takes lines in parts is handed only the pieces of a line longer than
+    // ExtractionJob::MaxPart (no line, no field), read a part at a time in bounded memory.
+    virtual bool takesParts() const { return false; }
     virtual void piece(QStringView piece) = 0;
     // Every 1000 lines, after bytes of the file are taken: the window pumps its messages
     // here. Gives the line total's text for the progress line, or nothing for none.
@@ -163,6 +269,9 @@ class ExtractionJob
   public:
     ExtractionJob();
     ~ExtractionJob();
+
+    // The longest line handed whole to a sink that takes parts, and the longest part.
+    static constexpr qsizetype MaxPart = 1 << 18;
 
     // "File Size : N Bytes " for a file (-1 when it cannot be had).
     static QString sizeReport(const QString &fileName);
