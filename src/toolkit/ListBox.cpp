@@ -168,14 +168,13 @@ void ListBox::setCurrentIndex(int index)
     else if (m_current >= v->value() + pageRows())
         v->setValue(m_current - pageRows() + 1);
     viewport()->update();
-    if (Accessibility::listening()) {
-        if (QAccessibleInterface *item =
-                QAccessible::queryAccessibleInterface(this)->child(m_current)) {
-            QAccessibleEvent focus(item, QAccessible::Focus);
-            Accessibility::send(&focus);
-            QAccessibleEvent selection(item, QAccessible::Selection);
-            Accessibility::send(&selection);
-        }
+    QAccessibleInterface *list =
+        Accessibility::listening() ? QAccessible::queryAccessibleInterface(this) : nullptr;
+    if (QAccessibleInterface *item = list ? list->child(m_current) : nullptr) {
+        QAccessibleEvent focus(item, QAccessible::Focus);
+        Accessibility::send(&focus);
+        QAccessibleEvent selection(item, QAccessible::Selection);
+        Accessibility::send(&selection);
     }
 }
 

@@ -303,7 +303,7 @@ bool Memo::needsRepaint() const
 void Memo::flush()
 {
     if (m_accessibleInsert) {
-        const Position from = *m_accessibleInsert;
+        const Position from = clamp(*m_accessibleInsert); // the user may have edited since
         m_accessibleInsert.reset();
         if (Accessibility::listening()) {
             QAccessibleTextInsertEvent inserted(this, accessibleOffset(from),
