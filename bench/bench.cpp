@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -513,6 +514,25 @@ void cutAgainstSplit(
     QDir(pieces).removeRecursively();
 }
 
+// The longest time without handling events while it lives: a timer of no interval runs
+// whenever events are handled (at every pump of a long loop).
+struct EventGaps
+{
+    qint64 longest = 0;
+    QElapsedTimer since;
+    QTimer tick;
+    EventGaps()
+    {
+        QObject::connect(&tick, &QTimer::timeout, [this] {
+            if (since.isValid())
+                longest = qMax(longest, since.restart());
+            else
+                since.start();
+        });
+        tick.start(0);
+    }
+};
+
 void benchJoin(int argc, char **argv)
 {
     std::printf("Join Files, three files of 300 MB\n");
@@ -525,21 +545,10 @@ void benchJoin(int argc, char **argv)
                     Fjointure->ui->Button1->click();
                 }
                 Fjointure->ui->Edit1->setText(out);
-                // A timer of no interval runs at every pump: the longest time between two
-                // of its runs is how long the window did not answer.
-                QElapsedTimer sincePump;
-                qint64 longestGap = 0;
-                QTimer pumpWatch;
-                QObject::connect(&pumpWatch, &QTimer::timeout, [&] {
-                    if (sincePump.isValid())
-                        longestGap = qMax(longestGap, sincePump.restart());
-                    else
-                        sincePump.start();
-                });
-                pumpWatch.start(0);
+                EventGaps gaps;
                 Fjointure->ui->Button2->click();
                 std::printf("  longest time between two pumps during the join: %lld ms\n",
-                            longestGap);
+                            gaps.longest);
             });
         });
     });
@@ -675,16 +684,6 @@ void benchFind(int argc, char **argv)
             FExtraction->ui->Button4->click();
             Memo *memo = FExtraction->ui->Memo1;
             FindBar *bar = memo->findBar();
-            // A timer of no interval runs whenever events are handled.
-            QElapsedTimer sinceEvents;
-            qint64 longestGap = 0;
-            QTimer eventWatch;
-            QObject::connect(&eventWatch, &QTimer::timeout, [&] {
-                if (sinceEvents.isValid())
-                    longestGap = qMax(longestGap, sinceEvents.restart());
-                else
-                    sinceEvents.start();
-            });
             auto findFromHere = [&](const char *word) {
                 bar->field()->setText(QString::fromLatin1(word));
                 QElapsedTimer timer;
@@ -696,9 +695,10 @@ void benchFind(int argc, char **argv)
             };
             bar->openFind();
             memo->select({}, {});
-            eventWatch.start(0);
+            std::optional<EventGaps> gaps(std::in_place);
             const double last = findFromHere("zzlastword");
-            eventWatch.stop();
+            const qint64 longestGap = gaps->longest;
+            gaps.reset();
             std::printf("  found on line %lld; longest time without events: %lld ms\n",
                         qlonglong(memo->cursorPosition().line + 1), longestGap);
             memo->select({}, {});

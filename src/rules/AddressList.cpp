@@ -128,10 +128,7 @@ void AddressListWriter::add(QStringView piece)
     if (!m_sorter) {
         // Gathered encoded, as the save would encode them, and handed on in blocks.
         appendSystemCodePage(m_pending, piece);
-        m_pending.append("\r\n", 2);
-        ++m_written;
-        if (m_pending.size() >= (64 << 10))
-            flushPending();
+        endLine();
         return;
     }
     m_encoded.clear();
@@ -141,9 +138,16 @@ void AddressListWriter::add(QStringView piece)
 
 void AddressListWriter::writeEncoded(QByteArrayView bytes)
 {
-    m_write.systemCodePageBytes(bytes);
-    m_write(QLatin1StringView("\r\n"));
+    m_pending.append(bytes.data(), bytes.size());
+    endLine();
+}
+
+void AddressListWriter::endLine()
+{
+    m_pending.append("\r\n", 2);
     ++m_written;
+    if (m_pending.size() >= (64 << 10))
+        flushPending();
 }
 
 qint64 AddressListWriter::finish()

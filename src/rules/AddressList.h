@@ -42,7 +42,8 @@ class AddressListWriter
     qint64 finish();
 
   private:
-    void writeEncoded(QByteArrayView bytes);
+    void writeEncoded(QByteArrayView bytes); // a piece already encoded, as a line
+    void endLine();                          // CR LF after the piece gathered last
     void flushPending();
 
     AddressChoices m_choices;
@@ -50,7 +51,7 @@ class AddressListWriter
     qsizetype m_runBytes;
     std::unique_ptr<ExternalSorter> m_sorter;
     QByteArray m_encoded;
-    QByteArray m_pending; // pieces written as they come, encoded, not yet handed on
+    QByteArray m_pending; // lines written, encoded, not yet handed on
     qint64 m_added = 0;
     qint64 m_written = 0;
 };

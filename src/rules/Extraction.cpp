@@ -168,17 +168,15 @@ void ExtractionJob::run(const QString &fileName,
                 while (!lineEnded)
                     pieces.feed(ExtractionLineReader->ReadLinePart(partChars, lineEnded), take);
                 pieces.end(take);
-                if (++ExtractionLineCount % 1000 == 0)
-                    reportProgress();
-                continue;
-            }
-            sink.line(line);
-            const Extraction::LineMarks marks = Extraction::markLine(line);
-            if (marks.firstAt >= 0) {
-                const QStringView field = line.first(marks.length); // as an edit field holds it
-                sink.addressLine(field);
-                Extraction::forEachAddressPiece(field, marks.firstAt, marks.hasQuote,
-                                                [&](QStringView piece) { sink.piece(piece); });
+            } else {
+                sink.line(line);
+                const Extraction::LineMarks marks = Extraction::markLine(line);
+                if (marks.firstAt >= 0) {
+                    const QStringView field = line.first(marks.length); // as an edit field
+                    sink.addressLine(field);
+                    Extraction::forEachAddressPiece(field, marks.firstAt, marks.hasQuote,
+                                                    [&](QStringView piece) { sink.piece(piece); });
+                }
             }
             if (++ExtractionLineCount % 1000 == 0)
                 reportProgress();

@@ -7,12 +7,12 @@ namespace {
 
 // Refuses a destination that is one of the pieces the join would read: creating it would
 // empty that piece before it is read.
-void checkDestination(const QString &destination, const QStringList &sources)
+void checkDestination(const QString &destination, const QList<QStringList> &series)
 {
     if (!FileExists(destination))
         return; // a new file cannot be a piece
-    for (const QString &source : sources)
-        for (const QString &name : SeriesOf(source))
+    for (const QStringList &pieces : series)
+        for (const QString &name : pieces)
             if (SameFile(name, destination))
                 throw QuorvaneError(
                     QStringLiteral("The destination \"%1\" is one of the files to join (%2)")
@@ -40,14 +40,14 @@ QStringList SeriesOf(const QString &fileName)
 bool JoinJob::JoinFiles(const QString &destinationName, const QStringList &sources,
                         const std::function<void(const QString &)> &passedOver, CopySink *sink)
 {
-    checkDestination(destinationName, sources);
-    QList<QStringList> series;
+    QList<QStringList> series; // each source's pieces, listed once
     qint64 total = 0;
     for (const QString &source : sources) {
         series << SeriesOf(source);
         for (const QString &name : std::as_const(series.last()))
             total += qMax<qint64>(FileSizeOf(name), 0);
     }
+    checkDestination(destinationName, series);
     Run run(*this, total, sink);
     FileStream destination(destinationName, FileMode::CreateExclusive);
     try {
