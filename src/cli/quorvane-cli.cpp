@@ -168,6 +168,11 @@ void edit(const QString &file, const QString &prefix, const QString &suffix,
                         {
                         }
                         void line(QStringView decorated) override { m_memo.addLine(decorated); }
+                        void decoratedLine(QStringView prefix, QStringView line,
+                                           QStringView suffix) override
+                        {
+                            m_memo.addLine(prefix, line, suffix);
+                        }
                         // A line of any length in bounded memory.
                         bool takesParts() const override { return true; }
                         void beginLine() override { m_memo.beginLine(); }

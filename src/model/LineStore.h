@@ -22,6 +22,10 @@
 class LineStore
 {
   public:
+    // A chunk holds at most this many lines and characters (a longer line has one of its own).
+    static constexpr int ChunkLines = 8192;
+    static constexpr int ChunkChars = 1 << 20;
+
     LineStore() = default;
     LineStore(LineStore &&) noexcept = default;
     LineStore &operator=(LineStore &&) noexcept = default;
@@ -111,8 +115,6 @@ class LineStore
         void insertText(int at, QStringView s);
         void removeText(int at, int n);
     };
-    static constexpr int ChunkLines = 2048;
-    static constexpr int ChunkChars = 1 << 20;
 
     std::pair<size_t, int> locate(qsizetype index) const;
     void rebuildIndex() const;

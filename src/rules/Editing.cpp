@@ -59,7 +59,13 @@ void MemoTextStream::put(QStringView text)
 
 void MemoTextStream::putBreak()
 {
-    gather(u"\r\n");
+    if (m_pending && m_used + 2 <= PendingChars) { // the usual case, without a call
+        m_pending[m_used] = u'\r';
+        m_pending[m_used + 1] = u'\n';
+        m_used += 2;
+    } else {
+        gather(u"\r\n");
+    }
     m_lastLineEmpty = true;
 }
 
@@ -78,6 +84,29 @@ void MemoTextStream::addLine(QStringView line)
     put(added.shown);
     if (added.breakAfter)
         putBreak();
+}
+
+void MemoTextStream::addLine(QStringView prefix, QStringView line, QStringView suffix)
+{
+    const qsizetype size = prefix.size() + line.size() + suffix.size();
+    const auto whole = [](QStringView part) { return upToNul(part).size() == part.size(); };
+    // Most lines come after a break and hold no NUL: the line and its break, gathered in
+    // one step.
+    if (m_lastLineEmpty && m_pending && m_used + size + 2 <= PendingChars && whole(prefix) &&
+        whole(line) && whole(suffix)) {
+        m_breaks.end();
+        char16_t *to = m_pending.get() + m_used;
+        for (const QStringView part : {prefix, line, suffix}) {
+            std::memcpy(to, part.utf16(), size_t(part.size()) * 2);
+            to += part.size();
+        }
+        to[0] = u'\r';
+        to[1] = u'\n';
+        m_used += size + 2;
+        return;
+    }
+    decorate(m_decorated, prefix, line, suffix);
+    addLine(m_decorated);
 }
 
 void MemoTextStream::beginLine()
@@ -123,15 +152,13 @@ void EditJob::start(const QString &fileName, QString prefix, QString suffix, Edi
         std::unique_ptr<LineReader> &reader;
         ~CloseReader() { reader.reset(); }
     } closeReader{EditLineReader};
-    QString decorated; // reused: no allocation per line
     // A sink that takes parts gets a line longer than a part in parts; other lines whole.
     const qsizetype partChars = sink.takesParts() ? MaxPart : std::numeric_limits<qsizetype>::max();
     while (!EditLineReader->EndOfStream() && EditRunning) {
         bool lineEnded = false;
         const QStringView first = EditLineReader->ReadLinePart(partChars, lineEnded);
         if (lineEnded) {
-            Editing::decorate(decorated, prefix, first, suffix);
-            sink.line(decorated);
+            sink.decoratedLine(prefix, first, suffix);
         } else {
             sink.beginLine();
             sink.linePart(prefix);

@@ -34,6 +34,8 @@ class MemoTextStream
     // CR LF; otherwise CR LF and the line, and one more CR LF for an empty line; the piece
     // added is taken up to its first NUL.
     void addLine(QStringView line);
+    // The same for the line prefix + line + suffix, without joining them first.
+    void addLine(QStringView prefix, QStringView line, QStringView suffix);
     // The same for a line handed in parts, in order, between beginLine and endLine.
     void beginLine();
     void linePart(QStringView part);
@@ -58,6 +60,7 @@ class MemoTextStream
     bool m_lineStartedEmpty = false;
     bool m_lineCut = false;
     bool m_lineHasText = false;
+    QString m_decorated; // a decorated line that takes the general rule
 };
 
 } // namespace Editing
@@ -69,6 +72,12 @@ class EditSink
   public:
     virtual ~EditSink() = default;
     virtual void line(QStringView decorated) = 0;
+    // A line with its prefix and suffix; by default joined and handed to line.
+    virtual void decoratedLine(QStringView prefix, QStringView line, QStringView suffix)
+    {
+        Editing::decorate(m_decorated, prefix, line, suffix);
+        this->line(m_decorated);
+    }
     // A sink that takes lines in parts is handed a line longer than MaxPart so instead of
     // whole, in memory bounded whatever the line's length: beginLine, the prefix, the line a
     // part at a time, the suffix, endLine.
@@ -77,6 +86,9 @@ class EditSink
     virtual void linePart(QStringView) {}
     virtual void endLine() {}
     virtual void progressPoint(QString & /*prefix*/, QString & /*suffix*/) {}
+
+  private:
+    QString m_decorated; // reused: no allocation per line
 };
 
 // Edit Text's Start: each line of a file again, with a prefix and a suffix, until its end
