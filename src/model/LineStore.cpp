@@ -347,17 +347,21 @@ void LineStore::startLine(qsizetype length)
         m_chunks.back()->size() + length > ChunkChars) {
         if (m_indexDirty)
             rebuildIndex();
+        // Room for a chunk like the one before from the start, so that it grows without
+        // being copied again.
+        qsizetype room = ChunkChars / 8;
         if (!m_chunks.empty() && m_chunks.back()->resident) {
             // A full chunk gives back what its growth reserved, and may leave memory.
             Chunk &full = *m_chunks.back();
+            room = qBound(qsizetype(ChunkChars / 64), full.size() + full.size() / 8,
+                          qsizetype(ChunkChars));
             full.narrow.squeeze();
             full.wide.squeeze();
             full.ends.shrink_to_fit();
             full.lastUse = ++m_uses;
         }
         m_chunks.push_back(std::make_unique<Chunk>());
-        // Room for a typical chunk from the start: it grows without being copied again.
-        m_chunks.back()->narrow.reserve(ChunkChars / 8);
+        m_chunks.back()->narrow.reserve(room);
         m_chunks.back()->ends.reserve(ChunkLines);
         m_resident.push_back(m_chunks.back().get());
         m_firstLine.push_back(m_count);
