@@ -661,17 +661,27 @@ void LineStore::write(const TextWriter &write, bool breakAfterLast) const
         const bool breakLast = breakAfterLast || c + 1 < m_chunks.size();
         // Copies the lines of text (of characters T) into out with CR LF between them.
         auto gather = [&](auto &out, const auto *text) {
-            out.resize(chunk.size() + 2 * (lines - (breakLast ? 0 : 1)));
+            const qsizetype size = chunk.size();
+            constexpr int Block = 16 / int(sizeof(*text)); // characters in 16 bytes
+            // Room for one block written past the end; it is cut off below.
+            out.resize(size + 2 * (lines - (breakLast ? 0 : 1)) + Block);
             auto *to = out.data();
             for (int k = 0; k < lines; ++k) {
                 const int from = chunk.start(k), n = chunk.ends[size_t(k)] - from;
-                std::memcpy(to, text + from, size_t(n) * sizeof(*text));
+                if (n <= Block && from + Block <= size) {
+                    // A short line, as most are: one block copied whole, without a call; what
+                    // it copies beyond the line is written over next.
+                    std::memcpy(to, text + from, 16);
+                } else {
+                    std::memcpy(to, text + from, size_t(n) * sizeof(*text));
+                }
                 to += n;
                 if (k + 1 < lines || breakLast) {
                     *to++ = '\r';
                     *to++ = '\n';
                 }
             }
+            out.resize(to - out.data());
         };
         if (chunk.isWide) {
             gather(wide, chunk.wide.constData());
