@@ -43,23 +43,30 @@ static bool narrowInto(char *out, const char16_t *in, qsizetype n)
     return true;
 }
 
-bool LineStore::appendToNarrowLast(QStringView text, bool thenNewLine)
+bool LineStore::appendToNarrowLast(std::initializer_list<QStringView> parts, bool thenNewLine)
 {
     if (m_chunks.empty())
         return false;
     Chunk &last = *m_chunks.back();
-    if (!last.resident || last.isWide || last.size() + text.size() > ChunkChars ||
+    qsizetype size = 0;
+    for (const QStringView part : parts)
+        size += part.size();
+    if (!last.resident || last.isWide || last.size() + size > ChunkChars ||
         (thenNewLine && last.lines() >= ChunkLines))
         return false;
     const qsizetype old = last.narrow.size();
-    last.narrow.resize(old + text.size());
-    if (!narrowInto(last.narrow.data() + old, text.utf16(), text.size())) {
-        last.narrow.resize(old);
-        return false;
+    last.narrow.resize(old + size);
+    char *to = last.narrow.data() + old;
+    for (const QStringView part : parts) {
+        if (!narrowInto(to, part.utf16(), part.size())) {
+            last.narrow.resize(old);
+            return false;
+        }
+        to += part.size();
     }
     last.spillOffset = -1; // its copy in the spill file is out of date
-    last.ends.back() = int(old + text.size());
-    m_characters += text.size();
+    last.ends.back() = int(old + size);
+    m_characters += size;
     if (thenNewLine) {
         last.ends.push_back(last.ends.back());
         ++m_count;
@@ -428,7 +435,7 @@ void LineStore::append(QStringView line)
         Chunk &last = *m_chunks.back();
         last.ends.push_back(last.ends.back());
         ++m_count;
-        if (appendToNarrowLast(line, false))
+        if (appendToNarrowLast({line}, false))
             return;
         last.ends.pop_back();
         --m_count;
@@ -445,9 +452,15 @@ void LineStore::append(QStringView line)
 
 void LineStore::completeLast(QStringView text)
 {
-    if (appendToNarrowLast(text, true))
+    completeLast({text});
+}
+
+void LineStore::completeLast(std::initializer_list<QStringView> parts)
+{
+    if (appendToNarrowLast(parts, true))
         return; // the common case of a scan, at the cost of one copy
-    appendToLast(text);
+    for (const QStringView part : parts)
+        appendToLast(part);
     startLine(0);
 }
 

@@ -34,6 +34,23 @@ qsizetype MemoText::addLine(QStringView line)
     return last + 1;
 }
 
+qsizetype MemoText::addLine(QStringView prefix, QStringView line, QStringView suffix)
+{
+    const auto whole = [](QStringView part) { return upToNul(part).size() == part.size(); };
+    // The usual case: after a break, a line of no NUL and of common length goes on the
+    // last line and a break follows.
+    if (m_lines.lastLineLength() == 0 &&
+        prefix.size() + line.size() + suffix.size() <= LineStore::ChunkChars && whole(prefix) &&
+        whole(line) && whole(suffix)) {
+        m_lines.completeLast({prefix, line, suffix});
+        return m_lines.count() - 2;
+    }
+    QString decorated;
+    decorated.reserve(prefix.size() + line.size() + suffix.size());
+    decorated.append(prefix).append(line).append(suffix);
+    return addLine(decorated);
+}
+
 QString MemoText::text() const
 {
     QString text;

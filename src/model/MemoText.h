@@ -36,6 +36,8 @@ class MemoText
     // CR LF; otherwise CR LF and the line, and one more CR LF for an empty line. The piece
     // added is taken up to its first NUL. Returns the index of the line that holds it.
     qsizetype addLine(QStringView line);
+    // The same for the line prefix + line + suffix, without joining them first.
+    qsizetype addLine(QStringView prefix, QStringView line, QStringView suffix);
     // The whole text, lines separated by CR LF.
     QString text() const;
     // Replaces the text; line breaks (CR LF, CR, LF) separate lines, a NUL ends it.

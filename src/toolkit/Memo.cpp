@@ -233,16 +233,26 @@ void Memo::clear()
     textReplaced();
 }
 
-qsizetype Memo::addLine(QStringView line)
+template <typename Add> qsizetype Memo::addAtEnd(Add add)
 {
     if (!m_accessibleInsert)
         m_accessibleInsert = m_text.endPosition(); // told to accessibility tools at a flush
     m_changedFrom = qMin(m_changedFrom, m_text.lineCount() - 1);
-    const qsizetype holder = m_text.addLine(line);
+    const qsizetype holder = add();
     // As with the platform's memo, the cursor goes to the end and the view follows it.
     m_cursor = m_anchor = m_text.endPosition();
     m_followCursor = true;
     return holder;
+}
+
+qsizetype Memo::addLine(QStringView line)
+{
+    return addAtEnd([&] { return m_text.addLine(line); });
+}
+
+qsizetype Memo::addLine(QStringView prefix, QStringView line, QStringView suffix)
+{
+    return addAtEnd([&] { return m_text.addLine(prefix, line, suffix); });
 }
 
 void Memo::setText(const QString &text)

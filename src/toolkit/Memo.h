@@ -24,6 +24,8 @@ class Memo : public QAbstractScrollArea, public Searchable
     // Adds a line at the end by the memo's rules (MemoText::addLine); the cursor moves to
     // the end of the text. Returns the index of the line that holds the piece added.
     qsizetype addLine(QStringView line);
+    // The same for the line prefix + line + suffix, without joining them first.
+    qsizetype addLine(QStringView prefix, QStringView line, QStringView suffix);
     // The whole text, lines separated by CR LF.
     QString text() const { return m_text.text(); }
     // Replaces the text; line breaks (CR LF, CR, LF) separate lines, a NUL ends it.
@@ -85,6 +87,8 @@ class Memo : public QAbstractScrollArea, public Searchable
     void changeEvent(QEvent *event) override;
 
   private:
+    // A line added at the end by add (which returns the line that holds it), the cursor after it.
+    template <typename Add> qsizetype addAtEnd(Add add);
     struct VisibleLine
     {
         qsizetype line;

@@ -71,6 +71,10 @@ void TFedittext::Button1Click()
       public:
         explicit MemoLines(Ui::TFedittext *ui) : m_ui(ui) {}
         void line(QStringView decorated) override { m_ui->Memo1->addLine(decorated); }
+        void decoratedLine(QStringView prefix, QStringView line, QStringView suffix) override
+        {
+            m_ui->Memo1->addLine(prefix, line, suffix);
+        }
         void progressPoint(QString &prefix, QString &suffix) override
         {
             Pump::pumpMessages();
