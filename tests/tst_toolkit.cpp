@@ -118,6 +118,16 @@ class TestToolkit : public QObject
             << QString(block - 5, u'a') + QString::fromUcs4(U"\U0001F600z");
         QTest::newRow("bad UTF-8 tail")
             << "\xEF\xBB\xBF" + QByteArray(block - 4, 'a') + "\xE2\x82" << QString();
+        // Code page blocks that decode to their Latin-1 characters go into the memo as bytes,
+        // the others decoded: a break and a line across the two kinds.
+        const QByteArray high = QByteArray("\xE9").repeated(block - 2);
+        const QString highText = QString(u'\u00E9').repeated(block - 2);
+        QTest::newRow("bytes, then decoded, CR LF across")
+            << "x" + high + "\r\n\x80y\n" << "x" + highText + QString::fromUtf16(u"\r\n\u20ACy\n");
+        QTest::newRow("decoded, then bytes, CR LF across")
+            << "\x80" + high + "\r\n\xE9z" << QString::fromUtf16(u"\u20AC") + highText + "\r\néz";
+        QTest::newRow("line from bytes into decoded") << "\n" + high + "ab\x9F\r\n"
+                                                      << "\n" + highText + "ab\u0178\r\n";
         QTest::newRow("NUL in second block") << fill + "b\r\nc" + QByteArray(1, 0) + "d\n"
                                              << text + "b\r\nc" + QChar(0) + "d\n";
         // UTF-16: a surrogate pair split by the block edge, then an odd last byte (ignored).

@@ -13,25 +13,27 @@ class LineBreaks
     // Hands each stretch of the piece between breaks to text (once before each break and
     // once for the rest after the last one, empty ones included) and each break to
     // lineBreak.
-    template <typename Text, typename Break>
-    void feed(QStringView piece, Text text, Break lineBreak)
+    // Piece is a QStringView or a QLatin1StringView; text is handed views of the same kind.
+    template <typename View, typename Text, typename Break>
+    void feed(View piece, Text text, Break lineBreak)
     {
         if (m_ended)
             return;
-        if (const QStringView shown = upToNul(piece); shown.size() != piece.size()) {
+        if (const View shown = upToNul(piece); shown.size() != piece.size()) {
             piece = shown;
             m_ended = true;
         }
-        qsizetype start = m_afterCr && piece.startsWith(u'\n') ? 1 : 0;
+        const auto *chars = unitsOf(piece);
+        const qsizetype size = piece.size();
+        qsizetype start = m_afterCr && size > 0 && chars[0] == '\n' ? 1 : 0;
         m_afterCr = false;
-        const auto *chars = reinterpret_cast<const char16_t *>(piece.data());
-        for (qsizetype i = start; (i = findLineBreak(chars, i, piece.size())) < piece.size(); ++i) {
+        for (qsizetype i = start; (i = findLineBreak(chars, i, size)) < size; ++i) {
             text(piece.sliced(start, i - start));
             lineBreak();
-            if (piece[i] == u'\r') {
-                if (i + 1 == piece.size())
+            if (chars[i] == '\r') {
+                if (i + 1 == size)
                     m_afterCr = true;
-                else if (piece[i + 1] == u'\n')
+                else if (chars[i + 1] == '\n')
                     ++i;
             }
             start = i + 1;
@@ -42,6 +44,12 @@ class LineBreaks
     void end() { m_ended = true; }
 
   private:
+    static const char16_t *unitsOf(QStringView s)
+    {
+        return reinterpret_cast<const char16_t *>(s.utf16());
+    }
+    static const char *unitsOf(QLatin1StringView s) { return s.data(); }
+
     bool m_afterCr = false; // the last piece ended with a CR: an LF first is its pair
     bool m_ended = false;
 };

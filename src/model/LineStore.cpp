@@ -450,6 +450,24 @@ void LineStore::append(QStringView line)
     m_characters += line.size();
 }
 
+void LineStore::append(QLatin1StringView line)
+{
+    // A new line in a resident Latin-1 last chunk with room for it: copied as it is.
+    if (!m_chunks.empty()) {
+        Chunk &last = *m_chunks.back();
+        if (last.resident && !last.isWide && !last.ends.empty() && last.lines() < ChunkLines &&
+            last.narrow.size() + line.size() <= ChunkChars) {
+            last.narrow.append(line.data(), line.size());
+            last.ends.push_back(int(last.narrow.size()));
+            last.spillOffset = -1; // its copy in the spill file is out of date
+            ++m_count;
+            m_characters += line.size();
+            return;
+        }
+    }
+    append(QString(line)); // a new chunk, a wide one, a huge line
+}
+
 void LineStore::completeLast(QStringView text)
 {
     completeLast({text});

@@ -40,6 +40,7 @@ class LineStore
     QStringList lines(qsizetype first, qsizetype count, qsizetype maxLength) const;
     qsizetype lineLength(qsizetype index) const;
     void append(QStringView line);
+    void append(QLatin1StringView line);
     void appendToLast(QStringView text); // extends the last line (there must be one)
     // Extends the last line (there must be one), then adds an empty line after it.
     void completeLast(QStringView text);

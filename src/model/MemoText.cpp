@@ -77,26 +77,29 @@ void MemoText::loadFromFile(const QString &fileName)
     // failed load leaves the text as it was.
     LineStore lines;
     LineBreaks breaks;
-    QString partial;   // the start of a line that goes on in the next piece
-    QStringView piece; // the stretch of the current piece before the next break
-    loadTextFile(fileName, m_encoding, [&](QStringView decoded) {
+    QString partial; // the start of a line that goes on in the next piece
+    // A piece of text, decoded (QStringView) or Latin-1 bytes as they are (QLatin1StringView).
+    auto take = [&](auto decoded) {
+        decltype(decoded) piece; // the stretch of the piece before the next break
         breaks.feed(
-            decoded, [&](QStringView stretch) { piece = stretch; },
+            decoded, [&](decltype(decoded) stretch) { piece = stretch; },
             [&] {
                 if (partial.isEmpty()) {
                     lines.append(piece);
                 } else {
                     partial += piece;
-                    lines.append(partial);
+                    lines.append(QStringView(partial));
                     partial.clear();
                 }
             });
         partial += piece;
-        piece = {};
         if (partial.size() > std::numeric_limits<int>::max())
             throw Errors::memoCapacityError(); // a line longer than the memo holds
-    });
-    lines.append(partial);
+    };
+    loadTextFile(
+        fileName, m_encoding, [&](QStringView decoded) { take(decoded); },
+        [&](QLatin1StringView bytes) { take(bytes); });
+    lines.append(QStringView(partial));
     m_lines = std::move(lines);
 }
 

@@ -674,6 +674,11 @@ QString decodeSystemCodePage(QByteArrayView bytes)
     return text;
 }
 
+bool decodesAsLatin1(QByteArrayView bytes)
+{
+    return !hasC1(bytes.data(), bytes.size());
+}
+
 void appendSystemCodePage(QByteArray &bytes, QStringView text)
 {
     const qsizetype old = bytes.size();

@@ -442,6 +442,17 @@ QString decodeSystemCodePage(QByteArrayView bytes)
     return text;
 }
 
+bool decodesAsLatin1(QByteArrayView bytes)
+{
+    // Every code page a system may use keeps ASCII; Windows-1252 differs from Latin-1 only
+    // in 0x80-0x9F.
+    const unsigned differing = ::GetACP() == 1252 ? 0x20 : 0x80; // bytes from 0x80 on
+    unsigned found = 0;
+    for (const char c : bytes)
+        found |= unsigned(uchar(c) - 0x80u < differing);
+    return found == 0;
+}
+
 void appendSystemCodePage(QByteArray &bytes, QStringView text)
 {
     if (text.isEmpty())

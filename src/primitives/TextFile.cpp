@@ -74,6 +74,13 @@ void decodeUtf16(const char *bytes, qsizetype units, bool littleEndian, char16_t
 void loadTextFile(const QString &fileName, TextEncoding &recorded,
                   const std::function<void(QStringView)> &take)
 {
+    loadTextFile(fileName, recorded, take, {});
+}
+
+void loadTextFile(const QString &fileName, TextEncoding &recorded,
+                  const std::function<void(QStringView)> &take,
+                  const std::function<void(QLatin1StringView)> &takeLatin1)
+{
     FileStream stream(fileName, FileMode::OpenReadDenyWrite);
     const qint64 size = stream.size() - stream.position();
     constexpr qint64 BlockSize = 1 << 20;
@@ -106,7 +113,8 @@ void loadTextFile(const QString &fileName, TextEncoding &recorded,
                 (encoding == TextEncoding::Utf16LE || encoding == TextEncoding::Utf16BE))
                 throw Errors::encodingError(); // one single byte cannot be UTF-16
         }
-        qsizetype keep = 0; // bytes held back for the next block
+        qsizetype keep = 0;   // bytes held back for the next block
+        bool handed = false; // as bytes, to takeLatin1
         switch (encoding) {
         case TextEncoding::Utf8:
             keep = last ? 0 : utf8Tail(data, length);
@@ -124,9 +132,15 @@ void loadTextFile(const QString &fileName, TextEncoding &recorded,
                         reinterpret_cast<char16_t *>(text.data()));
             break;
         default:
-            text = decodeSystemCodePage(QByteArrayView(data, length));
+            if (takeLatin1 && decodesAsLatin1(QByteArrayView(data, length))) {
+                takeLatin1(QLatin1StringView(data, length));
+                handed = true;
+            } else {
+                text = decodeSystemCodePage(QByteArrayView(data, length));
+            }
         }
-        take(text);
+        if (!handed)
+            take(text);
         if (last)
             break;
         std::memmove(bytes.data(), data + length - keep, size_t(keep));

@@ -3,6 +3,7 @@
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
+#include <cstring>
 #include <functional>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -24,6 +25,9 @@ enum class TextEncoding
 qsizetype detectBom(QByteArrayView bytes, TextEncoding &encoding);
 
 QString decodeSystemCodePage(QByteArrayView bytes);
+// Whether the system code page decodes every one of these bytes as the Latin-1 character
+// of the same number.
+bool decodesAsLatin1(QByteArrayView bytes);
 // Decodes byte pairs as UTF-16 code units (unpaired surrogates kept) into out.
 void decodeUtf16(const char *bytes, qsizetype units, bool littleEndian, char16_t *out);
 // Appends the text in the system code page; a character it lacks becomes a substitute.
@@ -75,6 +79,32 @@ inline qsizetype findLineBreak(const char16_t *s, qsizetype from, qsizetype size
     return size;
 }
 
+// The same for Latin-1 text.
+inline QLatin1StringView upToNul(QLatin1StringView text)
+{
+    const void *nul = std::memchr(text.data(), 0, size_t(text.size()));
+    return nul ? text.first(static_cast<const char *>(nul) - text.data()) : text;
+}
+inline qsizetype findLineBreak(const char *s, qsizetype from, qsizetype size)
+{
+    qsizetype i = from;
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
+    for (; i + 16 <= size; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
+        const int mask =
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)));
+        if (mask)
+            return i + __builtin_ctz(unsigned(mask));
+    }
+#endif
+    for (; i < size; ++i)
+        if (s[i] == '\n' || s[i] == '\r')
+            return i;
+    return size;
+}
+
 // Length of the well-formed UTF-8 character that starts at p, or 0 when none does or it
 // does not fit before end.
 int wellFormedLength(const uchar *p, const uchar *end);
@@ -89,6 +119,11 @@ qsizetype utf8Tail(const char *data, qsizetype size);
 // decoding failure still records it. Files of any size are read in bounded memory.
 void loadTextFile(const QString &fileName, TextEncoding &recorded,
                   const std::function<void(QStringView)> &take);
+// The same, where a block in the system code page whose characters are the Latin-1 ones of
+// its bytes goes to takeLatin1 as it is, not decoded.
+void loadTextFile(const QString &fileName, TextEncoding &recorded,
+                  const std::function<void(QStringView)> &take,
+                  const std::function<void(QLatin1StringView)> &takeLatin1);
 
 // Receives the text of a save piece by piece, as UTF-16 or as Latin-1 characters.
 class TextWriter
