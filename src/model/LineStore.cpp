@@ -43,21 +43,20 @@ static bool narrowInto(char *out, const char16_t *in, qsizetype n)
     return true;
 }
 
-bool LineStore::appendToNarrowLast(std::initializer_list<QStringView> parts, bool thenNewLine)
+bool LineStore::appendToNarrowLast(QStringView first, QStringView second, QStringView third,
+                                   bool thenNewLine)
 {
     if (m_chunks.empty())
         return false;
     Chunk &last = *m_chunks.back();
-    qsizetype size = 0;
-    for (const QStringView part : parts)
-        size += part.size();
+    const qsizetype size = first.size() + second.size() + third.size();
     if (!last.resident || last.isWide || last.size() + size > ChunkChars ||
         (thenNewLine && last.lines() >= ChunkLines))
         return false;
     const qsizetype old = last.narrow.size();
     last.narrow.resize(old + size);
     char *to = last.narrow.data() + old;
-    for (const QStringView part : parts) {
+    for (const QStringView part : {first, second, third}) {
         if (!narrowInto(to, part.utf16(), part.size())) {
             last.narrow.resize(old);
             return false;
@@ -435,7 +434,7 @@ void LineStore::append(QStringView line)
         Chunk &last = *m_chunks.back();
         last.ends.push_back(last.ends.back());
         ++m_count;
-        if (appendToNarrowLast({line}, false))
+        if (appendToNarrowLast(line, {}, {}, false))
             return;
         last.ends.pop_back();
         --m_count;
@@ -468,16 +467,11 @@ void LineStore::append(QLatin1StringView line)
     append(QString(line)); // a new chunk, a wide one, a huge line
 }
 
-void LineStore::completeLast(QStringView text)
+void LineStore::completeLast(QStringView first, QStringView second, QStringView third)
 {
-    completeLast({text});
-}
-
-void LineStore::completeLast(std::initializer_list<QStringView> parts)
-{
-    if (appendToNarrowLast(parts, true))
+    if (appendToNarrowLast(first, second, third, true))
         return; // the common case of a scan, at the cost of one copy
-    for (const QStringView part : parts)
+    for (const QStringView part : {first, second, third})
         appendToLast(part);
     startLine(0);
 }

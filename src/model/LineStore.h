@@ -7,7 +7,6 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
-#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -43,9 +42,8 @@ class LineStore
     void append(QLatin1StringView line);
     void appendToLast(QStringView text); // extends the last line (there must be one)
     // Extends the last line (there must be one), then adds an empty line after it.
-    void completeLast(QStringView text);
-    // The same with the text given in parts, joined in order.
-    void completeLast(std::initializer_list<QStringView> parts);
+    // The text may come in up to three parts, joined in order.
+    void completeLast(QStringView first, QStringView second = {}, QStringView third = {});
     qsizetype lastLineLength() const
     {
         const Chunk &last = *m_chunks.back();
@@ -132,7 +130,8 @@ class LineStore
     // Appends Latin-1 text to the last line when it lies in a resident Latin-1 chunk with room
     // for it (and for one more line when thenNewLine, which then starts an empty line);
     // false, with nothing changed, otherwise.
-    bool appendToNarrowLast(std::initializer_list<QStringView> parts, bool thenNewLine);
+    bool appendToNarrowLast(QStringView first, QStringView second, QStringView third,
+                            bool thenNewLine);
     void splitChunk(size_t chunk, int line); // lines from line on move to a chunk after it
     // The chunk in memory, read back from the spill file when it was not.
     const Chunk &resident(size_t chunk) const;

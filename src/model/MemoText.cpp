@@ -42,7 +42,7 @@ qsizetype MemoText::addLine(QStringView prefix, QStringView line, QStringView su
     if (m_lines.lastLineLength() == 0 &&
         prefix.size() + line.size() + suffix.size() <= LineStore::ChunkChars && whole(prefix) &&
         whole(line) && whole(suffix)) {
-        m_lines.completeLast({prefix, line, suffix});
+        m_lines.completeLast(prefix, line, suffix);
         return m_lines.count() - 2;
     }
     QString decorated;
