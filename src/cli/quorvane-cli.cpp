@@ -158,7 +158,9 @@ void edit(const QString &file, const QString &prefix, const QString &suffix,
                 [&](const TextWriter &write) {
                     Editing::MemoTextStream memo(write);
                     TextEncoding recorded;
-                    loadTextFile(file, recorded, [&](QStringView piece) { memo.load(piece); });
+                    loadTextFile(
+                        file, recorded, [&](QStringView piece) { memo.load(piece); },
+                        [&](QLatin1StringView bytes) { memo.load(bytes); });
                     // Start's lines, added to the streamed memo, with progress.
                     class StreamLines : public EditSink
                     {

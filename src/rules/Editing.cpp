@@ -28,14 +28,45 @@ MemoTextStream::~MemoTextStream()
 
 void MemoTextStream::flush()
 {
+    flushBytes();
+    flushText();
+}
+
+void MemoTextStream::flushText()
+{
     if (m_used == 0)
         return;
     m_out(QStringView(m_pending.get(), m_used));
     m_used = 0;
 }
 
+void MemoTextStream::flushBytes()
+{
+    if (m_usedBytes == 0)
+        return;
+    m_out.systemCodePageBytes(QByteArrayView(m_pendingBytes.get(), m_usedBytes));
+    m_usedBytes = 0;
+}
+
+void MemoTextStream::gather(QLatin1StringView bytes)
+{
+    flushText();
+    if (m_usedBytes + bytes.size() > PendingChars) {
+        flushBytes();
+        if (bytes.size() > PendingChars) { // a long stretch goes on as it is
+            m_out.systemCodePageBytes(QByteArrayView(bytes.data(), bytes.size()));
+            return;
+        }
+    }
+    if (!m_pendingBytes)
+        m_pendingBytes.reset(new char[PendingChars]);
+    std::memcpy(m_pendingBytes.get() + m_usedBytes, bytes.data(), size_t(bytes.size()));
+    m_usedBytes += bytes.size();
+}
+
 void MemoTextStream::gather(QStringView text)
 {
+    flushBytes();
     if (m_used + text.size() > PendingChars) {
         flush();
         if (text.size() > PendingChars) { // a long stretch goes on as it is
@@ -59,7 +90,7 @@ void MemoTextStream::put(QStringView text)
 
 void MemoTextStream::putBreak()
 {
-    if (m_pending && m_used + 2 <= PendingChars) { // the usual case, without a call
+    if (m_pending && m_usedBytes == 0 && m_used + 2 <= PendingChars) { // without a call
         m_pending[m_used] = u'\r';
         m_pending[m_used + 1] = u'\n';
         m_used += 2;
@@ -73,6 +104,22 @@ void MemoTextStream::load(QStringView piece)
 {
     m_breaks.feed(
         piece, [this](QStringView stretch) { put(stretch); }, [this] { putBreak(); });
+}
+
+void MemoTextStream::load(QLatin1StringView piece)
+{
+    m_breaks.feed(
+        piece,
+        [this](QLatin1StringView stretch) {
+            if (stretch.isEmpty())
+                return;
+            gather(stretch);
+            m_lastLineEmpty = false;
+        },
+        [this] {
+            gather(QLatin1StringView("\r\n"));
+            m_lastLineEmpty = true;
+        });
 }
 
 void MemoTextStream::addLine(QStringView line)
@@ -92,7 +139,8 @@ void MemoTextStream::addLine(QStringView prefix, QStringView line, QStringView s
     const auto whole = [](QStringView part) { return upToNul(part).size() == part.size(); };
     // Most lines come after a break and hold no NUL: the line and its break, gathered in
     // one step.
-    if (m_lastLineEmpty && m_pending && m_used + size + 2 <= PendingChars && whole(prefix) &&
+    if (m_lastLineEmpty && m_pending && m_usedBytes == 0 && m_used + size + 2 <= PendingChars &&
+        whole(prefix) &&
         whole(line) && whole(suffix)) {
         m_breaks.end();
         char16_t *to = m_pending.get() + m_used;

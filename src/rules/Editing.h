@@ -30,6 +30,9 @@ class MemoTextStream
     void flush();
     // The loaded text, piece by piece in order.
     void load(QStringView piece);
+    // The same for a piece of Latin-1 characters that are also the code page's bytes: handed
+    // on as bytes.
+    void load(QLatin1StringView piece);
     // Adds a line at the end: after an empty text or one ending with CR LF the line and
     // CR LF; otherwise CR LF and the line, and one more CR LF for an empty line; the piece
     // added is taken up to its first NUL.
@@ -49,10 +52,17 @@ class MemoTextStream
     static constexpr qsizetype PendingChars = 1 << 15;
 
     void gather(QStringView text); // into the block handed on when full
+    // Bytes the same way, in a block of their own: each kind of block is handed on before
+    // the other kind is gathered.
+    void gather(QLatin1StringView bytes);
+    void flushBytes();
+    void flushText();
 
     const TextWriter &m_out;
     std::unique_ptr<char16_t[]> m_pending;
     qsizetype m_used = 0;
+    std::unique_ptr<char[]> m_pendingBytes;
+    qsizetype m_usedBytes = 0;
     bool m_lastLineEmpty = true; // the text is empty or ends with CR LF
     LineBreaks m_breaks;         // of the loaded text
     // Of the line being added in parts: the text ended with CR LF before it, it met a NUL,
