@@ -35,12 +35,12 @@ static bool narrowInto(char *out, const char16_t *in, qsizetype n)
         _mm_storel_epi64(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(v, v));
     }
 #endif
+    unsigned all = 0; // the rest, checked once at its end
     for (; i < n; ++i) {
-        if (in[i] > 0xFF)
-            return false;
+        all |= in[i];
         out[i] = char(in[i]);
     }
-    return true;
+    return all <= 0xFF;
 }
 
 bool LineStore::appendToNarrowLast(QStringView first, QStringView second, QStringView third,
@@ -456,7 +456,9 @@ void LineStore::append(QLatin1StringView line)
         Chunk &last = *m_chunks.back();
         if (last.resident && !last.isWide && !last.ends.empty() && last.lines() < ChunkLines &&
             last.narrow.size() + line.size() <= ChunkChars) {
-            last.narrow.append(line.data(), line.size());
+            const qsizetype old = last.narrow.size();
+            last.narrow.resize(old + line.size());
+            copyBytes(last.narrow.data() + old, line.data(), line.size());
             last.ends.push_back(int(last.narrow.size()));
             last.spillOffset = -1; // its copy in the spill file is out of date
             ++m_count;

@@ -105,6 +105,32 @@ inline qsizetype findLineBreak(const char *s, qsizetype from, qsizetype size)
     return size;
 }
 
+// Copies size bytes. A short stretch (most lines and their parts are short) is moved in two
+// overlapping moves of a fixed size, without a call; a longer one by memcpy.
+inline void copyBytes(void *to, const void *from, qsizetype size)
+{
+    auto *d = static_cast<char *>(to);
+    const auto *s = static_cast<const char *>(from);
+    auto move = [](char *d, const char *s, auto unit) {
+        std::memcpy(&unit, s, sizeof unit);
+        std::memcpy(d, &unit, sizeof unit);
+    };
+    if (size > 16) {
+        std::memcpy(d, s, size_t(size));
+    } else if (size >= 8) {
+        move(d, s, quint64());
+        move(d + size - 8, s + size - 8, quint64());
+    } else if (size >= 4) {
+        move(d, s, quint32());
+        move(d + size - 4, s + size - 4, quint32());
+    } else if (size >= 2) {
+        move(d, s, quint16());
+        move(d + size - 2, s + size - 2, quint16());
+    } else if (size == 1) {
+        *d = *s;
+    }
+}
+
 // Length of the well-formed UTF-8 character that starts at p, or 0 when none does or it
 // does not fit before end.
 int wellFormedLength(const uchar *p, const uchar *end);

@@ -7,6 +7,7 @@
 
 namespace Editing {
 
+
 void decorate(QString &decorated, QStringView prefix, QStringView line, QStringView suffix)
 {
     decorated.resize(prefix.size() + line.size() + suffix.size());
@@ -60,7 +61,7 @@ void MemoTextStream::gather(QLatin1StringView bytes)
     }
     if (!m_pendingBytes)
         m_pendingBytes.reset(new char[PendingChars]);
-    std::memcpy(m_pendingBytes.get() + m_usedBytes, bytes.data(), size_t(bytes.size()));
+    copyBytes(m_pendingBytes.get() + m_usedBytes, bytes.data(), bytes.size());
     m_usedBytes += bytes.size();
 }
 
@@ -76,7 +77,7 @@ void MemoTextStream::gather(QStringView text)
     }
     if (!m_pending)
         m_pending.reset(new char16_t[PendingChars]);
-    std::memcpy(m_pending.get() + m_used, text.utf16(), size_t(text.size()) * 2);
+    copyBytes(m_pending.get() + m_used, text.utf16(), text.size() * 2);
     m_used += text.size();
 }
 
@@ -144,10 +145,12 @@ void MemoTextStream::addLine(QStringView prefix, QStringView line, QStringView s
         whole(line) && whole(suffix)) {
         m_breaks.end();
         char16_t *to = m_pending.get() + m_used;
-        for (const QStringView part : {prefix, line, suffix}) {
-            std::memcpy(to, part.utf16(), size_t(part.size()) * 2);
-            to += part.size();
-        }
+        copyBytes(to, prefix.utf16(), prefix.size() * 2);
+        to += prefix.size();
+        copyBytes(to, line.utf16(), line.size() * 2);
+        to += line.size();
+        copyBytes(to, suffix.utf16(), suffix.size() * 2);
+        to += suffix.size();
         to[0] = u'\r';
         to[1] = u'\n';
         m_used += size + 2;
