@@ -79,6 +79,17 @@ class TestLineReader : public QObject
             << QByteArray(4094, 'a') + "\xF0\x9F\x98\x80" << QStringList{QString(4094, 'a') + "😀"};
         QTest::newRow("utf16 crlf split")
             << utf16(QString(2046, 'a') + "\r\nb", true) << QStringList{QString(2046, 'a'), "b"};
+        // Short lines over many blocks, a line going on past each block's end: the reader
+        // drops what it returned from its queue now and then, its break marks with it.
+        QByteArray many;
+        QStringList manyLines;
+        for (int i = 0; i < 30000; ++i) {
+            manyLines << QString("line %1").arg(i).repeated(i % 3);
+            // A lone CR only before a line that is not empty, so that no CR LF is made.
+            const bool loneCr = i % 7 == 0 && (i + 1) % 3 != 0;
+            many += manyLines.last().toLatin1() + (i % 5 == 0 ? "\r\n" : loneCr ? "\r" : "\n");
+        }
+        QTest::newRow("short lines over many blocks") << many << manyLines;
     }
     void lines()
     {
