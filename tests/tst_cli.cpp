@@ -196,10 +196,12 @@ class TestCli : public QObject
         // Blocks (1 MiB) of code page text that are their Latin-1 characters go on as bytes,
         // others decoded: CR LF across the two kinds, both ways.
         const QByteArray high = QByteArray("\xE9").repeated((1 << 20) - 1);
-        QTest::newRow("code page blocks, bytes then decoded") << high + "\r\n\x80x\n" << "x"
+        QTest::newRow("code page blocks, bytes then decoded") << high + "\r\n\x80x\n"
+                                                              << "x"
                                                               << "y";
         QTest::newRow("code page blocks, decoded then bytes")
-            << "\x80" + high.first(high.size() - 1) + "\r\n\xE9x" << "x"
+            << "\x80" + high.first(high.size() - 1) + "\r\n\xE9x"
+            << "x"
             << "y";
         QTest::newRow("code page text, UTF-8 error in Start")
             << QByteArray("ok\n\xE9t\xE9\n") << "x"

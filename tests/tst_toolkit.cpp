@@ -123,7 +123,8 @@ class TestToolkit : public QObject
         const QByteArray high = QByteArray("\xE9").repeated(block - 2);
         const QString highText = QString(u'\u00E9').repeated(block - 2);
         QTest::newRow("bytes, then decoded, CR LF across")
-            << "x" + high + "\r\n\x80y\n" << "x" + highText + QString::fromUtf16(u"\r\n\u20ACy\n");
+            << "x" + high + "\r\n\x80y\n"
+            << "x" + highText + QString::fromUtf16(u"\r\n\u20ACy\n");
         QTest::newRow("decoded, then bytes, CR LF across")
             << "\x80" + high + "\r\n\xE9z" << QString::fromUtf16(u"\u20AC") + highText + "\r\néz";
         QTest::newRow("line from bytes into decoded") << "\n" + high + "ab\x9F\r\n"

@@ -43,25 +43,27 @@ static bool narrowInto(char *out, const char16_t *in, qsizetype n)
     return all <= 0xFF;
 }
 
-bool LineStore::appendToNarrowLast(QStringView first, QStringView second, QStringView third,
-                                   bool thenNewLine)
+template <typename... Parts> bool LineStore::appendToNarrowLast(bool thenNewLine, Parts... parts)
 {
     if (m_chunks.empty())
         return false;
     Chunk &last = *m_chunks.back();
-    const qsizetype size = first.size() + second.size() + third.size();
+    const qsizetype size = (qsizetype(0) + ... + parts.size());
     if (!last.resident || last.isWide || last.size() + size > ChunkChars ||
         (thenNewLine && last.lines() >= ChunkLines))
         return false;
     const qsizetype old = last.narrow.size();
     last.narrow.resize(old + size);
     char *to = last.narrow.data() + old;
-    for (const QStringView part : {first, second, third}) {
-        if (!narrowInto(to, part.utf16(), part.size())) {
-            last.narrow.resize(old);
+    const auto narrowed = [&](QStringView part) {
+        if (!narrowInto(to, part.utf16(), part.size()))
             return false;
-        }
         to += part.size();
+        return true;
+    };
+    if (!(narrowed(parts) && ...)) {
+        last.narrow.resize(old);
+        return false;
     }
     last.spillOffset = -1; // its copy in the spill file is out of date
     last.ends.back() = int(old + size);
@@ -434,7 +436,7 @@ void LineStore::append(QStringView line)
         Chunk &last = *m_chunks.back();
         last.ends.push_back(last.ends.back());
         ++m_count;
-        if (appendToNarrowLast(line, {}, {}, false))
+        if (appendToNarrowLast(false, line))
             return;
         last.ends.pop_back();
         --m_count;
@@ -471,7 +473,8 @@ void LineStore::append(QLatin1StringView line)
 
 void LineStore::completeLast(QStringView first, QStringView second, QStringView third)
 {
-    if (appendToNarrowLast(first, second, third, true))
+    if (second.isEmpty() && third.isEmpty() ? appendToNarrowLast(true, first)
+                                            : appendToNarrowLast(true, first, second, third))
         return; // the common case of a scan, at the cost of one copy
     for (const QStringView part : {first, second, third})
         appendToLast(part);

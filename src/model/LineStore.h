@@ -127,11 +127,10 @@ class LineStore
     // spill file; false when it is not that long or cannot be written.
     bool appendSpilled(QStringView line);
     void splitIfLarge(size_t chunk);
-    // Appends Latin-1 text to the last line when it lies in a resident Latin-1 chunk with room
-    // for it (and for one more line when thenNewLine, which then starts an empty line);
-    // false, with nothing changed, otherwise.
-    bool appendToNarrowLast(QStringView first, QStringView second, QStringView third,
-                            bool thenNewLine);
+    // Appends Latin-1 text (its parts joined) to the last line when it lies in a resident
+    // Latin-1 chunk with room for it (and for one more line when thenNewLine, which then
+    // starts an empty line); false, with nothing changed, otherwise.
+    template <typename... Parts> bool appendToNarrowLast(bool thenNewLine, Parts... parts);
     void splitChunk(size_t chunk, int line); // lines from line on move to a chunk after it
     // The chunk in memory, read back from the spill file when it was not.
     const Chunk &resident(size_t chunk) const;

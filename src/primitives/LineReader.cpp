@@ -110,8 +110,8 @@ void LineReader::markBreaks(qsizetype from)
                 return _mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(v, cr));
             };
             for (int k = 0; k < 4; ++k, i += 16) // 16 characters to 16 bits
-                bits |= quint64(unsigned(_mm_movemask_epi8(
-                            _mm_packs_epi16(breaksOf(i), breaksOf(i + 8)))))
+                bits |= quint64(unsigned(
+                            _mm_movemask_epi8(_mm_packs_epi16(breaksOf(i), breaksOf(i + 8)))))
                         << (16 * k);
         }
 #endif

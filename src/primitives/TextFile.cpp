@@ -113,7 +113,7 @@ void loadTextFile(const QString &fileName, TextEncoding &recorded,
                 (encoding == TextEncoding::Utf16LE || encoding == TextEncoding::Utf16BE))
                 throw Errors::encodingError(); // one single byte cannot be UTF-16
         }
-        qsizetype keep = 0;   // bytes held back for the next block
+        qsizetype keep = 0;  // bytes held back for the next block
         bool handed = false; // as bytes, to takeLatin1
         switch (encoding) {
         case TextEncoding::Utf8:

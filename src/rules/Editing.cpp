@@ -7,7 +7,6 @@
 
 namespace Editing {
 
-
 void decorate(QString &decorated, QStringView prefix, QStringView line, QStringView suffix)
 {
     decorated.resize(prefix.size() + line.size() + suffix.size());
@@ -141,8 +140,7 @@ void MemoTextStream::addLine(QStringView prefix, QStringView line, QStringView s
     // Most lines come after a break and hold no NUL: the line and its break, gathered in
     // one step.
     if (m_lastLineEmpty && m_pending && m_usedBytes == 0 && m_used + size + 2 <= PendingChars &&
-        whole(prefix) &&
-        whole(line) && whole(suffix)) {
+        whole(prefix) && whole(line) && whole(suffix)) {
         m_breaks.end();
         char16_t *to = m_pending.get() + m_used;
         copyBytes(to, prefix.utf16(), prefix.size() * 2);
