@@ -109,7 +109,7 @@ class FileReplacement
     QString m_finalName;     // the file a link names
     QString m_temporaryName; // empty for a temporary that has no name
     qintptr m_temporary = -1;
-    qint64 m_written = 0;     // bytes written to the temporary
+    qint64 m_written = 0;     // bytes written to a temporary beside the target
     qint64 m_writtenBack = 0; // of which the system was asked to start writing back
 };
 

@@ -497,12 +497,13 @@ void FileReplacement::write(const char *data, qint64 size)
             throw Errors::writeError();
         done += n;
     }
-    if (m_way == Way::Direct)
+    if (m_way != Way::Replace)
         return;
     m_written += size;
 #ifdef __linux__
-    // The commit waits until the temporary is on the disk: its writing back is started
-    // as it grows, so that it goes on while the rest is produced instead of all at the end.
+    // The commit waits until the temporary that replaces the target is on the disk: its
+    // writing back is started as it grows, so that it goes on while the rest is produced
+    // instead of all at the end.
     constexpr qint64 WritebackStep = qint64(8) << 20;
     if (m_written - m_writtenBack >= WritebackStep) {
         ::sync_file_range(fd, m_writtenBack, m_written - m_writtenBack, SYNC_FILE_RANGE_WRITE);
