@@ -27,9 +27,9 @@ runBoth() { # runBoth ARGS...: both programs in folders of their own
   for side in L W; do
     (ls $side | grep -v '^stdout$\|^status$' | sort -t_ -k2,2n || true) >$side.files
   done
-  # The pieces' names printed by cut carry the second they were made in: masked.
+  # The pieces' names printed by cut carry the time they were made at: masked.
   for side in L W; do
-    sed 's/_[0-9]\{8\}_[0-9]\{6\}\././' $side/stdout >$side.stdout
+    sed 's/_[0-9]\{8\}_[0-9]*\././' $side/stdout >$side.stdout
   done
   cmp -s L/status W/status && cmp -s L.stdout W.stdout &&
     [ "$(wc -l <L.files)" = "$(wc -l <W.files)" ]
@@ -43,6 +43,8 @@ run() { # run NAME ARGS...: both programs run and compared
     echo "windows cli check: $name differed once (status $(cat L/status) / $(cat W/status)):"
     sed 's/^/  linux stderr: /' L.stderr
     sed 's/^/  wine stderr: /' W.stderr
+    diff L.stdout W.stdout | sed 's/^/  stdout: /' || true
+    diff L.files W.files | sed 's/^/  files: /' || true
     if ! runBoth "$@"; then
       echo "windows cli check: $name differs (status $(cat L/status) / $(cat W/status))"
       sed 's/^/  wine stderr: /' W.stderr
