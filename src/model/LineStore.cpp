@@ -21,29 +21,36 @@ QString LineStore::Chunk::text(int from, int n) const
 }
 
 // Copies n characters into out as Latin-1 bytes; false (out then holds rubbish) when one
-// of them lies above U+00FF. Eight characters are checked and narrowed at a time.
-static bool narrowInto(char *out, const char16_t *in, qsizetype n)
+// of them lies above U+00FF, or with noNul is a NUL. Eight characters are checked and
+// narrowed at a time.
+template <bool noNul = false> static bool narrowInto(char *out, const char16_t *in, qsizetype n)
 {
     qsizetype i = 0;
 #if defined(__SSE2__)
     const __m128i high = _mm_set1_epi16(short(0xFF00));
+    const __m128i zero = _mm_setzero_si128();
     for (; i + 8 <= n; i += 8) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), _mm_setzero_si128())) !=
-            0xFFFF)
+        __m128i taken = _mm_cmpeq_epi16(_mm_and_si128(v, high), zero);
+        if constexpr (noNul)
+            taken = _mm_andnot_si128(_mm_cmpeq_epi16(v, zero), taken);
+        if (_mm_movemask_epi8(taken) != 0xFFFF)
             return false;
         _mm_storel_epi64(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(v, v));
     }
 #endif
     unsigned all = 0; // the rest, checked once at its end
+    bool nul = false;
     for (; i < n; ++i) {
         all |= in[i];
+        nul |= noNul && in[i] == 0;
         out[i] = char(in[i]);
     }
-    return all <= 0xFF;
+    return all <= 0xFF && !nul;
 }
 
-template <typename... Parts> bool LineStore::appendToNarrowLast(bool thenNewLine, Parts... parts)
+template <bool noNul, typename... Parts>
+bool LineStore::appendToNarrowLast(bool thenNewLine, Parts... parts)
 {
     if (m_chunks.empty())
         return false;
@@ -56,7 +63,7 @@ template <typename... Parts> bool LineStore::appendToNarrowLast(bool thenNewLine
     last.narrow.resize(old + size);
     char *to = last.narrow.data() + old;
     const auto narrowed = [&](QStringView part) {
-        if (!narrowInto(to, part.utf16(), part.size()))
+        if (!narrowInto<noNul>(to, part.utf16(), part.size()))
             return false;
         to += part.size();
         return true;
@@ -436,7 +443,7 @@ void LineStore::append(QStringView line)
         Chunk &last = *m_chunks.back();
         last.ends.push_back(last.ends.back());
         ++m_count;
-        if (appendToNarrowLast(false, line))
+        if (appendToNarrowLast<false>(false, line))
             return;
         last.ends.pop_back();
         --m_count;
@@ -471,10 +478,15 @@ void LineStore::append(QLatin1StringView line)
     append(QString(line)); // a new chunk, a wide one, a huge line
 }
 
+bool LineStore::completeLastIfNarrow(QStringView first, QStringView second, QStringView third)
+{
+    return appendToNarrowLast<true>(true, first, second, third);
+}
+
 void LineStore::completeLast(QStringView first, QStringView second, QStringView third)
 {
-    if (second.isEmpty() && third.isEmpty() ? appendToNarrowLast(true, first)
-                                            : appendToNarrowLast(true, first, second, third))
+    if (second.isEmpty() && third.isEmpty() ? appendToNarrowLast<false>(true, first)
+                                            : appendToNarrowLast<false>(true, first, second, third))
         return; // the common case of a scan, at the cost of one copy
     for (const QStringView part : {first, second, third})
         appendToLast(part);

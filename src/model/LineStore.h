@@ -44,6 +44,9 @@ class LineStore
     // Extends the last line (there must be one), then adds an empty line after it.
     // The text may come in up to three parts, joined in order.
     void completeLast(QStringView first, QStringView second = {}, QStringView third = {});
+    // The same when the last chunk is in memory, Latin-1 and has room, and the parts are
+    // Latin-1 without a NUL; false, with nothing changed, otherwise.
+    bool completeLastIfNarrow(QStringView first, QStringView second, QStringView third);
     qsizetype lastLineLength() const
     {
         const Chunk &last = *m_chunks.back();
@@ -130,7 +133,8 @@ class LineStore
     // Appends Latin-1 text (its parts joined) to the last line when it lies in a resident
     // Latin-1 chunk with room for it (and for one more line when thenNewLine, which then
     // starts an empty line); false, with nothing changed, otherwise.
-    template <typename... Parts> bool appendToNarrowLast(bool thenNewLine, Parts... parts);
+    template <bool noNul, typename... Parts>
+    bool appendToNarrowLast(bool thenNewLine, Parts... parts);
     void splitChunk(size_t chunk, int line); // lines from line on move to a chunk after it
     // The chunk in memory, read back from the spill file when it was not.
     const Chunk &resident(size_t chunk) const;

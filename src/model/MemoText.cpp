@@ -36,14 +36,17 @@ qsizetype MemoText::addLine(QStringView line)
 
 qsizetype MemoText::addLine(QStringView prefix, QStringView line, QStringView suffix)
 {
-    const auto whole = [](QStringView part) { return upToNul(part).size() == part.size(); };
     // The usual case: after a break, a line of no NUL and of common length goes on the
-    // last line and a break follows.
+    // last line and a break follows; most often in one step into a Latin-1 chunk.
     if (m_lines.lastLineLength() == 0 &&
-        prefix.size() + line.size() + suffix.size() <= LineStore::ChunkChars && whole(prefix) &&
-        whole(line) && whole(suffix)) {
-        m_lines.completeLast(prefix, line, suffix);
-        return m_lines.count() - 2;
+        prefix.size() + line.size() + suffix.size() <= LineStore::ChunkChars) {
+        if (m_lines.completeLastIfNarrow(prefix, line, suffix))
+            return m_lines.count() - 2;
+        const auto whole = [](QStringView part) { return upToNul(part).size() == part.size(); };
+        if (whole(prefix) && whole(line) && whole(suffix)) {
+            m_lines.completeLast(prefix, line, suffix);
+            return m_lines.count() - 2;
+        }
     }
     QString decorated;
     decorated.reserve(prefix.size() + line.size() + suffix.size());
