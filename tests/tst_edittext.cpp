@@ -127,6 +127,9 @@ class TestEditText : public QObject
             << QByteArray("a\n\nb") << QByteArray("a\r\n\r\nb\r\nxay\r\nxy\r\nxby");
         QTest::newRow("utf8 bom") << QByteArray("\xEF\xBB\xBF\xC3\xA9\n")
                                   << QByteArray("\xEF\xBB\xBF\xC3\xA9\r\nx\xC3\xA9y\r\n");
+        QTest::newRow("beyond Latin-1") << QByteArray("\xEF\xBB\xBF\xE2\x82\xAC\nz\n")
+                                        << QByteArray("\xEF\xBB\xBF\xE2\x82\xAC\r\nz\r\n"
+                                                      "x\xE2\x82\xACy\r\nxzy\r\n");
         QTest::newRow("utf16le") << QByteArray("\xFF\xFE"
                                                "a\0\n\0",
                                                6)
