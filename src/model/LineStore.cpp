@@ -488,8 +488,10 @@ void LineStore::completeLast(QStringView first, QStringView second, QStringView 
     if (second.isEmpty() && third.isEmpty() ? appendToNarrowLast<false>(true, first)
                                             : appendToNarrowLast<false>(true, first, second, third))
         return; // the common case of a scan, at the cost of one copy
-    for (const QStringView part : {first, second, third})
-        appendToLast(part);
+    appendToLast(first);
+    for (const QStringView part : {second, third})
+        if (!part.isEmpty()) // a huge first part went to a chunk of its own, left alone
+            appendToLast(part);
     startLine(0);
 }
 

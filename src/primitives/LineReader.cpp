@@ -92,34 +92,30 @@ void LineReader::fill()
     decodeBlock(block, size);
 }
 
-void LineReader::markBreaks(qsizetype from)
+quint64 LineReader::breaksOfWord(qsizetype w) const
 {
     const auto *chars = reinterpret_cast<const char16_t *>(m_queue.constData());
-    const qsizetype size = m_queue.size();
-    m_breaks.resize(size_t((size + 63) / 64));
-    for (qsizetype w = from / 64; w * 64 < size; ++w) {
-        const qsizetype start = w * 64;
-        quint64 bits = 0;
-        qsizetype i = start;
+    const qsizetype start = w * 64, size = m_queue.size();
+    quint64 bits = 0;
+    qsizetype i = start;
 #if defined(__SSE2__)
-        if (start + 64 <= size) {
-            const __m128i lf = _mm_set1_epi16('\n');
-            const __m128i cr = _mm_set1_epi16('\r');
-            auto breaksOf = [&](qsizetype at) {
-                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(chars + at));
-                return _mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(v, cr));
-            };
-            for (int k = 0; k < 4; ++k, i += 16) // 16 characters to 16 bits
-                bits |= quint64(unsigned(
-                            _mm_movemask_epi8(_mm_packs_epi16(breaksOf(i), breaksOf(i + 8)))))
-                        << (16 * k);
-        }
-#endif
-        for (; i < qMin(start + 64, size); ++i)
-            if (chars[i] == u'\n' || chars[i] == u'\r')
-                bits |= quint64(1) << (i - start);
-        m_breaks[size_t(w)] = bits;
+    if (start + 64 <= size) {
+        const __m128i lf = _mm_set1_epi16('\n');
+        const __m128i cr = _mm_set1_epi16('\r');
+        auto breaksOf = [&](qsizetype at) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(chars + at));
+            return _mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(v, cr));
+        };
+        for (int k = 0; k < 4; ++k, i += 16) // 16 characters to 16 bits
+            bits |=
+                quint64(unsigned(_mm_movemask_epi8(_mm_packs_epi16(breaksOf(i), breaksOf(i + 8)))))
+                << (16 * k);
     }
+#endif
+    for (; i < qMin(start + 64, size); ++i)
+        if (chars[i] == u'\n' || chars[i] == u'\r')
+            bits |= quint64(1) << (i - start);
+    return bits;
 }
 
 void LineReader::decodeBlock(const char *data, qsizetype size)
@@ -133,8 +129,8 @@ void LineReader::decodeBlock(const char *data, qsizetype size)
     } else if (m_head > 65536 && m_head * 2 > m_queue.size()) {
         m_queue.remove(0, m_head);
         m_head = 0;
-        markBreaks(0);
     }
+    m_word = -1; // the queue changes: the word of marks is made again when asked for
     const qsizetype old = m_queue.size();
     if (old + size > (1 << 20) && m_queue.capacity() < old + size) {
         // A huge line that outgrows the queue grows it at most to what the rest of the
@@ -155,7 +151,6 @@ void LineReader::decodeBlock(const char *data, qsizetype size)
             throw Errors::encodingError();
         }
         m_queue.resize(end - m_queue.constData());
-        markBreaks(old);
         return;
     }
     if (size == 1)
@@ -164,7 +159,6 @@ void LineReader::decodeBlock(const char *data, qsizetype size)
     m_queue.resize(old + chars);
     decodeUtf16(data, chars, m_encoding == TextEncoding::Utf16LE,
                 reinterpret_cast<char16_t *>(m_queue.data()) + old);
-    markBreaks(old);
 }
 
 bool LineReader::EndOfStream()

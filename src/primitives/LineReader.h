@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringDecoder>
-#include <vector>
 
 // Reads a text file line by line: UTF-8, or the encoding its byte-order mark names.
 // Lines end at LF, CR LF or a lone CR. The file is decoded in blocks of 4096 bytes, so
@@ -41,20 +40,27 @@ class LineReader
     void allocateBuffer();
     qsizetype takeBlock(const char *&block); // bytes of the next block, at most BlockSize
     void decodeBlock(const char *data, qsizetype size);
-    // Marks the CR and LF of the queue from from on (the whole word that holds from).
-    void markBreaks(qsizetype from);
-    // Index of the first CR or LF of the queue in [from, to), or to when there is none.
-    qsizetype nextBreak(qsizetype from, qsizetype to) const
+    // A bit for each of the 64 characters of the queue from w * 64 on, set for a CR or LF.
+    quint64 breaksOfWord(qsizetype w) const;
+    // Index of the first CR or LF of the queue in [from, to), or to when there is none. The
+    // marks of the last word looked at are kept: short lines, several to a word, are found
+    // from them with a few instructions each.
+    qsizetype nextBreak(qsizetype from, qsizetype to)
     {
         if (from >= to)
             return to;
         qsizetype w = from / 64;
-        quint64 bits = m_breaks[size_t(w)] & (~quint64(0) << (from % 64));
+        if (w != m_word) {
+            m_word = w;
+            m_wordBreaks = breaksOfWord(w);
+        }
+        quint64 bits = m_wordBreaks & (~quint64(0) << (from % 64));
         const qsizetype last = (to - 1) / 64;
         while (bits == 0) {
             if (++w > last)
                 return to;
-            bits = m_breaks[size_t(w)];
+            m_word = w;
+            m_wordBreaks = bits = breaksOfWord(w);
         }
         return qMin(w * 64 + qsizetype(__builtin_ctzll(bits)), to);
     }
@@ -74,7 +80,6 @@ class LineReader
     QString m_queue;         // decoded characters from m_head on
     qsizetype m_head = 0;    // first character not yet returned
     qsizetype m_scanned = 0; // characters after m_head known to hold no CR or LF
-    // A bit for each character of the queue, set for a CR or LF: found once for every
-    // character, so that finding a line's end costs a few word reads however long it is.
-    std::vector<quint64> m_breaks;
+    qsizetype m_word = -1;   // the word of the queue whose marks are kept
+    quint64 m_wordBreaks = 0;
 };
