@@ -445,8 +445,8 @@ QString decodeSystemCodePage(QByteArrayView bytes)
 bool decodesAsLatin1(QByteArrayView bytes)
 {
     // Every code page a system may use keeps ASCII; Windows-1252 differs from Latin-1 only
-    // in 0x80-0x9F.
-    const unsigned differing = ::GetACP() == 1252 ? 0x20 : 0x80; // bytes from 0x80 on
+    // in 0x80-0x9F. differing: how many bytes from 0x80 on may decode to other characters.
+    const unsigned differing = ::GetACP() == 1252 ? 0x20 : 0x80;
     unsigned found = 0;
     for (const char c : bytes)
         found |= unsigned(uchar(c) - 0x80u < differing);
