@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 qsizetype LineStore::Chunk::memoryBytes() const
 {
@@ -62,9 +63,12 @@ bool LineStore::appendToNarrowLast(bool thenNewLine, Parts... parts)
     const qsizetype old = last.narrow.size();
     last.narrow.resize(old + size);
     char *to = last.narrow.data() + old;
-    const auto narrowed = [&](QStringView part) {
-        if (!narrowInto<noNul>(to, part.utf16(), part.size()))
+    const auto narrowed = [&](auto part) {
+        if constexpr (std::is_same_v<decltype(part), QLatin1StringView>) {
+            copyBytes(to, part.data(), part.size()); // Latin-1 already
+        } else if (!narrowInto<noNul>(to, part.utf16(), part.size())) {
             return false;
+        }
         to += part.size();
         return true;
     };
@@ -435,19 +439,26 @@ static void checkFits(qsizetype chunkSize, qsizetype more)
         throw Errors::memoCapacityError();
 }
 
+template <typename View> bool LineStore::appendToNarrowChunk(View line)
+{
+    if (m_chunks.empty() || line.size() > ChunkChars || !m_chunks.back()->resident ||
+        m_chunks.back()->ends.empty() || m_chunks.back()->lines() >= ChunkLines)
+        return false;
+    // A new line in the last chunk: an empty one, then the text on it.
+    Chunk &last = *m_chunks.back();
+    last.ends.push_back(last.ends.back());
+    ++m_count;
+    if (appendToNarrowLast<false>(false, line))
+        return true;
+    last.ends.pop_back();
+    --m_count;
+    return false;
+}
+
 void LineStore::append(QStringView line)
 {
-    if (!m_chunks.empty() && line.size() <= ChunkChars && m_chunks.back()->resident &&
-        !m_chunks.back()->ends.empty() && m_chunks.back()->lines() < ChunkLines) {
-        // A new line in the last chunk: an empty one, then the text on it.
-        Chunk &last = *m_chunks.back();
-        last.ends.push_back(last.ends.back());
-        ++m_count;
-        if (appendToNarrowLast<false>(false, line))
-            return;
-        last.ends.pop_back();
-        --m_count;
-    }
+    if (appendToNarrowChunk(line))
+        return;
     if (line.size() > ChunkChars && appendSpilled(line))
         return;
     checkFits(0, line.size());
@@ -460,22 +471,9 @@ void LineStore::append(QStringView line)
 
 void LineStore::append(QLatin1StringView line)
 {
-    // A new line in a resident Latin-1 last chunk with room for it: copied as it is.
-    if (!m_chunks.empty()) {
-        Chunk &last = *m_chunks.back();
-        if (last.resident && !last.isWide && !last.ends.empty() && last.lines() < ChunkLines &&
-            last.narrow.size() + line.size() <= ChunkChars) {
-            const qsizetype old = last.narrow.size();
-            last.narrow.resize(old + line.size());
-            copyBytes(last.narrow.data() + old, line.data(), line.size());
-            last.ends.push_back(int(last.narrow.size()));
-            last.spillOffset = -1; // its copy in the spill file is out of date
-            ++m_count;
-            m_characters += line.size();
-            return;
-        }
-    }
-    append(QString(line)); // a new chunk, a wide one, a huge line
+    // Copied as it is into a Latin-1 last chunk with room for it.
+    if (!appendToNarrowChunk(line))
+        append(QString(line)); // a new chunk, a wide one, a huge line
 }
 
 bool LineStore::completeLastIfNarrow(QStringView first, QStringView second, QStringView third)
@@ -485,6 +483,7 @@ bool LineStore::completeLastIfNarrow(QStringView first, QStringView second, QStr
 
 void LineStore::completeLast(QStringView first, QStringView second, QStringView third)
 {
+    // A text of one part (the scan's lines) takes the step without the other two.
     if (second.isEmpty() && third.isEmpty() ? appendToNarrowLast<false>(true, first)
                                             : appendToNarrowLast<false>(true, first, second, third))
         return; // the common case of a scan, at the cost of one copy

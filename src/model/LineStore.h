@@ -130,11 +130,15 @@ class LineStore
     // spill file; false when it is not that long or cannot be written.
     bool appendSpilled(QStringView line);
     void splitIfLarge(size_t chunk);
-    // Appends Latin-1 text (its parts joined) to the last line when it lies in a resident
-    // Latin-1 chunk with room for it (and for one more line when thenNewLine, which then
-    // starts an empty line); false, with nothing changed, otherwise.
+    // Appends Latin-1 text (its parts joined; QStringView or QLatin1StringView) to the last
+    // line when it lies in a resident Latin-1 chunk with room for it (and for one more line
+    // when thenNewLine, which then starts an empty line); false, with nothing changed,
+    // otherwise.
     template <bool noNul, typename... Parts>
     bool appendToNarrowLast(bool thenNewLine, Parts... parts);
+    // Adds the line after the others in the last chunk, the same way; false, with nothing
+    // changed, when it does not go there.
+    template <typename View> bool appendToNarrowChunk(View line);
     void splitChunk(size_t chunk, int line); // lines from line on move to a chunk after it
     // The chunk in memory, read back from the spill file when it was not.
     const Chunk &resident(size_t chunk) const;

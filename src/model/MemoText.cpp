@@ -42,8 +42,7 @@ qsizetype MemoText::addLine(QStringView prefix, QStringView line, QStringView su
         prefix.size() + line.size() + suffix.size() <= LineStore::ChunkChars) {
         if (m_lines.completeLastIfNarrow(prefix, line, suffix))
             return m_lines.count() - 2;
-        const auto whole = [](QStringView part) { return upToNul(part).size() == part.size(); };
-        if (whole(prefix) && whole(line) && whole(suffix)) {
+        if (!holdsNul(prefix) && !holdsNul(line) && !holdsNul(suffix)) {
             m_lines.completeLast(prefix, line, suffix);
             return m_lines.count() - 2;
         }

@@ -58,6 +58,12 @@ inline QStringView upToNul(QStringView text)
     return text;
 }
 
+// Whether the text holds a NUL.
+inline bool holdsNul(QStringView text)
+{
+    return upToNul(text).size() != text.size();
+}
+
 // Index of the first CR or LF in s from from on, or size when there is none.
 inline qsizetype findLineBreak(const char16_t *s, qsizetype from, qsizetype size)
 {

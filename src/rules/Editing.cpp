@@ -66,6 +66,11 @@ void MemoTextStream::gather(QLatin1StringView bytes)
 
 void MemoTextStream::gather(QStringView text)
 {
+    if (m_pending && m_usedBytes == 0 && m_used + text.size() <= PendingChars) {
+        copyBytes(m_pending.get() + m_used, text.utf16(), text.size() * 2); // the usual case
+        m_used += text.size();
+        return;
+    }
     flushBytes();
     if (m_used + text.size() > PendingChars) {
         flush();
@@ -90,13 +95,7 @@ void MemoTextStream::put(QStringView text)
 
 void MemoTextStream::putBreak()
 {
-    if (m_pending && m_usedBytes == 0 && m_used + 2 <= PendingChars) { // without a call
-        m_pending[m_used] = u'\r';
-        m_pending[m_used + 1] = u'\n';
-        m_used += 2;
-    } else {
-        gather(u"\r\n");
-    }
+    gather(u"\r\n");
     m_lastLineEmpty = true;
 }
 
@@ -135,23 +134,14 @@ void MemoTextStream::addLine(QStringView line)
 
 void MemoTextStream::addLine(QStringView prefix, QStringView line, QStringView suffix)
 {
-    const qsizetype size = prefix.size() + line.size() + suffix.size();
-    const auto whole = [](QStringView part) { return upToNul(part).size() == part.size(); };
-    // Most lines come after a break and hold no NUL: the line and its break, gathered in
-    // one step.
-    if (m_lastLineEmpty && m_pending && m_usedBytes == 0 && m_used + size + 2 <= PendingChars &&
-        whole(prefix) && whole(line) && whole(suffix)) {
+    // Most lines come after a break and hold no NUL: as addLine would put them joined, the
+    // three parts and a break.
+    if (m_lastLineEmpty && !holdsNul(prefix) && !holdsNul(line) && !holdsNul(suffix)) {
         m_breaks.end();
-        char16_t *to = m_pending.get() + m_used;
-        copyBytes(to, prefix.utf16(), prefix.size() * 2);
-        to += prefix.size();
-        copyBytes(to, line.utf16(), line.size() * 2);
-        to += line.size();
-        copyBytes(to, suffix.utf16(), suffix.size() * 2);
-        to += suffix.size();
-        to[0] = u'\r';
-        to[1] = u'\n';
-        m_used += size + 2;
+        gather(prefix);
+        gather(line);
+        gather(suffix);
+        putBreak();
         return;
     }
     decorate(m_decorated, prefix, line, suffix);
