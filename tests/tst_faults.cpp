@@ -267,7 +267,7 @@ class TestFaults : public QObject
     }
 
     // A destination folder that does not exist, and a full device for the join: the
-    // failure text and the message, never the success text.
+    // failure text and the message, never the success text, and no destination made.
     void joinFailures()
     {
         answer(f->write("a.bin", QByteArray(100000, 'a')));
@@ -284,7 +284,9 @@ class TestFaults : public QObject
         }
         QCOMPARE(Fjointure->ui->Edit5->text(), QString("Join failed, see the message."));
         QCOMPARE(f->takeError(), QString("Erreur d'écriture dans le flux."));
-        QVERIFY(QFileInfo(f->path("joined.bin")).size() < 100000);
+        QVERIFY(!QFile::exists(f->path("joined.bin")));
+        QCOMPARE(QDir(f->dir.path()).entryList({".qv-*"}, QDir::Files | QDir::Hidden),
+                 QStringList());
     }
 };
 

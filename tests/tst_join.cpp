@@ -116,19 +116,27 @@ class TestJoin : public QObject
         QCOMPARE(WindowFixture::read(f->path("src._2")), QByteArray("keep2"));
     }
 
-    void failurePartWayKeepsEarlierPieces()
+    // A failure part-way leaves the destination as it was, old or missing, and nothing else.
+    void failurePartWayLeavesDestination()
     {
         f->write("one.txt", "first");
         f->write("two.txt", "second");
+        f->write("old.bin", "old");
         add(f->path("one.txt"));
         add(f->path("two.txt"));
         // Another opener holds two.txt for writing: its open fails.
         FileStream writer(f->path("two.txt"), 0x0012);
-        join(f->path("out.bin"));
-        QVERIFY(f->takeError().startsWith("Impossible d'ouvrir le fichier \"" +
-                                          QDir::toNativeSeparators(f->path("two.txt")) + "\"."));
-        QCOMPARE(ui()->Edit5->text(), QString("Join failed, see the message."));
-        QCOMPARE(WindowFixture::read(f->path("out.bin")), QByteArray("first"));
+        for (const char *destination : {"out.bin", "old.bin"}) {
+            join(f->path(destination));
+            QVERIFY(f->takeError().startsWith("Impossible d'ouvrir le fichier \"" +
+                                              QDir::toNativeSeparators(f->path("two.txt")) +
+                                              "\"."));
+            QCOMPARE(ui()->Edit5->text(), QString("Join failed, see the message."));
+        }
+        QVERIFY(!QFile::exists(f->path("out.bin")));
+        QCOMPARE(WindowFixture::read(f->path("old.bin")), QByteArray("old"));
+        QCOMPARE(QDir(f->dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"old.bin", "one.txt", "two.txt"}));
 
         // A destination that cannot be created: nothing written.
         writer.close();
@@ -162,7 +170,7 @@ class TestJoin : public QObject
     }
 
     // A join on a slow medium shows its progress; Stop (or closing the window) ends it at
-    // the next pump and removes the unfinished destination.
+    // the next pump and leaves the old destination as it was.
     void stopDuringJoin_data()
     {
         QTest::addColumn<bool>("closeWindow");
@@ -200,9 +208,10 @@ class TestJoin : public QObject
         QVERIFY(lockedDuringCopy);
         QVERIFY2(slow.answeredMs >= 0 && slow.answeredMs < 10000,
                  qPrintable(QString::number(slow.answeredMs)));
-        QCOMPARE(ui()->Edit5->text(),
-                 QString("Join stopped: the unfinished destination was removed."));
-        QVERIFY(!QFile::exists(destination));
+        QCOMPARE(ui()->Edit5->text(), QString("Join stopped: the destination was left as it was."));
+        QCOMPARE(WindowFixture::read(destination), QByteArray("old"));
+        QCOMPARE(QDir(f->dir.path()).entryList({".qv-*"}, QDir::Files | QDir::Hidden),
+                 QStringList());
         QCOMPARE(ui()->Button2->text(), QString("Join Files"));
         QVERIFY(ui()->Button1->isEnabled() && ui()->Button3->isEnabled());
         QVERIFY(!Fjointure->Job.isCopying());

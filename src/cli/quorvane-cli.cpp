@@ -5,6 +5,7 @@
 #include "primitives/FileStream.h"
 #include "primitives/LineReader.h"
 #include "primitives/Numbers.h"
+#include "primitives/Process.h"
 #include "primitives/TextFile.h"
 #include "rules/AddressList.h"
 #include "rules/Cutting.h"
@@ -200,14 +201,42 @@ void edit(const QString &file, const QString &prefix, const QString &suffix,
                 {file});
 }
 
-// Select File, the piece count, "ok" and Cut: the pieces in the current folder.
+// Select File, the piece count, "ok" and Cut: the pieces in the current folder. A signal
+// that ends the cut names on standard error the pieces it had written whole.
 QStringList cut(const QString &file, int count)
 {
+    class KeptPieces : public CopySink
+    {
+      public:
+        void progress(const CopyStatus &) override {}
+        void written(const QString &fileName) override
+        {
+            if (m_first)
+                AddToInterruptNote("quorvane-cli: interrupted; the unfinished piece was "
+                                   "removed; pieces kept:\n");
+            m_first = false;
+            AddToInterruptNote(NativeFileName(fileName) + '\n');
+        }
+
+      private:
+        bool m_first = true;
+    };
     CutJob job;
     const auto [nameField, kib] = job.select(file);
     job.plan(nameField, count, Clock::now());
-    job.CutFileIntoPieces(file, CutJob::pieceKib(kib, count) * 1024);
+    KeptPieces kept;
+    job.CutFileIntoPieces(file, CutJob::pieceKib(kib, count) * 1024, &kept);
     return job.PieceNames;
+}
+
+// Refuses, before anything is read, an input that is also standard output: it would be read
+// while it grows, or be the text it is made from.
+void checkStandardOutput(const QStringList &inputs)
+{
+    for (const QString &input : inputs)
+        if (isStandardStream(input) ? StandardOutputIsStandardInput() : StandardOutputIs(input))
+            throw QuorvaneError(
+                QStringLiteral("The input \"%1\" is also the standard output").arg(input));
 }
 
 // A line of text on standard output; a file name in the bytes the system spells it with.
@@ -267,6 +296,11 @@ int run(QCommandLineParser &parser)
                                  .arg(command)};
         return files.first();
     };
+    QStringList inputs = files;
+    if (command == u"join")
+        for (const QString &source : files)
+            inputs += SeriesOf(source).mid(1);
+    checkStandardOutput(inputs);
     int status = 0;
     if (command == u"extract") {
         extract(oneFile(true),
@@ -330,6 +364,7 @@ QStringList argumentsOf(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    MakeStandardStreamsValid(); // before anything is opened
     IgnoreFileSizeLimitSignal();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quorvane-cli"));

@@ -161,3 +161,15 @@ qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count,
     }
     return result;
 }
+
+qint64 FileReplacement::copyFrom(FileStream &source, qint64 count, const CopyProgress &progress)
+{
+    qint64 told = 0;
+    return CopyFrom(m_way == Way::Direct ? m_target : m_temporary, source, count,
+                    [&](qint64 copied) {
+                        wrote(copied - told);
+                        told = copied;
+                        if (progress)
+                            progress(copied);
+                    });
+}

@@ -69,18 +69,28 @@ class FileStream
     int m_lastError = 0;
 };
 
+// Told of a copy's progress after each of its steps (a chunk through the program, or a copy
+// inside the system sized to take some 20 ms): the bytes copied so far. It may throw to end
+// the copy there.
+using CopyProgress = std::function<void(qint64 copied)>;
+
 // A file's new content, made whole elsewhere before the target changes, so that the old
-// file survives every failure or holds exactly the new bytes:
+// file survives every failure or holds exactly the new bytes. Every file the program writes
+// goes through it: a save, the join's destination, each cut piece.
 // 1. a link is followed to the file it names, and a target that is one of the inputs is
 //    neither locked nor touched before commit;
 // 2. a device, pipe or socket is written directly, as a shell redirection would, never
 //    replaced;
-// 3. the output goes to a temporary beside the target that replaces it at commit; only when
-//    the folder refuses new names (permission), the target has other names (hard links) or
-//    its owner, mode or extended attributes cannot be given to a new file, the output goes
-//    to a temporary in the system's temporary folder and is copied over the target at commit;
+// 3. the output goes to a temporary beside the target (named relative to the target's
+//    folder, created as a shell redirection creates a file) that replaces it at commit; only
+//    when the folder refuses new names (permission), the target has other names (hard
+//    links) or its owner, mode or extended attributes cannot be given to a new file, the
+//    output goes to a temporary in the system's temporary folder and is copied over the
+//    target at commit;
 // 4. a replaced file keeps its owner, group, mode and extended attributes;
-// 5. a program ended by SIGINT, SIGTERM or SIGHUP first removes its temporaries.
+// 5. a replacement that ends uncommitted (a failure, a stop) removes its temporary, and so
+//    does a program ended by SIGINT, SIGTERM or SIGHUP, which are held back while a commit
+//    renames or overwrites.
 class FileReplacement
 {
   public:
@@ -90,7 +100,9 @@ class FileReplacement
     FileReplacement(const FileReplacement &) = delete;
     FileReplacement &operator=(const FileReplacement &) = delete;
     void write(const char *data, qint64 size); // throws the write error
-    void commit();                             // throws the write error
+    // CopyFrom into the output: count bytes from source's position (0: the whole source).
+    qint64 copyFrom(FileStream &source, qint64 count, const CopyProgress &progress = {});
+    void commit(); // throws the write error
 
   private:
     enum class Way
@@ -99,7 +111,8 @@ class FileReplacement
         InPlace, // a temporary elsewhere, copied over the target
         Direct   // the target itself (a device, a pipe, a socket)
     };
-    void copyOverTarget(); // the temporary's bytes become the target's
+    void wrote(qint64 size); // the system may start writing back what was written
+    void copyOverTarget();   // the temporary's bytes become the target's
     void discardTemporary();
 
     Way m_way = Way::Replace;
@@ -107,8 +120,9 @@ class FileReplacement
     bool m_targetIsInput = false;
     FileStream m_target;     // the existing target, open for writing
     QString m_finalName;     // the file a link names
-    QString m_temporaryName; // empty for a temporary that has no name
-    qintptr m_temporary = -1;
+    qintptr m_folder = -1;   // the target's folder, where the temporary is named
+    QString m_temporaryName; // relative to the folder; empty for a temporary without a name
+    FileStream m_temporary;
     qint64 m_written = 0;     // bytes written to a temporary beside the target
     qint64 m_writtenBack = 0; // of which the system was asked to start writing back
 };
@@ -118,11 +132,6 @@ class FileReplacement
 // (byte - 0x80), so that every name the system lists opens again.
 QByteArray NativeFileName(const QString &fileName);
 QString FileNameFromNative(QByteArrayView name);
-
-// Told of a copy's progress after each of its steps (a chunk through the program, or a copy
-// inside the system sized to take some 20 ms): the bytes copied so far. It may throw to end
-// the copy there.
-using CopyProgress = std::function<void(qint64 copied)>;
 
 // Copies count bytes from source's position to destination's position in chunks of at
 // most 61440 bytes; a count of 0 or below copies the whole source from its first byte.

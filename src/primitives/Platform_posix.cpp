@@ -4,11 +4,13 @@
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
 #include "primitives/Platform.h"
+#include "primitives/Process.h"
 #include "primitives/SpillFile.h"
 #include "primitives/TextFile.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -258,19 +260,45 @@ qint64 FileStream::write(const char *buffer, qint64 count)
 namespace {
 
 // Temporaries that carry a name until they replace their target: a signal that ends the
-// program removes them first. The handler reads only this fixed storage; a slot's name is
-// written before the slot is marked used.
-constexpr int PendingSlots = 16;
-constexpr size_t PendingNameSize = 4096;
-char pendingNames[PendingSlots][PendingNameSize];
+// program removes them first, each by its name in its folder (a descriptor), so that a long
+// path does not matter. The handler reads only this fixed storage; a slot's name is written
+// before the slot is marked used.
+constexpr int PendingSlots = 64;
+constexpr size_t PendingNameSize = 32;
+struct PendingTemporary
+{
+    int folder;
+    char name[PendingNameSize];
+};
+PendingTemporary pending[PendingSlots];
 volatile sig_atomic_t pendingUsed[PendingSlots];
 constexpr int CleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
+// What the handler writes to standard error before the program ends; changed only while the
+// cleanup signals are held.
+char *volatile interruptNote = nullptr;
+volatile size_t interruptNoteSize = 0;
+size_t interruptNoteCapacity = 0;
+
+// The thread that holds the signals back around commits: a signal that another thread
+// receives is passed on to it, so that it waits while that thread holds it.
+pthread_t cleanupThread;
+
 extern "C" void removePendingAndEnd(int signal)
 {
+    if (!pthread_equal(pthread_self(), cleanupThread)) {
+        pthread_kill(cleanupThread, signal);
+        return;
+    }
     for (int i = 0; i < PendingSlots; ++i)
         if (pendingUsed[i])
-            ::unlink(pendingNames[i]);
+            ::unlinkat(pending[i].folder, pending[i].name, 0);
+    for (size_t done = 0; interruptNote && done < interruptNoteSize;) {
+        const ssize_t n = ::write(2, interruptNote + done, interruptNoteSize - done);
+        if (n <= 0)
+            break;
+        done += size_t(n);
+    }
     ::signal(signal, SIG_DFL);
     ::raise(signal); // the usual status, 128 + the signal
 }
@@ -279,6 +307,7 @@ void installCleanupHandlers()
 {
     static std::once_flag once;
     std::call_once(once, [] {
+        cleanupThread = pthread_self();
         for (const int signal : CleanupSignals) {
             struct sigaction old = {};
             if (::sigaction(signal, nullptr, &old) != 0 || old.sa_handler != SIG_DFL ||
@@ -292,8 +321,9 @@ void installCleanupHandlers()
     });
 }
 
-// Holds the cleanup signals back while it lives, so that a temporary is never on disk
-// without its name registered (a held-back signal is handled at the end, name known).
+// Holds the cleanup signals back while it lives: a temporary is never on disk without its
+// name registered, and a commit's rename or overwrite runs to its end (a held-back signal is
+// handled when it ends).
 class CleanupSignalsHeld
 {
   public:
@@ -313,26 +343,56 @@ class CleanupSignalsHeld
     sigset_t m_old;
 };
 
-int registerPending(const QByteArray &name)
+std::mutex pendingTaking;
+
+// A slot for a temporary's name in folder; -1 when every slot is taken.
+int registerPending(int folder, const QByteArray &name)
 {
-    if (size_t(name.size()) >= PendingNameSize)
-        return -1;
-    static std::mutex taking;
-    const std::lock_guard lock(taking);
+    Q_ASSERT(size_t(name.size()) < PendingNameSize);
+    const std::lock_guard lock(pendingTaking);
     for (int i = 0; i < PendingSlots; ++i)
         if (!pendingUsed[i]) {
-            std::memcpy(pendingNames[i], name.constData(), size_t(name.size()) + 1);
+            pending[i].folder = folder;
+            std::memcpy(pending[i].name, name.constData(), size_t(name.size()) + 1);
             pendingUsed[i] = 1;
             return i;
         }
     return -1;
 }
 
-void unregisterPending(const QByteArray &name)
+void unregisterPending(int folder, const QByteArray &name)
 {
+    const std::lock_guard lock(pendingTaking);
     for (int i = 0; i < PendingSlots; ++i)
-        if (pendingUsed[i] && name == pendingNames[i])
+        if (pendingUsed[i] && pending[i].folder == folder && name == pending[i].name)
             pendingUsed[i] = 0;
+}
+
+// Creates a new temporary ".qv-" and six letters or digits in folder, as a shell redirection
+// creates a file (mode 0666 less the umask, or the folder's default ACL), registered for the
+// cleanup; the descriptor, or -1 with the system's code in error.
+int createTemporary(int folder, QByteArray &name, int &error)
+{
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = ".qv-";
+        for (int i = 0; i < 6; ++i)
+            name += letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)];
+        const int slot = registerPending(folder, name);
+        if (slot < 0) {
+            error = EMFILE;
+            return -1;
+        }
+        const int fd = ::openat(folder, name.constData(),
+                                O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd >= 0)
+            return fd;
+        error = errno;
+        pendingUsed[slot] = 0;
+        if (error != EEXIST)
+            return -1;
+    }
+    return -1;
 }
 
 // The name a chain of symbolic links ends at (the last one may name a missing file); the
@@ -363,13 +423,6 @@ QByteArray folderOf(const QByteArray &name)
     return slash < 0    ? QByteArrayLiteral(".")
            : slash == 0 ? QByteArrayLiteral("/")
                         : name.left(slash);
-}
-
-mode_t currentUmask()
-{
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    return mask;
 }
 
 // Gives the temporary to the target's owner and group with the target's extended attributes
@@ -407,9 +460,31 @@ bool takeOnIdentity(int target, const struct stat &st, int temporary)
 
 } // namespace
 
+void AddToInterruptNote(QByteArrayView text)
+{
+    const CleanupSignalsHeld held;
+    const size_t size = interruptNoteSize;
+    if (size + size_t(text.size()) > interruptNoteCapacity) {
+        const size_t capacity = qMax<size_t>(2 * interruptNoteCapacity, size + text.size() + 256);
+        char *grown = static_cast<char *>(std::malloc(capacity));
+        if (!grown)
+            throw std::bad_alloc();
+        if (size)
+            std::memcpy(grown, interruptNote, size);
+        char *old = interruptNote;
+        interruptNote = grown;
+        interruptNoteCapacity = capacity;
+        std::free(old);
+    }
+    std::memcpy(interruptNote + size, text.data(), size_t(text.size()));
+    interruptNoteSize = size + size_t(text.size());
+}
+
 FileReplacement::FileReplacement(const QString &fileName, const QStringList &inputs)
 {
     m_target.m_fileName = fileName;
+    if (fileName.isEmpty())
+        throw Errors::createError(fileName, ENOENT);
     const QByteArray finalName = followLinks(nativeName(fileName));
     m_finalName = FileNameFromNative(finalName);
     struct stat st;
@@ -420,7 +495,8 @@ FileReplacement::FileReplacement(const QString &fileName, const QStringList &inp
         throw Errors::createError(fileName, EISDIR);
     } else {
         m_targetExists = true;
-        // Opened without waiting: a pipe without a reader is refused, not waited for.
+        // Opened for writing only and without waiting: a pipe without a reader is refused,
+        // not waited for, and the program holds no read end of it.
         const int fd = ::open(finalName.constData(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         if (fd < 0)
             throw Errors::createError(fileName, errno);
@@ -441,17 +517,23 @@ FileReplacement::FileReplacement(const QString &fileName, const QStringList &inp
         if (!m_targetIsInput && !takeLock(fd, F_WRLCK))
             throw Errors::createError(fileName, Errors::SharingViolation);
     }
+    // The temporary is named relative to the target's folder: only each name's own length
+    // is limited, however long the path.
+    const QByteArray folder = folderOf(finalName);
+    m_folder = ::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (m_folder < 0)
+        throw Errors::createError(fileName, errno);
     if (!m_targetExists || st.st_nlink == 1) {
-        QByteArray pattern = folderOf(finalName) + "/.qv-XXXXXX"; // short: any name fits
         installCleanupHandlers();
         const CleanupSignalsHeld held;
-        const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd < 0 && !(m_targetExists && (errno == EACCES || errno == EPERM)))
-            throw Errors::createError(fileName, errno);
+        QByteArray name;
+        int error = 0;
+        const int fd = createTemporary(int(m_folder), name, error);
+        if (fd < 0 && !(m_targetExists && (error == EACCES || error == EPERM)))
+            throw Errors::createError(fileName, error);
         if (fd >= 0) {
-            registerPending(pattern);
-            m_temporary = fd;
-            m_temporaryName = FileNameFromNative(pattern);
+            m_temporary.m_handle = fd;
+            m_temporaryName = QString::fromLatin1(name);
             if (!m_targetExists || takeOnIdentity(int(m_target.m_handle), st, fd))
                 return;
             discardTemporary(); // the new file could not be the old one's: written in place
@@ -459,36 +541,34 @@ FileReplacement::FileReplacement(const QString &fileName, const QStringList &inp
     }
     m_way = Way::InPlace;
     QByteArray pattern = QFile::encodeName(QDir::tempPath()) + "/quorvane-save-XXXXXX";
-    const CleanupSignalsHeld held; // until the temporary has lost its name
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0)
         throw Errors::createError(fileName, errno);
     ::unlink(pattern.constData()); // nameless: nothing to remove however the program ends
-    m_temporary = fd;
+    m_temporary.m_handle = fd;
 }
 
 FileReplacement::~FileReplacement()
 {
     discardTemporary();
+    if (m_folder >= 0)
+        ::close(int(m_folder));
 }
 
 void FileReplacement::discardTemporary()
 {
-    if (m_temporary >= 0) {
-        ::close(int(m_temporary));
-        if (!m_temporaryName.isEmpty()) {
-            const QByteArray name = nativeName(m_temporaryName);
-            ::unlink(name.constData());
-            unregisterPending(name);
-        }
+    m_temporary.close();
+    if (!m_temporaryName.isEmpty()) {
+        const QByteArray name = m_temporaryName.toLatin1();
+        ::unlinkat(int(m_folder), name.constData(), 0);
+        unregisterPending(int(m_folder), name);
     }
-    m_temporary = -1;
     m_temporaryName.clear();
 }
 
 void FileReplacement::write(const char *data, qint64 size)
 {
-    const int fd = int(m_way == Way::Direct ? m_target.m_handle : m_temporary);
+    const int fd = int(m_way == Way::Direct ? m_target.m_handle : m_temporary.m_handle);
     for (qint64 done = 0; done < size;) {
         const ssize_t n = ::write(fd, data + done, size_t(size - done));
         if (n < 0 && errno == EINTR)
@@ -497,24 +577,28 @@ void FileReplacement::write(const char *data, qint64 size)
             throw Errors::writeError();
         done += n;
     }
+    wrote(size);
+}
+
+void FileReplacement::wrote(qint64 size)
+{
     if (m_way != Way::Replace)
         return;
     m_written += size;
-#ifdef __linux__
     // The commit waits until the temporary that replaces the target is on the disk: its
     // writing back is started as it grows, so that it goes on while the rest is produced
     // instead of all at the end.
     constexpr qint64 WritebackStep = qint64(8) << 20;
     if (m_written - m_writtenBack >= WritebackStep) {
-        ::sync_file_range(fd, m_writtenBack, m_written - m_writtenBack, SYNC_FILE_RANGE_WRITE);
+        ::sync_file_range(int(m_temporary.m_handle), m_writtenBack, m_written - m_writtenBack,
+                          SYNC_FILE_RANGE_WRITE);
         m_writtenBack = m_written;
     }
-#endif
 }
 
 void FileReplacement::copyOverTarget()
 {
-    const int from = int(m_temporary);
+    const int from = int(m_temporary.m_handle);
     const int to = int(m_target.m_handle);
     struct stat st;
     if (::fstat(from, &st) != 0)
@@ -525,6 +609,9 @@ void FileReplacement::copyOverTarget()
         errno != ENOSYS && errno != EINVAL)
         throw Errors::writeError();
     std::unique_ptr<char[]> buffer(new char[1 << 20]);
+    // From the first old byte overwritten to the last new one, no signal ends the program:
+    // only SIGKILL or a power cut can leave the target part old, part new.
+    const CleanupSignalsHeld held;
     for (off_t at = 0; at < st.st_size;) {
         const ssize_t n = ::pread(from, buffer.get(), 1 << 20, at);
         if (n < 0 && errno == EINTR)
@@ -556,21 +643,26 @@ void FileReplacement::commit()
         discardTemporary();
         return;
     }
-    if (!m_targetExists && ::fchmod(int(m_temporary), 0666 & ~currentUmask()) != 0)
+    if (::fsync(int(m_temporary.m_handle)) != 0)
         throw Errors::writeError();
-    if (::fsync(int(m_temporary)) != 0)
-        throw Errors::writeError();
-    const QByteArray temporary = nativeName(m_temporaryName);
-    if (::rename(temporary.constData(), nativeName(m_finalName).constData()) == 0) {
-        unregisterPending(temporary);
-        ::close(int(m_temporary));
-        m_temporary = -1;
-        m_temporaryName.clear();
-        return;
+    const QByteArray temporary = m_temporaryName.toLatin1();
+    const QByteArray finalName = nativeName(m_finalName);
+    const QByteArray baseName = finalName.mid(finalName.lastIndexOf('/') + 1);
+    int error = 0;
+    {
+        const CleanupSignalsHeld held; // renamed and forgotten in one step
+        if (::renameat(int(m_folder), temporary.constData(), int(m_folder), baseName.constData()) ==
+            0) {
+            unregisterPending(int(m_folder), temporary);
+            m_temporaryName.clear();
+            m_temporary.close();
+            return;
+        }
+        error = errno;
     }
     // The folder does not let the target be replaced (a sticky folder, a file of another
     // owner): the complete text is copied over it instead.
-    if (!m_targetExists || (errno != EACCES && errno != EPERM))
+    if (!m_targetExists || (error != EACCES && error != EPERM))
         throw Errors::writeError();
     copyOverTarget();
     discardTemporary();
@@ -796,4 +888,49 @@ bool SpillFile::read(qint64 offset, char *data, qint64 size) const
 void IgnoreFileSizeLimitSignal()
 {
     std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void MakeStandardStreamsValid()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        // Opened the other way round: a read of a closed input or a write to a closed
+        // output fails, as it would have, instead of quietly doing nothing.
+        const int opened = ::open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+        if (opened >= 0 && opened != fd) {
+            ::dup2(opened, fd);
+            ::close(opened);
+        }
+    }
+}
+
+void IgnoreBrokenPipeSignal()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+namespace {
+
+// Standard output's file when it is a regular file.
+bool standardOutputFile(struct stat &out)
+{
+    return ::fstat(1, &out) == 0 && S_ISREG(out.st_mode);
+}
+
+} // namespace
+
+bool StandardOutputIs(const QString &fileName)
+{
+    struct stat out, in;
+    return standardOutputFile(out) && !fileName.isEmpty() &&
+           ::stat(nativeName(fileName).constData(), &in) == 0 && in.st_dev == out.st_dev &&
+           in.st_ino == out.st_ino;
+}
+
+bool StandardOutputIsStandardInput()
+{
+    struct stat out, in;
+    return standardOutputFile(out) && ::fstat(0, &in) == 0 && in.st_dev == out.st_dev &&
+           in.st_ino == out.st_ino;
 }

@@ -4,6 +4,7 @@
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
 #include "primitives/Platform.h"
+#include "primitives/Process.h"
 #include "primitives/SpillFile.h"
 #include "primitives/TextFile.h"
 
@@ -189,6 +190,8 @@ bool identityOf(const QString &name, BY_HANDLE_FILE_INFORMATION &info)
 FileReplacement::FileReplacement(const QString &fileName, const QStringList &inputs)
 {
     m_target.m_fileName = fileName;
+    if (fileName.isEmpty())
+        throw Errors::createError(fileName, ERROR_FILE_NOT_FOUND);
     const QFileInfo info(fileName);
     m_finalName = info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath();
     const HANDLE probe = openForIdentity(m_finalName);
@@ -232,7 +235,7 @@ FileReplacement::FileReplacement(const QString &fileName, const QStringList &inp
             ::CreateFileW(nativeName(m_temporaryName).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
-            m_temporary = reinterpret_cast<qintptr>(h);
+            m_temporary.m_handle = reinterpret_cast<qintptr>(h);
             return;
         }
         const DWORD error = ::GetLastError();
@@ -250,7 +253,7 @@ FileReplacement::FileReplacement(const QString &fileName, const QStringList &inp
                       CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         throw Errors::createError(fileName, int(::GetLastError()));
-    m_temporary = reinterpret_cast<qintptr>(h);
+    m_temporary.m_handle = reinterpret_cast<qintptr>(h);
 }
 
 FileReplacement::~FileReplacement()
@@ -260,18 +263,16 @@ FileReplacement::~FileReplacement()
 
 void FileReplacement::discardTemporary()
 {
-    if (m_temporary != -1) {
-        ::CloseHandle(handleOf(m_temporary));
-        if (!m_temporaryName.isEmpty())
-            ::DeleteFileW(nativeName(m_temporaryName).c_str());
-    }
-    m_temporary = -1;
+    const bool opened = m_temporary.isOpen();
+    m_temporary.close();
+    if (opened && !m_temporaryName.isEmpty())
+        ::DeleteFileW(nativeName(m_temporaryName).c_str());
     m_temporaryName.clear();
 }
 
 void FileReplacement::write(const char *data, qint64 size)
 {
-    const HANDLE to = handleOf(m_way == Way::Direct ? m_target.m_handle : m_temporary);
+    const HANDLE to = handleOf(m_way == Way::Direct ? m_target.m_handle : m_temporary.m_handle);
     for (qint64 done = 0; done < size;) {
         DWORD put = 0;
         const DWORD asked = DWORD(qMin<qint64>(size - done, 1 << 30));
@@ -280,6 +281,8 @@ void FileReplacement::write(const char *data, qint64 size)
         done += put;
     }
 }
+
+void FileReplacement::wrote(qint64) {}
 
 void FileReplacement::copyOverTarget()
 {
@@ -295,7 +298,7 @@ void FileReplacement::copyOverTarget()
         if (code)
             throw Errors::createError(m_target.fileName(), code);
     }
-    const HANDLE from = handleOf(m_temporary);
+    const HANDLE from = handleOf(m_temporary.m_handle);
     LARGE_INTEGER size = {}, zero = {};
     if (!::GetFileSizeEx(from, &size) || !::SetFilePointerEx(from, zero, nullptr, FILE_BEGIN))
         throw Errors::writeError();
@@ -332,10 +335,9 @@ void FileReplacement::commit()
         discardTemporary();
         return;
     }
-    if (!::FlushFileBuffers(handleOf(m_temporary)))
+    if (!::FlushFileBuffers(handleOf(m_temporary.m_handle)))
         throw Errors::writeError();
-    ::CloseHandle(handleOf(m_temporary));
-    m_temporary = -1;
+    m_temporary.close();
     // The target's handle is let go only now, just before the replacement.
     m_target.close();
     const std::wstring temporary = nativeName(m_temporaryName);
@@ -543,6 +545,51 @@ bool SpillFile::read(qint64 offset, char *data, qint64 size) const
 void IgnoreFileSizeLimitSignal()
 {
     // Windows ends no process for a file size limit: a failed write is an error.
+}
+
+void MakeStandardStreamsValid()
+{
+    // A standard handle that is missing stays missing: what the program opens never takes
+    // its place, and a write to it fails.
+}
+
+void IgnoreBrokenPipeSignal()
+{
+    // A write to a pipe without a reader fails with ERROR_NO_DATA: no signal.
+}
+
+namespace {
+
+// Standard output's identity when it is a file on disk.
+bool standardOutputFile(BY_HANDLE_FILE_INFORMATION &out)
+{
+    const HANDLE h = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    return h != nullptr && h != INVALID_HANDLE_VALUE && ::GetFileType(h) == FILE_TYPE_DISK &&
+           ::GetFileInformationByHandle(h, &out);
+}
+
+} // namespace
+
+bool StandardOutputIs(const QString &fileName)
+{
+    BY_HANDLE_FILE_INFORMATION out, in;
+    return standardOutputFile(out) && !fileName.isEmpty() && identityOf(fileName, in) &&
+           sameIdentity(in, out);
+}
+
+bool StandardOutputIsStandardInput()
+{
+    BY_HANDLE_FILE_INFORMATION out, in;
+    const HANDLE h = ::GetStdHandle(STD_INPUT_HANDLE);
+    return standardOutputFile(out) && h != nullptr && h != INVALID_HANDLE_VALUE &&
+           ::GetFileType(h) == FILE_TYPE_DISK && ::GetFileInformationByHandle(h, &in) &&
+           sameIdentity(in, out);
+}
+
+void AddToInterruptNote(QByteArrayView)
+{
+    // Nothing ends the program between its steps here but the console's control events,
+    // which it does not handle yet.
 }
 
 qint64 FileStream::copyFrom(FileStream &, qint64)

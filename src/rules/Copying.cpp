@@ -31,11 +31,18 @@ void CopyingJob::Run::report(const QString &fileName, qint64 done)
         throw CopyStopped();
 }
 
-void CopyingJob::Run::copy(FileStream &destination, FileStream &source, qint64 count,
+void CopyingJob::Run::copy(FileReplacement &destination, FileStream &source, qint64 count,
                            const QString &shownName)
 {
     report(shownName, m_done);
-    const qint64 copied = CopyFrom(destination, source, count,
-                                   [&](qint64 done) { report(shownName, m_done + done); });
+    const qint64 copied =
+        destination.copyFrom(source, count, [&](qint64 done) { report(shownName, m_done + done); });
     m_done += copied;
+}
+
+void CopyingJob::Run::commit(FileReplacement &destination, const QString &shownName)
+{
+    destination.commit();
+    if (m_sink)
+        m_sink->written(shownName);
 }

@@ -23,6 +23,8 @@ class CopySink
   public:
     virtual ~CopySink() = default;
     virtual void progress(const CopyStatus &status) = 0;
+    // A file the run has written whole and put in place (a cut's piece).
+    virtual void written(const QString &fileName) { Q_UNUSED(fileName); }
 };
 
 // Thrown out of a copy whose job was asked to stop.
@@ -50,10 +52,12 @@ class CopyingJob
         ~Run();
         Run(const Run &) = delete;
         Run &operator=(const Run &) = delete;
-        // CopyFrom with the run's reports, which name shownName (the file read or the file
-        // written); throws CopyStopped at a report after a stop.
-        void copy(FileStream &destination, FileStream &source, qint64 count,
+        // CopyFrom into the replacement with the run's reports, which name shownName (the
+        // file read or the file written); throws CopyStopped at a report after a stop.
+        void copy(FileReplacement &destination, FileStream &source, qint64 count,
                   const QString &shownName);
+        // Commits a file of the run and tells the sink it is written.
+        void commit(FileReplacement &destination, const QString &shownName);
 
       private:
         void report(const QString &fileName, qint64 done);

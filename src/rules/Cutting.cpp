@@ -34,6 +34,13 @@ QStringList pieceNames(const QString &nameField, int count, const QDateTime &now
     return names;
 }
 
+QString keptPieces(const QStringList &kept)
+{
+    if (kept.isEmpty())
+        return QStringLiteral("no piece was kept.");
+    return QStringLiteral("kept %1 piece(s): %2.").arg(kept.size()).arg(kept.join(", "));
+}
+
 } // namespace Cutting
 
 std::pair<QString, qint64> CutJob::select(const QString &fileName)
@@ -80,15 +87,21 @@ bool CutJob::CutFileIntoPieces(const QString &sourceName, qint64 pieceSize, Copy
         const qint64 remaining = size - source.position();
         if (b > 0 && remaining <= 0)
             break; // no empty pieces past the end of the source
-        FileStream piece(names[b], FileMode::CreateExclusive);
         const bool last = b == names.size() - 1;
         const qint64 n = last ? remaining : qMin(pieceSize, remaining);
         try {
+            // Each piece is made whole beside its name and put there once complete: a stop,
+            // a failure or a signal leaves no unfinished piece and no old file half replaced.
+            FileReplacement piece(names[b], {sourceName});
             if (n > 0) // a count of 0 would copy the whole source
                 run.copy(piece, source, n, names[b]);
+            run.commit(piece, names[b]);
         } catch (const CopyStopped &) {
-            piece.closeAndRemove();
             return false;
+        } catch (const QuorvaneError &e) {
+            throw QuorvaneError(QStringLiteral("%1 The piece \"%2\" was not written; %3")
+                                    .arg(Errors::withFullStop(e.message()), names[b],
+                                         Cutting::keptPieces(CompletePieces)));
         }
         CompletePieces << names[b];
     }

@@ -19,6 +19,8 @@ QString nameField(const QString &fileName);
 // the date and time stamp and the extension.
 QStringList pieceNames(const QString &nameField, int count, const QDateTime &now,
                        const QString &extension);
+// What a cut that ended early kept: "kept 2 piece(s): a, b." or "no piece was kept.".
+QString keptPieces(const QStringList &kept);
 
 } // namespace Cutting
 
@@ -41,8 +43,10 @@ class CutJob : public CopyingJob
     // piece b holding the bytes of the source from (b - 1) x size; the last planned piece
     // runs on to the end of the source, and no piece is made past the end of the source
     // (the first always is). A name that is the source itself is refused before anything
-    // is created. The progress goes to sink (none for null). False when stopped: the
-    // unfinished piece is removed, the finished ones stay (CompletePieces).
+    // is created. Each piece replaces a file of its name only once it is complete. The
+    // progress goes to sink (none for null). False when stopped: the unfinished piece is not
+    // made, the finished ones stay (CompletePieces). A failure's message names the piece it
+    // stopped at and the pieces kept.
     bool CutFileIntoPieces(const QString &sourceName, qint64 pieceSize, CopySink *sink = nullptr);
 
     // The extension, dot included, of the file last selected.

@@ -56,6 +56,7 @@ qint64 CountLines(FileStream &file, double *elapsedDays)
     const double t1 = Clock::timeOfDay(); // the open is not timed, nor the close
     constexpr qsizetype BufferSize = 128514;
     std::unique_ptr<char[]> buffer(new char[BufferSize]);
+    const qint64 sizeAtStart = file.size(); // 0 for a pipe
     auto count = [&] {
         qint64 lines = 0;
         bool atLineStart = true;
@@ -63,8 +64,12 @@ qint64 CountLines(FileStream &file, double *elapsedDays)
             const qint64 n = file.read(buffer.get(), BufferSize);
             if (n < 0)
                 throw ioFailure(Errors::dosErrorCode(file.lastError()));
-            if (n == 0)
+            if (n == 0) {
+                // Fewer bytes than the file held at the start: another program shortened it.
+                if (file.position() >= 0 && file.position() < sizeAtStart)
+                    throw Errors::readError();
                 break;
+            }
             const char *p = buffer.get();
             const char *end = p + n;
             while (p < end) {

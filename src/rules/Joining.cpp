@@ -48,8 +48,13 @@ bool JoinJob::JoinFiles(const QString &destinationName, const QStringList &sourc
             total += qMax<qint64>(FileSizeOf(name), 0);
     }
     checkDestination(destinationName, series);
+    QStringList inputs;
+    for (const QStringList &pieces : std::as_const(series))
+        inputs += pieces;
     Run run(*this, total, sink);
-    FileStream destination(destinationName, FileMode::CreateExclusive);
+    // Made whole beside the destination and put in its place at the end: a stop, a failure
+    // or a signal leaves the old destination as it was.
+    FileReplacement destination(destinationName, inputs);
     try {
         for (qsizetype i = 0; i < sources.size(); ++i) {
             if (passedOver && series[i].isEmpty())
@@ -60,8 +65,8 @@ bool JoinJob::JoinFiles(const QString &destinationName, const QStringList &sourc
             }
         }
     } catch (const CopyStopped &) {
-        destination.closeAndRemove();
         return false;
     }
+    run.commit(destination, destinationName);
     return true;
 }

@@ -20,11 +20,11 @@ QStringList SeriesOf(const QString &fileName);
 class JoinJob : public CopyingJob
 {
   public:
-    // Creates the destination and writes each source followed by its companions into it,
-    // reporting the progress to sink (none for null). A destination that is one of the
-    // files to read is refused before anything is created. A listed source that is missing
-    // or a folder is passed over, and named to passedOver. False when stopped: the
-    // unfinished destination is removed.
+    // Writes each source followed by its companions into the destination, reporting the
+    // progress to sink (none for null): the destination changes only when the join is
+    // complete. A destination that is one of the files to read is refused before anything
+    // is created. A listed source that is missing or a folder is passed over, and named to
+    // passedOver. False when stopped: the destination is as it was.
     bool JoinFiles(const QString &destinationName, const QStringList &sources,
                    const std::function<void(const QString &)> &passedOver = {},
                    CopySink *sink = nullptr);

@@ -24,10 +24,8 @@ const QString CutFailedText = QStringLiteral("Cut failed, see the message.");
 
 QString cutStoppedText(const QStringList &kept)
 {
-    const QString start = QStringLiteral("Cut stopped: the unfinished piece was removed; ");
-    if (kept.isEmpty())
-        return start + QStringLiteral("no piece was kept.");
-    return start + QStringLiteral("kept %1 piece(s): %2.").arg(kept.size()).arg(kept.join(", "));
+    return QStringLiteral("Cut stopped: the unfinished piece was removed; ") +
+           Cutting::keptPieces(kept);
 }
 } // namespace
 

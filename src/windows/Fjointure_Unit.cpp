@@ -20,8 +20,7 @@ namespace {
 
 const QString JoinDoneText = QStringLiteral("Files Joinded Succesfully !, Check the folder !");
 const QString JoinFailedText = QStringLiteral("Join failed, see the message.");
-const QString JoinStoppedText =
-    QStringLiteral("Join stopped: the unfinished destination was removed.");
+const QString JoinStoppedText = QStringLiteral("Join stopped: the destination was left as it was.");
 
 } // namespace
 

@@ -2,6 +2,7 @@
 #include "Fiche_principale_Unit.h"
 #include "primitives/FileStream.h"
 #include "primitives/Numbers.h"
+#include "primitives/Process.h"
 #include "toolkit/ErrorDisplay.h"
 #include "toolkit/WindowLook.h"
 
@@ -71,8 +72,10 @@ void answerInformationOptions(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    MakeStandardStreamsValid(); // before anything is opened
     answerInformationOptions(argc, argv);
     IgnoreFileSizeLimitSignal(); // a full file system is a write error, not the end
+    IgnoreBrokenPipeSignal();    // and so is a pipe whose reader has gone
     QApplication app(argc, argv);
     ErrorDisplay::setApplicationTitle(
         ErrorDisplay::titleFromExecutable(QString::fromLocal8Bit(argv[0])));

@@ -1,0 +1,26 @@
+#pragma once
+
+// What both programs set up about their process, and what they ask of its standard streams
+// (the platform layer).
+#include <QByteArrayView>
+#include <QString>
+
+// Makes descriptors 0, 1 and 2 (or the standard handles) valid before anything else is
+// opened, so that no file the program opens takes the place of a closed standard stream: a
+// closed one is opened on the null device, in the direction that makes its use fail (reading
+// a closed output, writing a closed input).
+void MakeStandardStreamsValid();
+
+// Makes a write to a pipe without a reader the write error instead of the end of the
+// process (for the window program; the command line ends as other filters do).
+void IgnoreBrokenPipeSignal();
+
+// True when standard output is a file on disk and that file is the one named, whatever the
+// spelling of its name.
+bool StandardOutputIs(const QString &fileName);
+// True when standard input and standard output are the same file on disk.
+bool StandardOutputIsStandardInput();
+
+// Text written to standard error when SIGINT, SIGTERM or SIGHUP ends the program (after its
+// temporaries are removed): each call adds to it.
+void AddToInterruptNote(QByteArrayView text);
