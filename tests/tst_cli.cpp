@@ -11,7 +11,10 @@
 #include <QThread>
 #include <cstdio>
 #ifdef Q_OS_UNIX
+#include "ResourceLimit.h"
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -392,6 +395,12 @@ class TestCli : public QObject
                      QString("Erreur d'écriture dans le flux."));
         }
 #endif
+        // An empty name is refused as a name, not as a failed write.
+        run = cli({"extract", in, "-o", ""}, f->dir.path());
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.error,
+                 QString("Impossible de créer le fichier \"%1\". No such file or directory.")
+                     .arg(QDir::toNativeSeparators(f->dir.path())));
         // The output is the input: made whole, then put in its place.
         run = cli({"edit", "--prefix", "<", "--suffix", ">", in, "-o", in}, f->dir.path());
         QCOMPARE(run.exitCode, 0);
@@ -399,23 +408,44 @@ class TestCli : public QObject
     }
 
 #ifdef Q_OS_UNIX
-    // A signal during a save removes the temporary and makes no target.
-    void interruptedSave_data()
+    // A signal during a save, a join or a cut: no temporary left, no unfinished output, the
+    // old destination as it was, the pieces already whole kept and named, 128 + the signal.
+    void interrupted_data()
     {
+        QTest::addColumn<QString>("command");
         QTest::addColumn<int>("signal");
-        QTest::newRow("SIGINT") << int(SIGINT);
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGHUP") << int(SIGHUP);
+        for (const auto &[name, signal] :
+             {std::pair{"SIGINT", SIGINT}, std::pair{"SIGTERM", SIGTERM},
+              std::pair{"SIGHUP", SIGHUP}}) {
+            QTest::addRow("save, %s", name) << "save" << signal;
+            QTest::addRow("join, %s", name) << "join" << signal;
+        }
+        QTest::newRow("cut, SIGTERM") << "cut" << int(SIGTERM);
     }
-    void interruptedSave()
+    void interrupted()
     {
+        QFETCH(QString, command);
         QFETCH(int, signal);
-        QByteArray line = "someone@example.com and a few more words on the line\n";
-        QByteArray bytes;
-        bytes.reserve(64 << 20);
-        while (bytes.size() < (64 << 20))
-            bytes += line;
-        const QString in = f->write("big.txt", bytes);
+        QDir dir(f->dir.path());
+        auto temporaries = [&] { return dir.entryList({".qv-*"}, QDir::Files | QDir::Hidden); };
+        QStringList arguments;
+        std::function<bool()> ready = [&] { return !temporaries().isEmpty(); };
+        if (command == u"save") {
+            QByteArray line = "someone@example.com and a few more words on the line\n";
+            QByteArray bytes;
+            bytes.reserve(64 << 20);
+            while (bytes.size() < (64 << 20))
+                bytes += line;
+            arguments = {"extract", f->write("big.txt", bytes), "-o", "new.txt"};
+        } else if (command == u"join") {
+            f->write("new.txt", "old");
+            arguments = {"join", "-o", "new.txt",
+                         sparseFile(f->path("big.bin"), qint64(512) << 20)};
+        } else {
+            arguments = {"cut", "-n", "3", sparseFile(f->path("big.bin"), qint64(768) << 20)};
+            // Once the first piece is in place.
+            ready = [&] { return dir.entryList({"big.bin_1_*"}, QDir::Files).size() == 1; };
+        }
         QProcess process;
         process.setWorkingDirectory(f->dir.path());
         // Signals as a terminal leaves them, however the tests were started (a background
@@ -424,23 +454,210 @@ class TestCli : public QObject
             for (const int each : {SIGINT, SIGTERM, SIGHUP})
                 ::signal(each, SIG_DFL);
         });
-        process.start(QStringLiteral(QUORVANE_CLI_PATH), {"extract", in, "-o", "new.txt"});
+        process.start(QStringLiteral(QUORVANE_CLI_PATH), arguments);
         QVERIFY(process.waitForStarted());
-        QDir dir(f->dir.path());
         QElapsedTimer waited;
         waited.start();
-        while (dir.entryList({".qv-*"}, QDir::Files | QDir::Hidden).isEmpty() &&
-               process.state() == QProcess::Running && waited.elapsed() < 60000)
+        while (!ready() && process.state() == QProcess::Running && waited.elapsed() < 60000)
             QThread::msleep(1);
         if (process.state() != QProcess::Running)
-            QSKIP("the save ended before the signal could be sent");
+            QSKIP("the command ended before the signal could be sent");
         ::kill(pid_t(process.processId()), signal);
         QVERIFY(process.waitForFinished(60000));
         QCOMPARE(process.exitStatus(), QProcess::CrashExit);
-        QCOMPARE(dir.entryList({".qv-*"}, QDir::Files | QDir::Hidden), QStringList());
-        QVERIFY(!QFile::exists(f->path("new.txt")));
+        QCOMPARE(process.exitCode(), signal);
+        QCOMPARE(temporaries(), QStringList());
+        if (command == u"save")
+            QVERIFY(!QFile::exists(f->path("new.txt")));
+        if (command == u"join")
+            QCOMPARE(WindowFixture::read(f->path("new.txt")), QByteArray("old"));
+        if (command == u"cut") {
+            const QStringList pieces = dir.entryList({"big.bin_*"}, QDir::Files);
+            QVERIFY2(!pieces.isEmpty() && pieces.size() < 3, qPrintable(pieces.join(' ')));
+            for (const QString &piece : pieces)
+                QCOMPARE(QFileInfo(f->path(piece)).size(), qint64(256) << 20);
+            QCOMPARE(QString::fromLocal8Bit(process.readAllStandardError()),
+                     "quorvane-cli: interrupted; the unfinished piece was removed; pieces kept:\n" +
+                         pieces.join('\n') + '\n');
+        }
+    }
+
+    // A save over a file with a second name is written in place at its end: a signal then
+    // waits until the new bytes are whole, so the target holds the old bytes or the new.
+    void signalDuringInPlaceOverwrite()
+    {
+        QByteArray bytes;
+        for (int i = 0; bytes.size() < (24 << 20); ++i)
+            bytes += "word" + QByteArray::number(i) + "\n";
+        const QString in = f->write("in.txt", bytes);
+        const QStringList edit{"edit", "--prefix", "<", "--suffix", ">", in, "-o"};
+        QCOMPARE(cli(edit + QStringList{f->path("expected.txt")}, f->dir.path()).exitCode, 0);
+        const QByteArray expected = WindowFixture::read(f->path("expected.txt"));
+        const QString target = f->write("target.txt", QByteArray(expected.size() + 100, 'o'));
+        QCOMPARE(::link(QFile::encodeName(target).constData(),
+                        QFile::encodeName(f->path("second.txt")).constData()),
+                 0);
+        const QByteArray targetName = QFile::encodeName(target);
+        auto modified = [&] {
+            struct stat st = {};
+            ::stat(targetName.constData(), &st);
+            return std::pair(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+        };
+        const auto before = modified();
+        QProcess process;
+        process.setChildProcessModifier([] { ::signal(SIGTERM, SIG_DFL); });
+        process.start(QStringLiteral(QUORVANE_CLI_PATH), edit + QStringList{target});
+        QVERIFY(process.waitForStarted());
+        // The moment the old bytes start to change.
+        QElapsedTimer waited;
+        waited.start();
+        while (modified() == before && process.state() == QProcess::Running &&
+               waited.elapsed() < 60000)
+            ;
+        ::kill(pid_t(process.processId()), SIGTERM);
+        QVERIFY(process.waitForFinished(60000));
+        const QByteArray now = WindowFixture::read(target);
+        QVERIFY2(now == expected || now == QByteArray(expected.size() + 100, 'o'),
+                 "the target holds a mix of old and new bytes");
+        QCOMPARE(WindowFixture::read(f->path("second.txt")), now);
+    }
+
+    // A join's source that fails part-way (a named pipe is never read): the destination as
+    // it was, nothing left beside it.
+    void joinFailureKeepsDestination()
+    {
+        const QString a = f->write("a.txt", "A");
+        ::mkfifo(QFile::encodeName(f->path("p.txt")).constData(), 0644);
+        const QString dest = f->write("dest.txt", "old");
+        const CliRun run = cli({"join", "-o", dest, a, f->path("p.txt")}, f->dir.path());
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.error.startsWith("Impossible d'ouvrir le fichier"), qPrintable(run.error));
+        QCOMPARE(WindowFixture::read(dest), QByteArray("old"));
+        QCOMPARE(QDir(f->dir.path()).entryList({".qv-*"}, QDir::Files | QDir::Hidden),
+                 QStringList());
+    }
+
+    // A join into a named pipe whose reader stops early ends as cat ends, not waiting for
+    // ever on a read end of its own.
+    void joinIntoPipeWhoseReaderStops()
+    {
+        const QByteArray fifo = QFile::encodeName(f->path("fifo"));
+        QCOMPARE(::mkfifo(fifo.constData(), 0644), 0);
+        const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(reader >= 0);
+        QProcess process;
+        process.start(QStringLiteral(QUORVANE_CLI_PATH),
+                      {"join", "-o", f->path("fifo"), f->write("big", QByteArray(4 << 20, 'x'))});
+        QVERIFY(process.waitForStarted());
+        char some[10];
+        QElapsedTimer waited;
+        waited.start();
+        while (::read(reader, some, sizeof some) <= 0 && waited.elapsed() < 60000)
+            QThread::msleep(1);
+        ::close(reader);
+        QVERIFY(process.waitForFinished(60000));
+        QVERIFY(process.exitStatus() == QProcess::CrashExit ? process.exitCode() == SIGPIPE
+                                                            : process.exitCode() == 1);
+    }
+
+    // Standard streams closed when the program starts: nothing it opens takes their place,
+    // so a message cannot land in the destination.
+    void closedStandardStreams()
+    {
+        const QString a = f->write("a.txt", "A");
+        QProcess process;
+        process.setWorkingDirectory(f->dir.path());
+        process.setChildProcessModifier([] {
+            ::close(1);
+            ::close(2);
+        });
+        process.start(QStringLiteral(QUORVANE_CLI_PATH),
+                      {"join", "-o", f->path("d.txt"), a, "missing.txt"});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 1);
+        QCOMPARE(WindowFixture::read(f->path("d.txt")), QByteArray("A"));
+        // A closed standard output is the write error, not a quiet success.
+        process.setChildProcessModifier([] { ::close(1); });
+        process.start(QStringLiteral(QUORVANE_CLI_PATH), {"extract", f->write("e.txt", "a@b")});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 1);
+    }
+
+    // A file size limit (a full device) at the second piece of a cut: the unfinished piece
+    // removed, the window's message and the command line's alike, naming the piece that
+    // failed and the pieces kept.
+    void cutFailsPartWay()
+    {
+        const QString source = f->write("big.dat", QByteArray(30 * 1024 + 100, 'x'));
+        QDir().mkdir(f->path("window"));
+        QDir().mkdir(f->path("cli"));
+        answer(source);
+        Fcoupure->ui->Button4->click();
+        Fcoupure->ui->Edit2->setText("2");
+        Fcoupure->UpDown1Click();
+        Fcoupure->ui->Button1->click();
+        QDir::setCurrent(f->path("window"));
+        CliRun run;
+        {
+            IgnoreFileSizeLimitSignal();
+            const ResourceLimit limit(RLIMIT_FSIZE, 15 * 1024 + 50); // the last piece is larger
+            Fcoupure->ui->Button2->click();
+            run = cli({"cut", "-n", "2", source}, f->path("cli"));
+        }
+        const QString windowError = f->takeError();
+        QCOMPARE(Fcoupure->ui->Edit5->text(), QString("Cut failed, see the message."));
+        const QStringList names = Fcoupure->Job.PieceNames;
+        QCOMPARE(windowError, QString("Erreur d'écriture dans le flux. The piece \"%1\" was not "
+                                      "written; kept 1 piece(s): %2.")
+                                  .arg(names[1], names[0]));
+        QCOMPARE(QDir(f->path("window")).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{names[0]});
+        QCOMPARE(run.exitCode, 1);
+        const QStringList cliPieces = QDir(f->path("cli")).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(cliPieces.size(), 1);
+        QCOMPARE(QFileInfo(f->path("cli/" + cliPieces[0])).size(), 15 * 1024);
+        auto stampless = [](QString text) {
+            return text.replace(QRegularExpression("_(\\d+)_\\d+_\\d+"), "_\\1_stamp");
+        };
+        QCOMPARE(stampless(run.error), stampless(windowError));
     }
 #endif
+
+    // An input that is also standard output is refused before anything is read, by every
+    // command (as cat refuses it); the file stays as it was.
+    void standardOutputIsAnInput_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("fromStandardInput");
+        QTest::newRow("extract") << QStringList{"extract", "in.txt"} << false;
+        QTest::newRow("extract -o -") << QStringList{"extract", "in.txt", "-o", "-"} << false;
+        QTest::newRow("extract - from the same file")
+            << QStringList{"extract", "-", "-o", "-"} << true;
+        QTest::newRow("edit") << QStringList{"edit", "--prefix", "<", "in.txt"} << false;
+        QTest::newRow("count") << QStringList{"count", "in.txt"} << false;
+        QTest::newRow("join") << QStringList{"join", "-o", "d.txt", "in.txt"} << false;
+        QTest::newRow("cut") << QStringList{"cut", "-n", "2", "in.txt"} << false;
+    }
+    void standardOutputIsAnInput()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, fromStandardInput);
+        const QByteArray bytes = QByteArray("a@b c\n").repeated(1000);
+        const QString in = f->write("in.txt", bytes);
+        QProcess process;
+        process.setWorkingDirectory(f->dir.path());
+        process.setStandardOutputFile(in, QIODevice::Append);
+        if (fromStandardInput)
+            process.setStandardInputFile(in);
+        process.start(QStringLiteral(QUORVANE_CLI_PATH), arguments);
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 1);
+        QCOMPARE(QString::fromLocal8Bit(process.readAllStandardError()).trimmed(),
+                 QString("The input \"%1\" is also the standard output.")
+                     .arg(fromStandardInput ? "-" : "in.txt"));
+        QCOMPARE(WindowFixture::read(in), bytes);
+        QCOMPARE(QDir(f->dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"in.txt"});
+    }
 
     void usageErrors()
     {

@@ -268,6 +268,61 @@ class TestSave : public QObject
         QCOMPARE(readAll(path("other.txt")), QByteArray("old"));
     }
 
+    // A target whose full name is near the system's limit: its temporary is named relative to
+    // its folder, so only each name's own limit applies.
+    void targetNearPathLimit()
+    {
+        QString folder = m_dir.path();
+        const QString part(250, 'd');
+        while (folder.size() + 1 + part.size() + 1 + 2 < 4092)
+            folder += '/' + part;
+        folder += '/' + QString(4092 - folder.size() - 1 - 2, 'e');
+        QVERIFY(QDir().mkpath(folder));
+        const QString target = folder + "/t";
+        QCOMPARE(target.size(), 4092);
+        saveTextFile(target, QStringView(u"new"), TextEncoding::None);
+        saveTextFile(target, QStringView(u"newer"), TextEncoding::None);
+        QCOMPARE(readAll(target), QByteArray("newer"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"t"});
+        QDir(m_dir.path() + '/' + part).removeRecursively();
+    }
+
+    // A new file in a folder with a default ACL gets the mode and ACL a shell redirection
+    // gives it: created 0666, the system applying the ACL (a named user keeps the write right).
+    void newFileTakesDefaultAcl()
+    {
+        const QString folder = path("acl");
+        QVERIFY(QDir().mkdir(folder));
+        // user::rw- user:1234:rw- group::r-- mask::rw- other::r--, as the kernel stores it.
+        struct Entry
+        {
+            quint16 tag, perm;
+            quint32 id;
+        };
+        const Entry entries[] = {
+            {0x01, 6, ~0u}, {0x02, 6, 1234}, {0x04, 4, ~0u}, {0x10, 6, ~0u}, {0x20, 4, ~0u}};
+        QByteArray acl("\x02\0\0\0", 4);
+        for (const Entry &e : entries)
+            acl.append(reinterpret_cast<const char *>(&e), sizeof e);
+        if (::setxattr(QFile::encodeName(folder).constData(), "system.posix_acl_default",
+                       acl.constData(), size_t(acl.size()), 0) != 0)
+            QSKIP("no POSIX ACLs in this folder");
+        const int fd = ::open(QFile::encodeName(folder + "/redirected").constData(),
+                              O_WRONLY | O_CREAT | O_EXCL, 0666);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        saveTextFile(folder + "/saved", QStringView(u"new"), TextEncoding::None);
+        auto aclOf = [](const QString &name) {
+            char value[256];
+            const ssize_t n = ::getxattr(QFile::encodeName(name).constData(),
+                                         "system.posix_acl_access", value, sizeof value);
+            return QByteArray(value, int(qMax<ssize_t>(n, 0)));
+        };
+        QCOMPARE(statOf(folder + "/saved").st_mode, statOf(folder + "/redirected").st_mode);
+        QCOMPARE(aclOf(folder + "/saved"), aclOf(folder + "/redirected"));
+        QVERIFY(!aclOf(folder + "/saved").isEmpty());
+    }
+
     // Names that are not UTF-8 make the round trip through the program's strings.
     void byteNames()
     {
