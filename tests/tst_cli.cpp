@@ -398,9 +398,9 @@ class TestCli : public QObject
         // An empty name is refused as a name, not as a failed write.
         run = cli({"extract", in, "-o", ""}, f->dir.path());
         QCOMPARE(run.exitCode, 1);
-        QCOMPARE(run.error,
-                 QString("Impossible de créer le fichier \"%1\". No such file or directory.")
-                     .arg(QDir::toNativeSeparators(f->dir.path())));
+        QVERIFY2(run.error.startsWith(QString("Impossible de créer le fichier \"%1\". ")
+                                          .arg(QDir::toNativeSeparators(f->dir.path()))),
+                 qPrintable(run.error));
         // The output is the input: made whole, then put in its place.
         run = cli({"edit", "--prefix", "<", "--suffix", ">", in, "-o", in}, f->dir.path());
         QCOMPARE(run.exitCode, 0);
