@@ -582,7 +582,7 @@ void FileReplacement::write(const char *data, qint64 size)
 
 void FileReplacement::wrote(qint64 size)
 {
-    if (m_way != Way::Replace)
+    if (m_way != Way::Replace || !m_targetExists)
         return;
     m_written += size;
     // The commit waits until the temporary that replaces the target is on the disk: its
@@ -643,7 +643,10 @@ void FileReplacement::commit()
         discardTemporary();
         return;
     }
-    if (::fsync(int(m_temporary.m_handle)) != 0)
+    // A replaced file survives a power cut as the old text or the new: the new one is on the
+    // disk before it takes the name. A new file has no old text to lose and takes its name
+    // at once, as cp, split and sort leave theirs.
+    if (m_targetExists && ::fsync(int(m_temporary.m_handle)) != 0)
         throw Errors::writeError();
     const QByteArray temporary = m_temporaryName.toLatin1();
     const QByteArray finalName = nativeName(m_finalName);
