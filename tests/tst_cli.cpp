@@ -409,7 +409,8 @@ class TestCli : public QObject
 
 #ifdef Q_OS_UNIX
     // A signal during a save, a join or a cut: no temporary left, no unfinished output, the
-    // old destination as it was, the pieces already whole kept and named, 128 + the signal.
+    // old destination as it was, the pieces already whole kept and named, 128 + the signal;
+    // SIGKILL too leaves no temporary where the file system makes nameless files.
     void interrupted_data()
     {
         QTest::addColumn<QString>("command");
@@ -421,6 +422,9 @@ class TestCli : public QObject
             QTest::addRow("join, %s", name) << "join" << signal;
         }
         QTest::newRow("cut, SIGTERM") << "cut" << int(SIGTERM);
+        // Nothing catches it: the temporary has no name to leave behind.
+        QTest::newRow("save, SIGKILL") << "save" << int(SIGKILL);
+        QTest::newRow("join, SIGKILL") << "join" << int(SIGKILL);
     }
     void interrupted()
     {
@@ -429,7 +433,23 @@ class TestCli : public QObject
         QDir dir(f->dir.path());
         auto temporaries = [&] { return dir.entryList({".qv-*"}, QDir::Files | QDir::Hidden); };
         QStringList arguments;
-        std::function<bool()> ready = [&] { return !temporaries().isEmpty(); };
+        QProcess process;
+        // Once the program writes its temporary: named, or nameless (only its descriptor
+        // shows it, as a deleted file of the folder).
+        std::function<bool()> ready = [&] {
+            if (!temporaries().isEmpty())
+                return true;
+            const QByteArray fds = "/proc/" + QByteArray::number(process.processId()) + "/fd/";
+            const QByteArray folder = QFile::encodeName(dir.path()) + '/';
+            for (int fd = 3; fd < 64; ++fd) {
+                char target[4096];
+                const ssize_t n = ::readlink(fds + QByteArray::number(fd), target, sizeof target);
+                const QByteArray link(target, int(qMax<ssize_t>(n, 0)));
+                if (link.startsWith(folder) && link.endsWith("(deleted)"))
+                    return true;
+            }
+            return false;
+        };
         if (command == u"save") {
             QByteArray line = "someone@example.com and a few more words on the line\n";
             QByteArray bytes;
@@ -446,7 +466,6 @@ class TestCli : public QObject
             // Once the first piece is in place.
             ready = [&] { return dir.entryList({"big.bin_1_*"}, QDir::Files).size() == 1; };
         }
-        QProcess process;
         process.setWorkingDirectory(f->dir.path());
         // Signals as a terminal leaves them, however the tests were started (a background
         // job ignores SIGINT, nohup SIGHUP: the program then leaves them ignored).

@@ -268,6 +268,26 @@ class TestSave : public QObject
         QCOMPARE(readAll(path("other.txt")), QByteArray("old"));
     }
 
+    // Where the file system makes no nameless files, the temporary is named: the same
+    // results, and nothing left beside the target after a failure.
+    void namedTemporaries()
+    {
+        NamedTemporariesOnly() = true;
+        const QString out = path("out.txt");
+        saveDecorated(out, path("in.txt"));
+        QCOMPARE(statOf(out).st_mode & 0777, 0666u & ~0022u);
+        writeAll(out, "old");
+        saveDecorated(out, path("in.txt"));
+        QCOMPARE(readAll(out), QByteArray("<a@b c>\r\n<x>\r\n"));
+        {
+            const ResourceLimit size(RLIMIT_FSIZE, 4);
+            QVERIFY_THROWS_EXCEPTION(QuorvaneError, saveDecorated(out, path("in.txt")));
+        }
+        NamedTemporariesOnly() = false;
+        QCOMPARE(readAll(out), QByteArray("<a@b c>\r\n<x>\r\n"));
+        QCOMPARE(leftovers(m_dir.path()), QStringList());
+    }
+
     // A target whose full name is near the system's limit: its temporary is named relative to
     // its folder, so only each name's own limit applies.
     void targetNearPathLimit()

@@ -72,6 +72,12 @@ qsizetype ExtensionDot(const QString &fileName)
     return dot >= NamePartStart(fileName) ? dot : -1;
 }
 
+bool &NamedTemporariesOnly()
+{
+    static bool named = false;
+    return named;
+}
+
 std::function<void()> &BeforeCopyStepHook()
 {
     static std::function<void()> hook;

@@ -143,6 +143,10 @@ qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count,
 // source, a slow medium); empty for none.
 std::function<void()> &BeforeCopyStepHook();
 
+// For tests: true makes every temporary of a FileReplacement a named one, as on a file
+// system that cannot make nameless files.
+bool &NamedTemporariesOnly();
+
 // Makes a write past the system's file size limit fail with the write error instead of
 // ending the process.
 void IgnoreFileSizeLimitSignal();

@@ -368,31 +368,65 @@ void unregisterPending(int folder, const QByteArray &name)
             pendingUsed[i] = 0;
 }
 
-// Creates a new temporary ".qv-" and six letters or digits in folder, as a shell redirection
-// creates a file (mode 0666 less the umask, or the folder's default ACL), registered for the
-// cleanup; the descriptor, or -1 with the system's code in error.
-int createTemporary(int folder, QByteArray &name, int &error)
+// Makes a new name ".qv-" and six letters or digits in folder with make (which answers 0 or
+// the system's code, EEXIST for a name taken), registered for the cleanup: 0, or the code of
+// the last failure.
+template <typename Make> int makeTemporaryName(int folder, QByteArray &name, Make make)
 {
     static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
         name = ".qv-";
         for (int i = 0; i < 6; ++i)
             name += letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)];
         const int slot = registerPending(folder, name);
-        if (slot < 0) {
-            error = EMFILE;
-            return -1;
-        }
-        const int fd = ::openat(folder, name.constData(),
-                                O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (slot < 0)
+            return EMFILE;
+        error = make(name);
+        if (error != 0)
+            pendingUsed[slot] = 0;
+    }
+    return error;
+}
+
+// A new temporary in folder, created as a shell redirection creates a file (mode 0666 less
+// the umask, or the folder's default ACL). Where the file system can, it has no name until
+// commit (O_TMPFILE), so that nothing is left however the program ends, SIGKILL included;
+// elsewhere it is named and registered for the cleanup (name set). The descriptor, or -1
+// with the system's code in error.
+int createTemporary(int folder, QByteArray &name, int &error)
+{
+    name.clear();
+    // A nameless file gets its name through /proc at commit.
+    if (!NamedTemporariesOnly() && ::access("/proc/self/fd", X_OK) == 0) {
+        const int fd = ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
         if (fd >= 0)
             return fd;
-        error = errno;
-        pendingUsed[slot] = 0;
-        if (error != EEXIST)
-            return -1;
     }
-    return -1;
+    int fd = -1;
+    error = makeTemporaryName(folder, name, [&](const QByteArray &candidate) {
+        fd = ::openat(folder, candidate.constData(),
+                      O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        return fd >= 0 ? 0 : errno;
+    });
+    if (error != 0)
+        name.clear();
+    return error == 0 ? fd : -1;
+}
+
+// Gives a nameless temporary a registered name in folder: 0, or the system's code.
+int nameTemporary(int folder, int fd, QByteArray &name)
+{
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    const int error = makeTemporaryName(folder, name, [&](const QByteArray &candidate) {
+        return ::linkat(AT_FDCWD, self.constData(), folder, candidate.constData(),
+                        AT_SYMLINK_FOLLOW) == 0
+                   ? 0
+                   : errno;
+    });
+    if (error != 0)
+        name.clear();
+    return error;
 }
 
 // The name a chain of symbolic links ends at (the last one may name a missing file); the
@@ -533,7 +567,7 @@ FileReplacement::FileReplacement(const QString &fileName, const QStringList &inp
             throw Errors::createError(fileName, error);
         if (fd >= 0) {
             m_temporary.m_handle = fd;
-            m_temporaryName = QString::fromLatin1(name);
+            m_temporaryName = QString::fromLatin1(name); // empty while it has no name
             if (!m_targetExists || takeOnIdentity(int(m_target.m_handle), st, fd))
                 return;
             discardTemporary(); // the new file could not be the old one's: written in place
@@ -648,10 +682,24 @@ void FileReplacement::commit()
     // at once, as cp, split and sort leave theirs.
     if (m_targetExists && ::fsync(int(m_temporary.m_handle)) != 0)
         throw Errors::writeError();
+    int error = 0;
+    if (m_temporaryName.isEmpty()) {
+        const CleanupSignalsHeld held; // named and registered in one step
+        QByteArray name;
+        error = nameTemporary(int(m_folder), int(m_temporary.m_handle), name);
+        m_temporaryName = QString::fromLatin1(name);
+    }
+    if (error != 0) {
+        // The folder takes no new name now (its permissions changed): copied over instead.
+        if (!m_targetExists || (error != EACCES && error != EPERM))
+            throw Errors::writeError();
+        copyOverTarget();
+        discardTemporary();
+        return;
+    }
     const QByteArray temporary = m_temporaryName.toLatin1();
     const QByteArray finalName = nativeName(m_finalName);
     const QByteArray baseName = finalName.mid(finalName.lastIndexOf('/') + 1);
-    int error = 0;
     {
         const CleanupSignalsHeld held; // renamed and forgotten in one step
         if (::renameat(int(m_folder), temporary.constData(), int(m_folder), baseName.constData()) ==
