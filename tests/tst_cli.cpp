@@ -642,6 +642,45 @@ class TestCli : public QObject
     }
 #endif
 
+#ifdef Q_OS_WIN
+    // A process ended outright during a save leaves no temporary: it is marked to go when
+    // its last handle closes, and takes the mark off only to replace the target.
+    void killedSaveLeavesNoTemporary()
+    {
+        QByteArray bytes;
+        bytes.reserve(64 << 20);
+        while (bytes.size() < (64 << 20))
+            bytes += "someone@example.com and a few more words on the line\n";
+        const QString in = f->write("big.txt", bytes);
+        QDir dir(f->dir.path());
+        auto temporaries = [&] { return dir.entryList({".qv-*"}, QDir::Files | QDir::Hidden); };
+        QProcess process;
+        process.setWorkingDirectory(f->dir.path());
+        process.start(QStringLiteral(QUORVANE_CLI_PATH), {"extract", in, "-o", "new.txt"});
+        QVERIFY(process.waitForStarted());
+        QElapsedTimer waited;
+        waited.start();
+        while (temporaries().isEmpty() && !process.waitForFinished(1) && waited.elapsed() < 60000)
+            ;
+        if (process.state() != QProcess::Running)
+            QSKIP("the save ended before it could be killed");
+        QVERIFY(QFileInfo(f->path(temporaries().first())).isHidden());
+        process.kill();
+        QVERIFY(process.waitForFinished(60000));
+        waited.restart();
+        while (!temporaries().isEmpty() && waited.elapsed() < 10000)
+            QThread::msleep(10);
+        QCOMPARE(temporaries(), QStringList());
+        QVERIFY(!QFile::exists(f->path("new.txt")));
+        // A save that ends normally leaves the new file visible, not hidden.
+        QCOMPARE(
+            cli({"extract", f->write("s.txt", "a@b"), "-o", "saved.txt"}, f->dir.path()).exitCode,
+            0);
+        QVERIFY(!QFileInfo(f->path("saved.txt")).isHidden());
+        QCOMPARE(temporaries(), QStringList());
+    }
+#endif
+
     // An input that is also standard output is refused before anything is read, by every
     // command (as cat refuses it); the file stays as it was.
     void standardOutputIsAnInput_data()

@@ -10,9 +10,11 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QUuid>
 
 #include <memory>
+#include <mutex>
 
 #include <windows.h>
 
@@ -185,6 +187,71 @@ bool identityOf(const QString &name, BY_HANDLE_FILE_INFORMATION &info)
     return known;
 }
 
+// Temporaries that carry a name until they replace their target. A console's control
+// event (Ctrl+C, Ctrl+Break, its window closed, log-off, shut-down) removes them before the
+// process ends; a commit holds the lock, so that the event waits until it is done.
+std::recursive_mutex pendingLock;
+QList<std::wstring> pendingNames;
+
+BOOL WINAPI removePendingOnControlEvent(DWORD)
+{
+    const std::lock_guard lock(pendingLock);
+    for (const std::wstring &name : std::as_const(pendingNames))
+        ::DeleteFileW(name.c_str()); // the file goes when the process closes its handle
+    pendingNames.clear();
+    return FALSE; // then the usual end
+}
+
+void registerPending(const std::wstring &name)
+{
+    static std::once_flag once;
+    std::call_once(once, [] { ::SetConsoleCtrlHandler(removePendingOnControlEvent, TRUE); });
+    const std::lock_guard lock(pendingLock);
+    pendingNames.append(name);
+}
+
+void unregisterPending(const std::wstring &name)
+{
+    const std::lock_guard lock(pendingLock);
+    pendingNames.removeAll(name);
+}
+
+// Marks an open file to be deleted when its last handle closes, or clears the mark: a
+// temporary so marked goes with the process however it ends, TerminateProcess included.
+bool setDeleteOnClose(HANDLE h, bool remove)
+{
+    FILE_DISPOSITION_INFO info = {};
+    info.DeleteFile = remove;
+    return ::SetFileInformationByHandle(h, FileDispositionInfo, &info, sizeof info);
+}
+
+// Creates a hidden temporary ".qv-" and six letters or digits in folder, marked to be deleted
+// on close and registered for the control events; the handle, or INVALID_HANDLE_VALUE with
+// the system's code in error.
+HANDLE createTemporary(const QString &folder, QString &name, DWORD &error)
+{
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = folder + QStringLiteral("/.qv-");
+        for (int i = 0; i < 6; ++i)
+            name +=
+                QLatin1Char(letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)]);
+        const HANDLE h =
+            ::CreateFileW(nativeName(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                          FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            setDeleteOnClose(h, true);
+            registerPending(nativeName(name));
+            return h;
+        }
+        error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    name.clear();
+    return INVALID_HANDLE_VALUE;
+}
+
 } // namespace
 
 FileReplacement::FileReplacement(const QString &fileName, const QStringList &inputs)
@@ -228,18 +295,13 @@ FileReplacement::FileReplacement(const QString &fileName, const QStringList &inp
         }
     }
     if (!m_targetExists || target.nNumberOfLinks <= 1) {
-        m_temporaryName = m_finalName + QStringLiteral(".") +
-                          QUuid::createUuid().toString(QUuid::Id128).left(8) +
-                          QStringLiteral(".tmp");
+        DWORD error = 0;
         const HANDLE h =
-            ::CreateFileW(nativeName(m_temporaryName).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            createTemporary(QFileInfo(m_finalName).absolutePath(), m_temporaryName, error);
         if (h != INVALID_HANDLE_VALUE) {
             m_temporary.m_handle = reinterpret_cast<qintptr>(h);
             return;
         }
-        const DWORD error = ::GetLastError();
-        m_temporaryName.clear();
         if (!m_targetExists || error != ERROR_ACCESS_DENIED)
             throw Errors::createError(fileName, int(error));
     }
@@ -265,8 +327,12 @@ void FileReplacement::discardTemporary()
 {
     const bool opened = m_temporary.isOpen();
     m_temporary.close();
-    if (opened && !m_temporaryName.isEmpty())
-        ::DeleteFileW(nativeName(m_temporaryName).c_str());
+    if (!m_temporaryName.isEmpty()) {
+        const std::wstring name = nativeName(m_temporaryName);
+        if (opened)
+            ::DeleteFileW(name.c_str()); // when the mark to delete it on close did not take
+        unregisterPending(name);
+    }
     m_temporaryName.clear();
 }
 
@@ -330,18 +396,33 @@ void FileReplacement::commit()
 {
     if (m_way == Way::Direct)
         return;
+    // A control event waits until the target holds the old bytes or the new.
+    const std::lock_guard lock(pendingLock);
     if (m_way == Way::InPlace) {
         copyOverTarget();
         discardTemporary();
         return;
     }
-    if (!::FlushFileBuffers(handleOf(m_temporary.m_handle)))
+    const HANDLE h = handleOf(m_temporary.m_handle);
+    if (!::FlushFileBuffers(h))
+        throw Errors::writeError();
+    // Visible from now on, with the target's own attributes, and kept when closed.
+    const DWORD kept = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD old =
+        m_targetExists ? ::GetFileAttributesW(nativeName(m_finalName).c_str()) : DWORD(0);
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes =
+        old != INVALID_FILE_ATTRIBUTES && (old & kept) ? old & kept : FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic) ||
+        !setDeleteOnClose(h, false))
         throw Errors::writeError();
     m_temporary.close();
     // The target's handle is let go only now, just before the replacement.
     m_target.close();
     const std::wstring temporary = nativeName(m_temporaryName);
     const std::wstring target = nativeName(m_finalName);
+    pendingNames.removeAll(temporary);
     // ReplaceFileW keeps the target's attributes, owner and security; a new target is moved in.
     const BOOL replaced =
         m_targetExists ? ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
