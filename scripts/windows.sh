@@ -70,6 +70,17 @@ fi
 /usr/lib/wine/wineserver -k 2>/dev/null || true
 /usr/lib/wine/wineserver -w 2>/dev/null || true
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  # --version and --help print to a pipe, with a display there too: no message box waits.
+  for program in "$1" "$2"; do
+    version=$(timeout 120 "$0" "$program" --version </dev/null 2>/dev/null | tr -d "\r")
+    case "$version" in
+      "Quorvane 1.0.0.0"|"quorvane-cli 1.0.0.0") ;;
+      *) echo "$program --version printed \"$version\"" >&2; exit 1 ;;
+    esac
+    timeout 120 "$0" "$program" --help </dev/null 2>/dev/null | grep -q -- "--version" ||
+      { echo "$program --help printed no help" >&2; exit 1; }
+  done
+  echo "Quorvane.exe and quorvane-cli.exe under Wine print --version and --help to a pipe"
   "$0" "$1" >/dev/null 2>&1 &
   for second in $(seq 90); do
     if xdotool search --name "^Quorvane\$" >/dev/null 2>&1; then
@@ -80,7 +91,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     sleep 1
   done
   echo "Quorvane.exe under Wine shows no launcher" >&2
-  exit 1' "$wine" "$build/Quorvane.exe"
+  exit 1' "$wine" "$build/Quorvane.exe" "$build/quorvane-cli.exe"
 
 (cd "$build" && cpack -G ZIP >/dev/null && cpack -G NSIS >/dev/null)
 "$root/tests/windows_package_check.sh" "$build"

@@ -394,10 +394,16 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s\n%s", qPrintable(parser.errorText()), Usage);
         return 2;
     }
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp();
+    // Printed here rather than by the parser, which shows a message box instead on Windows
+    // when it finds no console.
+    if (parser.isSet(QStringLiteral("version")) || parser.isSet(QStringLiteral("help"))) {
+        const QString text = parser.isSet(QStringLiteral("version"))
+                                 ? QCoreApplication::applicationName() + u' ' +
+                                       QCoreApplication::applicationVersion() + u'\n'
+                                 : parser.helpText();
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     try {
         return run(parser);
     } catch (const UsageError &e) {

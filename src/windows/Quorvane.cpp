@@ -10,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QIcon>
 #include <cstdio>
+#include <cstdlib>
 #ifdef Q_OS_WIN
 #include <fcntl.h>
 #include <io.h>
@@ -24,7 +25,6 @@ namespace {
 void printToConsole()
 {
 #ifdef Q_OS_WIN
-    qputenv("QT_COMMAND_LINE_PARSER_NO_GUI_MESSAGE_BOXES", "1");
     // Output sent to a pipe or a file: the runtime's streams are tied to it.
     auto bind = [](DWORD which, FILE *stream) {
         const HANDLE handle = ::GetStdHandle(which);
@@ -60,12 +60,17 @@ void answerInformationOptions(int argc, char **argv)
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.parse(QCoreApplication::arguments());
-    if (parser.isSet(version) || parser.isSet(help))
-        printToConsole();
-    if (parser.isSet(version))
-        parser.showVersion();
-    if (parser.isSet(help))
-        parser.showHelp();
+    if (!parser.isSet(version) && !parser.isSet(help))
+        return;
+    // Printed here rather than by the parser, which shows a message box instead on Windows
+    // when it finds no console, and the caller would wait on it.
+    printToConsole();
+    const QString text = parser.isSet(version) ? QCoreApplication::applicationName() + u' ' +
+                                                     QCoreApplication::applicationVersion() + u'\n'
+                                               : parser.helpText();
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    std::fflush(stdout);
+    std::exit(0);
 }
 
 } // namespace
