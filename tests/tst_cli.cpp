@@ -395,6 +395,11 @@ class TestCli : public QObject
                      QString("Erreur d'écriture dans le flux."));
         }
 #endif
+        // A source that cannot be opened: the same open error from every command.
+        run = cli({"count", "typo.txt"}, f->dir.path());
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.error.startsWith("Impossible d'ouvrir le fichier"), qPrintable(run.error));
+        QCOMPARE(run.error, cli({"extract", "typo.txt"}, f->dir.path()).error);
         // An empty name is refused as a name, not as a failed write.
         run = cli({"extract", in, "-o", ""}, f->dir.path());
         QCOMPARE(run.exitCode, 1);

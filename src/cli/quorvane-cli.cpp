@@ -337,7 +337,9 @@ int run(QCommandLineParser &parser)
             FileStream input{FileStream::StandardInput()};
             lines = CountLines(input);
         } else {
-            lines = CountLines(file);
+            // The open error with the system's text, as the other commands give it.
+            FileStream input(file, FileMode::OpenReadDenyWrite);
+            lines = CountLines(input);
         }
         printLine(QByteArray::number(lines));
     }
