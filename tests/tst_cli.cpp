@@ -349,6 +349,29 @@ class TestCli : public QObject
         CliRun run = cli({"count", longName}, f->dir.path());
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, QByteArray("2\n"));
+        // Saved, joined and cut there too: names of over 300 characters.
+        const QString deep = folder + "/" + QString(120, 'e');
+        QVERIFY(QDir().mkdir(deep));
+        const QString saved = deep + "/" + QString(60, 's') + ".txt";
+        QVERIFY(saved.size() > 300);
+        QCOMPARE(cli({"extract", longName, "-o", saved}, f->dir.path()).exitCode, 0);
+        QCOMPARE(WindowFixture::read(saved), QByteArray("a@b\r\n"));
+        const QString joined = deep + "/" + QString(60, 'j') + ".txt";
+        QCOMPARE(cli({"join", "-o", joined, longName, saved}, f->dir.path()).exitCode, 0);
+        QCOMPARE(WindowFixture::read(joined), QByteArray("a@b\nc\na@b\r\n"));
+        QCOMPARE(cli({"join", "-o", deep + "/" + QString(60, 'c') + ".txt",
+                      f->write("c.txt", QByteArray(3000, 'c'))},
+                     f->dir.path())
+                     .exitCode,
+                 0);
+        // (A process cannot be started in a current folder that long on Windows: the pieces
+        // land in a short one.)
+        run = cli({"cut", "-n", "2", deep + "/" + QString(60, 'c') + ".txt"}, f->dir.path());
+        QCOMPARE(run.exitCode, 0);
+        const QStringList pieces = QString::fromLocal8Bit(run.out).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(pieces.size(), 2);
+        QCOMPARE(WindowFixture::read(f->path(pieces[1])), QByteArray(3000 - 1024, 'c'));
+        QCOMPARE(QDir(deep).entryList({".qv-*"}, QDir::Files | QDir::Hidden), QStringList());
 
 #ifdef Q_OS_UNIX
         // A name in bytes that are no UTF-8, given as the system gives it.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the Windows packages in a build folder: the zip and the NSIS installer each hold both
-# programs, and the programs need no DLL beside them (only Windows' own libraries).
+# programs, the programs need no DLL beside them (only Windows' own libraries), and each
+# carries its manifest (aware of long paths) and its version information.
 set -euo pipefail
 build=$1
 zip=$(ls "$build"/quorvane-*-win64.zip)
@@ -9,6 +10,8 @@ fail() { echo "windows package check: $*" >&2; exit 1; }
 for program in Quorvane.exe quorvane-cli.exe; do
   7z l "$zip" | grep -q "bin[/\\]$program\$" || fail "$program missing from $zip"
   7z l "$installer" | grep -q "$program\$" || fail "$program missing from $installer"
+  grep -q longPathAware "$build/$program" || fail "$program carries no manifest aware of long paths"
+  strings -el "$build/$program" | grep -qx "$program" || fail "$program has no version information"
   # Every DLL it imports is one of the system's.
   for dll in $(x86_64-w64-mingw32-objdump -p "$build/$program" | awk '/DLL Name:/ {print tolower($3)}'); do
     case "$dll" in

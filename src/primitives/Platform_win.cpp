@@ -25,9 +25,26 @@ HANDLE handleOf(qintptr handle)
     return reinterpret_cast<HANDLE>(handle);
 }
 
+// A name as the system takes it. A long one (its full name past what the old calls take)
+// is given in the extended form "\\?\", so that it opens whether or not the system's long
+// path setting is on; the manifest declares the programs aware of long paths as well.
 std::wstring nativeName(const QString &fileName)
 {
-    return QDir::toNativeSeparators(fileName).toStdWString();
+    const QString name = QDir::toNativeSeparators(fileName);
+    constexpr qsizetype LongName = MAX_PATH - 12; // the limit of a folder's name
+    if (name.size() < LongName / 2 && QFileInfo(fileName).isAbsolute())
+        return name.toStdWString();
+    if (name.startsWith(u"\\\\?\\") || name.startsWith(u"\\\\.\\"))
+        return name.toStdWString();
+    const QString full =
+        QDir::toNativeSeparators(QDir::cleanPath(QDir::current().absoluteFilePath(fileName)));
+    if (full.size() < LongName)
+        return name.toStdWString();
+    if (full.startsWith(u"\\\\")) // \\server\share\...
+        return (QStringLiteral(u"\\\\?\\UNC\\") + full.mid(2)).toStdWString();
+    if (full.size() > 2 && full[1] == u':')
+        return (QStringLiteral(u"\\\\?\\") + full).toStdWString();
+    return name.toStdWString();
 }
 
 DWORD shareModeFor(int sharing)
