@@ -6,17 +6,7 @@ set -euo pipefail
 build=$1
 zip=$(ls "$build"/quorvane-*-win64.zip)
 installer=$(ls "$build"/quorvane-*-win64.exe)
-fail() { # The licence and read-me beside the programs, the licence on the installer's page, the
-# uninstall entry's icon a Windows path.
-for document in LICENSE.txt README.txt; do
-  7z l "$zip" | grep -q "[/\\]$document\$" || fail "$document missing from $zip"
-  7z l "$installer" | grep -q "$document\$" || fail "$document missing from $installer"
-done
-script=$(ls "$build"/_CPack_Packages/*/NSIS/project.nsi)
-grep -q 'MUI_PAGE_LICENSE ".*LICENSE.txt"' "$script" || fail "the installer shows no licence"
-grep -A1 'Push "DisplayIcon"' "$script" | grep -qF 'Push "$INSTDIR\bin\Quorvane.exe"' ||
-  fail "the uninstall entry's icon is no Windows path"
-echo "windows package check: $*" >&2; exit 1; }
+fail() { echo "windows package check: $*" >&2; exit 1; }
 for program in Quorvane.exe quorvane-cli.exe; do
   7z l "$zip" | grep -q "bin[/\\]$program\$" || fail "$program missing from $zip"
   7z l "$installer" | grep -q "$program\$" || fail "$program missing from $installer"
