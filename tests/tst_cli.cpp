@@ -39,6 +39,20 @@ CliRun cli(const QStringList &arguments, const QString &folder)
 
 } // namespace
 
+// Select File, the piece count, its size and "ok" in the Cut window, with folders "window"
+// and "cli" for the pieces; the window's pieces land in the first.
+void planWindowCut(const WindowFixture &f, const QString &source, const QString &count)
+{
+    QDir().mkdir(f.path("window"));
+    QDir().mkdir(f.path("cli"));
+    answer(source);
+    Fcoupure->ui->Button4->click();
+    Fcoupure->ui->Edit2->setText(count);
+    Fcoupure->UpDown1Click();
+    Fcoupure->ui->Button1->click();
+    QDir::setCurrent(f.path("window"));
+}
+
 class TestCli : public QObject
 {
     Q_OBJECT
@@ -267,14 +281,7 @@ class TestCli : public QObject
 
         // Cut: the same pieces, named the same but for the time stamp.
         const QString source = f->write("big.dat", QByteArray(10 * 1024 + 300, 'x') + "end");
-        QDir().mkdir(f->path("window"));
-        QDir().mkdir(f->path("cli"));
-        answer(source);
-        Fcoupure->ui->Button4->click();
-        Fcoupure->ui->Edit2->setText("3");
-        Fcoupure->UpDown1Click();
-        Fcoupure->ui->Button1->click();
-        QDir::setCurrent(f->path("window"));
+        planWindowCut(*f, source, "3");
         Fcoupure->ui->Button2->click();
         run = cli({"cut", "-n", "3", source}, f->path("cli"));
         QCOMPARE(run.exitCode, 0);
@@ -636,14 +643,7 @@ class TestCli : public QObject
     void cutFailsPartWay()
     {
         const QString source = f->write("big.dat", QByteArray(30 * 1024 + 100, 'x'));
-        QDir().mkdir(f->path("window"));
-        QDir().mkdir(f->path("cli"));
-        answer(source);
-        Fcoupure->ui->Button4->click();
-        Fcoupure->ui->Edit2->setText("2");
-        Fcoupure->UpDown1Click();
-        Fcoupure->ui->Button1->click();
-        QDir::setCurrent(f->path("window"));
+        planWindowCut(*f, source, "2");
         CliRun run;
         {
             IgnoreFileSizeLimitSignal();
