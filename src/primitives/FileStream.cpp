@@ -4,8 +4,18 @@
 #include "primitives/Platform.h"
 
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 
 #include <memory>
+
+QByteArray temporaryName()
+{
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray name(".qv-");
+    for (int i = 0; i < 6; ++i)
+        name += letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)];
+    return name;
+}
 
 bool parseMode(quint16 mode, OpenMode &spec)
 {

@@ -2,6 +2,7 @@
 
 // Declarations shared by the portable primitives and their platform layer
 // (Platform_posix.cpp or Platform_win.cpp).
+#include <QByteArray>
 #include <QtGlobal>
 
 // A mode word taken apart by the general rule.
@@ -14,6 +15,9 @@ struct OpenMode
 
 // False for a mode word outside the scheme.
 bool parseMode(quint16 mode, OpenMode &spec);
+
+// A new name for a temporary beside its target: ".qv-" and six random letters or digits.
+QByteArray temporaryName();
 
 // System error codes the portable code reports.
 namespace PlatformErrors {

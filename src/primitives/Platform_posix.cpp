@@ -10,7 +10,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -368,17 +367,14 @@ void unregisterPending(int folder, const QByteArray &name)
             pendingUsed[i] = 0;
 }
 
-// Makes a new name ".qv-" and six letters or digits in folder with make (which answers 0 or
+// Makes a new temporary name in folder with make (which answers 0 or
 // the system's code, EEXIST for a name taken), registered for the cleanup: 0, or the code of
 // the last failure.
 template <typename Make> int makeTemporaryName(int folder, QByteArray &name, Make make)
 {
-    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     int error = EEXIST;
     for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
-        name = ".qv-";
-        for (int i = 0; i < 6; ++i)
-            name += letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)];
+        name = temporaryName();
         const int slot = registerPending(folder, name);
         if (slot < 0)
             return EMFILE;

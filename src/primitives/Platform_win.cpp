@@ -10,7 +10,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QUuid>
 
 #include <memory>
@@ -210,19 +209,30 @@ bool identityOf(const QString &name, BY_HANDLE_FILE_INFORMATION &info)
 std::recursive_mutex pendingLock;
 QList<std::wstring> pendingNames;
 
+QByteArray interruptNote; // written to standard error by a control event
+
 BOOL WINAPI removePendingOnControlEvent(DWORD)
 {
     const std::lock_guard lock(pendingLock);
     for (const std::wstring &name : std::as_const(pendingNames))
         ::DeleteFileW(name.c_str()); // the file goes when the process closes its handle
     pendingNames.clear();
+    DWORD written = 0;
+    if (!interruptNote.isEmpty())
+        ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), interruptNote.constData(),
+                    DWORD(interruptNote.size()), &written, nullptr);
     return FALSE; // then the usual end
+}
+
+void installControlHandler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { ::SetConsoleCtrlHandler(removePendingOnControlEvent, TRUE); });
 }
 
 void registerPending(const std::wstring &name)
 {
-    static std::once_flag once;
-    std::call_once(once, [] { ::SetConsoleCtrlHandler(removePendingOnControlEvent, TRUE); });
+    installControlHandler();
     const std::lock_guard lock(pendingLock);
     pendingNames.append(name);
 }
@@ -242,17 +252,13 @@ bool setDeleteOnClose(HANDLE h, bool remove)
     return ::SetFileInformationByHandle(h, FileDispositionInfo, &info, sizeof info);
 }
 
-// Creates a hidden temporary ".qv-" and six letters or digits in folder, marked to be deleted
+// Creates a hidden temporary in folder, marked to be deleted
 // on close and registered for the control events; the handle, or INVALID_HANDLE_VALUE with
 // the system's code in error.
 HANDLE createTemporary(const QString &folder, QString &name, DWORD &error)
 {
-    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name = folder + QStringLiteral("/.qv-");
-        for (int i = 0; i < 6; ++i)
-            name +=
-                QLatin1Char(letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)]);
+        name = folder + u'/' + QLatin1StringView(temporaryName());
         const HANDLE h =
             ::CreateFileW(nativeName(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                           FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
@@ -439,7 +445,7 @@ void FileReplacement::commit()
     m_target.close();
     const std::wstring temporary = nativeName(m_temporaryName);
     const std::wstring target = nativeName(m_finalName);
-    pendingNames.removeAll(temporary);
+    unregisterPending(temporary);
     // ReplaceFileW keeps the target's attributes, owner and security; a new target is moved in.
     const BOOL replaced =
         m_targetExists ? ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
@@ -658,12 +664,12 @@ void IgnoreBrokenPipeSignal()
 
 namespace {
 
-// Standard output's identity when it is a file on disk.
-bool standardOutputFile(BY_HANDLE_FILE_INFORMATION &out)
+// A standard handle's identity when it is a file on disk.
+bool standardFile(DWORD which, BY_HANDLE_FILE_INFORMATION &info)
 {
-    const HANDLE h = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    const HANDLE h = ::GetStdHandle(which);
     return h != nullptr && h != INVALID_HANDLE_VALUE && ::GetFileType(h) == FILE_TYPE_DISK &&
-           ::GetFileInformationByHandle(h, &out);
+           ::GetFileInformationByHandle(h, &info);
 }
 
 } // namespace
@@ -671,23 +677,22 @@ bool standardOutputFile(BY_HANDLE_FILE_INFORMATION &out)
 bool StandardOutputIs(const QString &fileName)
 {
     BY_HANDLE_FILE_INFORMATION out, in;
-    return standardOutputFile(out) && !fileName.isEmpty() && identityOf(fileName, in) &&
-           sameIdentity(in, out);
+    return standardFile(STD_OUTPUT_HANDLE, out) && !fileName.isEmpty() &&
+           identityOf(fileName, in) && sameIdentity(in, out);
 }
 
 bool StandardOutputIsStandardInput()
 {
     BY_HANDLE_FILE_INFORMATION out, in;
-    const HANDLE h = ::GetStdHandle(STD_INPUT_HANDLE);
-    return standardOutputFile(out) && h != nullptr && h != INVALID_HANDLE_VALUE &&
-           ::GetFileType(h) == FILE_TYPE_DISK && ::GetFileInformationByHandle(h, &in) &&
+    return standardFile(STD_OUTPUT_HANDLE, out) && standardFile(STD_INPUT_HANDLE, in) &&
            sameIdentity(in, out);
 }
 
-void AddToInterruptNote(QByteArrayView)
+void AddToInterruptNote(QByteArrayView text)
 {
-    // Nothing ends the program between its steps here but the console's control events,
-    // which it does not handle yet.
+    installControlHandler();
+    const std::lock_guard lock(pendingLock);
+    interruptNote += text;
 }
 
 qint64 FileStream::copyFrom(FileStream &, qint64)

@@ -21,6 +21,6 @@ bool StandardOutputIs(const QString &fileName);
 // True when standard input and standard output are the same file on disk.
 bool StandardOutputIsStandardInput();
 
-// Text written to standard error when SIGINT, SIGTERM or SIGHUP ends the program (after its
-// temporaries are removed): each call adds to it.
+// Text written to standard error when SIGINT, SIGTERM or SIGHUP (on Windows a console's
+// control event) ends the program, after its temporaries are removed: each call adds to it.
 void AddToInterruptNote(QByteArrayView text);
