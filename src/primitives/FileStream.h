@@ -54,9 +54,6 @@ class FileStream
     // The system's code for the last failed read or write.
     int lastError() const { return m_lastError; }
     void close();
-    // Closes the stream and removes the file it wrote, when that is a file on disk still
-    // under its name; a device or a pipe is only closed.
-    void closeAndRemove();
     const QString &fileName() const { return m_fileName; }
 
   private:
@@ -121,7 +118,7 @@ class FileReplacement
     FileStream m_target;     // the existing target, open for writing
     QString m_finalName;     // the file a link names
     qintptr m_folder = -1;   // the target's folder, where the temporary is named
-    QString m_temporaryName; // relative to the folder; empty for a temporary without a name
+    QString m_temporaryName; // on POSIX relative to the folder; empty while it has no name
     FileStream m_temporary;
     qint64 m_written = 0;     // bytes written to a temporary beside the target
     qint64 m_writtenBack = 0; // of which the system was asked to start writing back

@@ -176,16 +176,6 @@ void FileStream::close()
     m_handle = -1;
 }
 
-void FileStream::closeAndRemove()
-{
-    struct stat open, named;
-    if (m_handle >= 0 && ::fstat(int(m_handle), &open) == 0 && S_ISREG(open.st_mode) &&
-        ::lstat(nativeName(m_fileName).constData(), &named) == 0 && named.st_dev == open.st_dev &&
-        named.st_ino == open.st_ino)
-        ::unlink(nativeName(m_fileName).constData());
-    close();
-}
-
 qint64 FileStream::size() const
 {
     struct stat st;

@@ -103,14 +103,6 @@ void FileStream::close()
     m_handle = -1;
 }
 
-void FileStream::closeAndRemove()
-{
-    const bool onDisk = m_handle != -1 && ::GetFileType(handleOf(m_handle)) == FILE_TYPE_DISK;
-    close();
-    if (onDisk)
-        ::DeleteFileW(nativeName(m_fileName).c_str());
-}
-
 qint64 FileStream::size() const
 {
     LARGE_INTEGER size;
