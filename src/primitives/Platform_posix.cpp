@@ -480,6 +480,12 @@ bool takeOnIdentity(int target, const struct stat &st, int temporary)
 
 } // namespace
 
+void RunWithInterruptsHeld(const std::function<void()> &work)
+{
+    const CleanupSignalsHeld held;
+    work();
+}
+
 void AddToInterruptNote(QByteArrayView text)
 {
     const CleanupSignalsHeld held;

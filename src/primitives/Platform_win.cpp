@@ -680,6 +680,13 @@ bool StandardOutputIsStandardInput()
            sameIdentity(in, out);
 }
 
+void RunWithInterruptsHeld(const std::function<void()> &work)
+{
+    installControlHandler();
+    const std::lock_guard lock(pendingLock);
+    work();
+}
+
 void AddToInterruptNote(QByteArrayView text)
 {
     installControlHandler();

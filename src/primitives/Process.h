@@ -4,6 +4,7 @@
 // (the platform layer).
 #include <QByteArrayView>
 #include <QString>
+#include <functional>
 
 // Makes descriptors 0, 1 and 2 (or the standard handles) valid before anything else is
 // opened, so that no file the program opens takes the place of a closed standard stream: a
@@ -24,3 +25,7 @@ bool StandardOutputIsStandardInput();
 // Text written to standard error when SIGINT, SIGTERM or SIGHUP (on Windows a console's
 // control event) ends the program, after its temporaries are removed: each call adds to it.
 void AddToInterruptNote(QByteArrayView text);
+
+// Runs work with the interrupts of the note above held back, so that it ends whole before
+// the program ends: a file put in place and the note that names it are never apart.
+void RunWithInterruptsHeld(const std::function<void()> &work);

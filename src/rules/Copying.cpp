@@ -1,4 +1,5 @@
 #include "rules/Copying.h"
+#include "primitives/Process.h"
 
 void CopyingJob::stop()
 {
@@ -42,7 +43,10 @@ void CopyingJob::Run::copy(FileReplacement &destination, FileStream &source, qin
 
 void CopyingJob::Run::commit(FileReplacement &destination, const QString &shownName)
 {
-    destination.commit();
-    if (m_sink)
-        m_sink->written(shownName);
+    // A signal ends the program after the sink has heard of the file, never between.
+    RunWithInterruptsHeld([&] {
+        destination.commit();
+        if (m_sink)
+            m_sink->written(shownName);
+    });
 }
