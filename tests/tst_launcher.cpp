@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPainter>
 #include <QUrl>
 
 class TestLauncher : public QObject
@@ -157,8 +158,10 @@ class TestLauncher : public QObject
         QTimer::singleShot(10000, [] { QCoreApplication::exit(1); }); // safety net
         const int result = QApplication::exec();
         if (runningUnderWine())
-            QEXPECT_FAIL("", "under Wine an exit() made in a pump nested in a timer's handler "
-                             "does not end the main loop, which runs on to the safety net", Abort);
+            QEXPECT_FAIL("",
+                         "under Wine an exit() made in a pump nested in a timer's handler "
+                         "does not end the main loop, which runs on to the safety net",
+                         Abort);
         QCOMPARE(result, 0);
         QVERIFY(loopFinished);
         QVERIFY(!Fiche_principale->isVisible());
@@ -243,6 +246,56 @@ class TestLauncher : public QObject
         QVERIFY(refused);
         QCOMPARE(FExtraction->ui->ListBox1->count(), 2 + 3000);
         QVERIFY(f->errors.isEmpty());
+    }
+
+    // Text fits whatever fonts the system has: each label's box takes its whole text,
+    // growing to the right from its place, and the memos and lists draw glyphs that reach
+    // above capitals and below the baseline whole.
+    void textFitsTheFontInUse()
+    {
+        for (QWidget *window : {(QWidget *)Fiche_principale, (QWidget *)FExtraction,
+                                (QWidget *)Fjointure, (QWidget *)Fcoupure, (QWidget *)Fedittext})
+            for (const QLabel *label : window->findChildren<QLabel *>())
+                if (!label->text().isEmpty())
+                    QVERIFY2(
+                        QRect(QPoint(), label->size()).contains(QRect(QPoint(), label->sizeHint())),
+                        qPrintable(label->text()));
+        QCOMPARE(Fcoupure->ui->Label3->pos(), QPoint(24, 16));
+
+        // The ink of a line as drawn in the box, against the same text drawn with room all
+        // round it.
+        const QString text = QString::fromUtf8("[{\u00c0\u00d6\u00c5jgy_|}]");
+        auto inkHeight = [](const QImage &image) {
+            const QRgb background = image.pixel(image.width() - 1, image.height() - 1);
+            int top = image.height(), bottom = -1;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    if (qGray(image.pixel(x, y)) < qGray(background) - 40) {
+                        top = qMin(top, y);
+                        bottom = y;
+                    }
+            return bottom - top + 1;
+        };
+        auto freeInkHeight = [&](const QFont &font) {
+            QImage image(400, 120, QImage::Format_RGB32);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            painter.setFont(font);
+            painter.setPen(Qt::black);
+            painter.drawText(QPoint(20, 60), text);
+            painter.end();
+            return inkHeight(image);
+        };
+        Memo *memo = Fedittext->ui->Memo1;
+        memo->setText(text);
+        ListBox *list = Fcoupure->ui->ListBox1;
+        list->add(text);
+        list->flush();
+        for (QAbstractScrollArea *box :
+             {(QAbstractScrollArea *)memo, (QAbstractScrollArea *)list}) {
+            const QImage shown = box->viewport()->grab().toImage();
+            QCOMPARE(inkHeight(shown), freeInkHeight(box->font()));
+        }
     }
 
     // The launcher's picture: panels in the face's grey (RGB 105), nothing between the

@@ -259,7 +259,7 @@ class TestToolkit : public QObject
         QCOMPARE(memo.lineCount(), 3001);
         // A click selects the row under the mouse; Ctrl+C copies it.
         QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
-                          QPoint(5, 2 * ListBox::ItemHeight + 3));
+                          QPoint(5, 2 * list.itemHeight() + 3));
         QCOMPARE(list.currentIndex(), list.verticalScrollBar()->value() + 2);
         QTest::keyClick(&list, Qt::Key_Down);
         QTest::keyClick(&list, Qt::Key_C, Qt::ControlModifier);

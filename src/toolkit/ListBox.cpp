@@ -109,6 +109,17 @@ ListBox::ListBox(QWidget *parent) : QAbstractScrollArea(parent)
     ScrollBars::paintOpaque(this);
     m_batchId = Pump::registerBatch([this] { flush(); });
     m_findBar = new FindBar(this, *this);
+    m_room = lineRoom(font());
+}
+
+void ListBox::changeEvent(QEvent *event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        m_room = lineRoom(font());
+        updateScrollBars();
+        viewport()->update();
+    }
 }
 
 Searchable::Place ListBox::searchStart(bool backward) const
@@ -203,7 +214,7 @@ void ListBox::saveToFile(const QString &fileName) const
 
 int ListBox::pageRows() const
 {
-    return qMax(1, viewport()->height() / ItemHeight);
+    return qMax(1, viewport()->height() / itemHeight());
 }
 
 void ListBox::updateScrollBars()
@@ -230,15 +241,16 @@ void ListBox::paintEvent(QPaintEvent *)
     const QStringList shown = m_items.lines(first, pageRows() + 1, MaxShownColumns);
     int y = 0;
     for (int row = first; row < first + shown.size() && y < viewport()->height();
-         ++row, y += ItemHeight) {
-        const QRect rect(0, y, width, ItemHeight);
+         ++row, y += itemHeight()) {
+        const QRect rect(0, y, width, itemHeight());
         if (row == m_current) {
             painter.fillRect(rect, palette().highlight());
             painter.setPen(palette().highlightedText().color());
         } else {
             painter.setPen(palette().text().color());
         }
-        painter.drawText(rect.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter,
+        // On the baseline that centres the line's room in the row, unclipped by the row.
+        painter.drawText(QPoint(2, y + (rect.height() - m_room.height()) / 2 + m_room.baseline()),
                          shown[row - first]);
     }
     m_viewFilled = y >= viewport()->height();
@@ -292,7 +304,7 @@ void ListBox::mousePressEvent(QMouseEvent *event)
     setFocus(Qt::MouseFocusReason);
     if (event->button() != Qt::LeftButton && event->button() != Qt::RightButton)
         return;
-    const int row = verticalScrollBar()->value() + int(event->position().y()) / ItemHeight;
+    const int row = verticalScrollBar()->value() + int(event->position().y()) / itemHeight();
     if (row < count())
         setCurrentIndex(row);
 }

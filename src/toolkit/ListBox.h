@@ -2,6 +2,7 @@
 
 #include "model/LineStore.h"
 #include "toolkit/FindBar.h"
+#include "toolkit/LineRoom.h"
 
 #include <QAbstractScrollArea>
 #include <QStringList>
@@ -34,7 +35,8 @@ class ListBox : public QAbstractScrollArea, public Searchable
     // Whole-file text save: every item followed by CR LF, in the system code page.
     void saveToFile(const QString &fileName) const;
 
-    static constexpr int ItemHeight = 13;
+    static constexpr int ItemHeight = 13; // at least: more where the font's glyphs need it
+    int itemHeight() const { return qMax(ItemHeight, m_room.height()); }
 
     FindBar *findBar() const { return m_findBar; }
     const LineStore &searchedLines() const override { return m_items; }
@@ -53,9 +55,11 @@ class ListBox : public QAbstractScrollArea, public Searchable
   private:
     void updateScrollBars();
     int pageRows() const;
+    void changeEvent(QEvent *event) override;
 
     LineStore m_items;
     int m_current = -1;
+    LineRoom m_room;           // of the font in use
     bool m_viewFilled = false; // the last paint filled the view: items added below leave it
     int m_batchId;
     FindBar *m_findBar;

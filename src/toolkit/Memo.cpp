@@ -214,6 +214,7 @@ Memo::Memo(QWidget *parent) : QAbstractScrollArea(parent)
     ScrollBars::paintOpaque(this);
     m_batchId = Pump::registerBatch([this] { flush(); });
     m_findBar = new FindBar(this, *this);
+    m_room = lineRoom(font());
     updateScrollBars();
 }
 
@@ -350,11 +351,6 @@ void Memo::loadFromFile(const QString &fileName)
     textReplaced();
 }
 
-int Memo::lineHeight() const
-{
-    return fontMetrics().height();
-}
-
 int Memo::pageLines() const
 {
     return qMax(1, viewport()->height() / qMax(1, lineHeight()));
@@ -411,8 +407,8 @@ std::shared_ptr<QTextLayout> Memo::layoutText(QString shown) const
     qreal y = 0;
     for (QTextLine line = layout->createLine(); line.isValid(); line = layout->createLine()) {
         line.setLineWidth(width);
-        line.setPosition(QPointF(0, y));
-        y += line.height();
+        line.setPosition(QPointF(0, y + m_room.above));
+        y += m_room.above + line.height() + m_room.below;
     }
     layout->endLayout();
     return layout;
@@ -439,7 +435,10 @@ const std::vector<Memo::VisibleLine> &Memo::visibleLines() const
     for (qsizetype i = first; i < first + texts.size() && top < bottom; ++i) {
         auto layout = layoutOf(i);
         m_visible.push_back({i, top, layout});
-        top += qMax(lineHeight(), int(std::ceil(layout->boundingRect().height())));
+        const QTextLine last = layout->lineAt(layout->lineCount() - 1);
+        top += last.isValid()
+                   ? qMax(lineHeight(), int(std::ceil(last.y() + last.height())) + m_room.below)
+                   : lineHeight();
         m_widest = qMax(m_widest, int(std::ceil(layout->maximumWidth())));
     }
     m_viewFilled = top >= bottom;
@@ -486,8 +485,10 @@ void Memo::resizeEvent(QResizeEvent *event)
 void Memo::changeEvent(QEvent *event)
 {
     QAbstractScrollArea::changeEvent(event);
-    if (event->type() == QEvent::FontChange)
+    if (event->type() == QEvent::FontChange) {
+        m_room = lineRoom(font());
         contentChanged();
+    }
 }
 
 void Memo::scrollContentsBy(int, int)

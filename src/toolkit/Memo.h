@@ -2,6 +2,7 @@
 
 #include "model/MemoText.h"
 #include "toolkit/FindBar.h"
+#include "toolkit/LineRoom.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
@@ -113,12 +114,13 @@ class Memo : public QAbstractScrollArea, public Searchable
     // Text told to accessibility tools in one event, at most.
     static constexpr qsizetype MaxAccessibleText = 65536;
     void updateScrollBars();
-    int lineHeight() const;
+    int lineHeight() const { return m_room.height(); }
     int pageLines() const;
     Position clamp(Position p) const { return m_text.clamp(p); }
     Position endPosition() const { return m_text.endPosition(); }
 
     MemoText m_text;
+    LineRoom m_room; // of the font in use
     bool m_wordWrap = false;
     Position m_cursor;
     Position m_anchor;

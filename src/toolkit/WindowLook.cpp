@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QScreen>
 #include <QWidget>
 
@@ -25,6 +26,17 @@ static void loadTahoma()
             QFontDatabase::addApplicationFont(QString::fromLatin1(file));
 }
 
+// A text label's box follows its text in the font in use, as the layouts' sizes followed it
+// in theirs: it grows to the right and down from where it stands, never shrinks.
+static void fitLabels(const QWidget *window)
+{
+    for (QLabel *label : window->findChildren<QLabel *>()) {
+        if (label->text().isEmpty())
+            continue;
+        label->resize(label->size().expandedTo(label->sizeHint()));
+    }
+}
+
 void apply(QWidget *window, bool alwaysOnTop)
 {
     loadTahoma();
@@ -41,6 +53,7 @@ void apply(QWidget *window, bool alwaysOnTop)
                       QStringLiteral("Liberation Sans Narrow"), QStringLiteral("DejaVu Sans")});
     font.setPixelSize(11);
     window->setFont(font);
+    fitLabels(window);
     QPalette palette = window->palette();
     palette.setColor(QPalette::Window, palette.color(QPalette::Button));
     window->setPalette(palette);
