@@ -142,6 +142,10 @@ class TestJoin : public QObject
         writer.close();
         join(f->path("missing/dir/out.bin"));
         QVERIFY(f->takeError().startsWith("Impossible de créer le fichier"));
+        // An empty destination field names the empty name, not the current folder.
+        ui()->Edit1->clear();
+        ui()->Button2->click();
+        QVERIFY(f->takeError().startsWith("Impossible de créer le fichier \"\". "));
     }
 
     // The source list's find bar: Ctrl+F and F3 make the next matching item current.

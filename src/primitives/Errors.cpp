@@ -24,8 +24,12 @@ QString systemDescription(int errorCode)
     return text;
 }
 
+// The name completed against the current folder; an empty name stays empty (it names no
+// file, not the folder).
 static QString absoluteName(const QString &fileName)
 {
+    if (fileName.isEmpty())
+        return fileName;
     return QDir::toNativeSeparators(QDir::cleanPath(QDir::current().absoluteFilePath(fileName)));
 }
 
