@@ -66,5 +66,41 @@ run "join" join -o all.bin ../part.txt ../big.dat
 run "join passing over" join -o all.bin ../part.txt ../missing.txt
 run "cut" cut -n 3 ../big.dat
 run "usage" cut -n 0 ../big.dat
-[ $fail = 0 ] && echo "windows cli check: the same bytes from both command lines"
+
+# Ctrl+C during a save and a cut (Wine makes SIGINT the console's control event): every
+# temporary and the unfinished output removed, the pieces already whole kept and named, and
+# the status of a program that Ctrl+C ends (0xC000013A: a Unix parent sees its low byte).
+interrupted() { # interrupted NAME READY-GLOB ARGS...
+  local name=$1 ready=$2 status=0
+  shift 2
+  rm -rf I && mkdir I
+  (
+    cd I
+    truncate -s 768M big.bin
+    yes 'someone@example.com and a few more words on the line' | head -c 128000000 >big.txt
+    "$wine" "$windows" "$@" </dev/null >stdout 2>stderr &
+    pid=$!
+    for _ in $(seq 6000); do
+      compgen -G "$ready" >/dev/null || ! kill -0 $pid 2>/dev/null && break
+      sleep 0.01
+    done
+    kill -INT $pid 2>/dev/null || true
+    wait $pid || exit $?
+  ) || status=$?
+  local left kept
+  left=$(cd I && ls -A | grep -v '^big\.bin$\|^big\.txt$\|^stdout$\|^stderr$' || true)
+  kept=$(cd I && ls | grep '^big\.bin_' || true)
+  local expected=""
+  [ -n "$kept" ] &&
+    expected=$(printf 'quorvane-cli: interrupted; the unfinished piece was removed; pieces kept:\n%s' "$kept")
+  if [ "$status" != 58 ] || [ "$left" != "$kept" ] || [ "$(tr -d '\r' <I/stderr)" != "$expected" ]; then
+    echo "windows cli check: Ctrl+C during $name: status $status, left: $left"
+    sed 's/^/  wine stderr: /' I/stderr
+    fail=1
+  fi
+}
+interrupted "a save" ".qv-*" extract big.txt -o new.txt
+interrupted "a cut" "big.bin_1_*" cut -n 3 big.bin
+
+[ $fail = 0 ] && echo "windows cli check: the same bytes from both command lines; Ctrl+C leaves no temporary"
 exit $fail

@@ -213,7 +213,11 @@ BOOL WINAPI removePendingOnControlEvent(DWORD)
     if (!interruptNote.isEmpty())
         ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), interruptNote.constData(),
                     DWORD(interruptNote.size()), &written, nullptr);
-    return FALSE; // then the usual end
+    // Ended here with the status Windows gives a program that Ctrl+C ends (Wine's default
+    // would exit with 0, a success): at once, as the main thread may be anywhere, holding
+    // any lock; the handles close and the marked temporaries go with them.
+    ::TerminateProcess(::GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+    return TRUE;
 }
 
 void installControlHandler()
