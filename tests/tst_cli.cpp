@@ -430,11 +430,10 @@ class TestCli : public QObject
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.error.startsWith("Impossible d'ouvrir le fichier"), qPrintable(run.error));
         QCOMPARE(run.error, cli({"extract", "typo.txt"}, f->dir.path()).error);
-        // An empty name is refused as a name, not as a failed write.
+        // An empty name is refused as the empty name, not as a failed write or the folder.
         run = cli({"extract", in, "-o", ""}, f->dir.path());
         QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.error.startsWith(QString("Impossible de créer le fichier \"%1\". ")
-                                          .arg(QDir::toNativeSeparators(f->dir.path()))),
+        QVERIFY2(run.error.startsWith("Impossible de créer le fichier \"\". "),
                  qPrintable(run.error));
         // The output is the input: made whole, then put in its place.
         run = cli({"edit", "--prefix", "<", "--suffix", ">", in, "-o", in}, f->dir.path());
