@@ -11,7 +11,12 @@ LineRoom lineRoom(const QFont &font)
     LineRoom room;
     room.ascent = metrics.ascent();
     room.descent = metrics.descent();
-    room.above = qMax(0, -ink.top() - room.ascent);
-    room.below = qMax(0, ink.bottom() + 1 - room.descent);
+    // Ink that does not cross the baseline is no measure (a face without these glyphs gives
+    // such boxes), and no glyph reaches a whole line's height beyond the font's.
+    if (ink.isEmpty() || ink.top() > 0 || ink.bottom() < 0)
+        return room;
+    const int most = metrics.height();
+    room.above = qBound(0, -ink.top() - room.ascent, most);
+    room.below = qBound(0, ink.bottom() + 1 - room.descent, most);
     return room;
 }
