@@ -1,5 +1,7 @@
 #include "primitives/Errors.h"
+#include "toolkit/ErrorDisplay.h"
 #include "toolkit/FileDialog.h"
+#include "toolkit/FindBar.h"
 #include "toolkit/ListBox.h"
 #include "toolkit/Memo.h"
 #include "toolkit/Pump.h"
@@ -7,10 +9,15 @@
 #include <QAccessible>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 class TestToolkit : public QObject
 {
@@ -339,6 +346,52 @@ class TestToolkit : public QObject
         QCOMPARE(memo.positionAt(offset).column, p.column);
         QCOMPARE(text->text(int(offset) - 3, int(offset) + 3), QString("250000"));
     }
+
+#ifdef Q_OS_LINUX
+    // The spill file fails to read while the box paints and while its find bar searches:
+    // the program goes on, the paint's failure is shown once after the event however often
+    // the box repaints, and the search stops as failed.
+    void failedReadsInAViewAreShown()
+    {
+        QStringList shown;
+        ErrorDisplay::setSink([&](const QString &message) { shown << message; });
+        ListBox list;
+        list.resize(300, 200);
+        // More than the 16 MiB the cache keeps: the first chunks leave memory.
+        const QString item(120, u'x');
+        for (int i = 0; i < 200000; ++i)
+            list.add(item);
+        list.flush();
+        // Every spill file of the process reads from now on as a write-only descriptor does.
+        const int writeOnly = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        int broken = 0;
+        for (int fd = 3; fd < 1024; ++fd) {
+            char target[4096];
+            const ssize_t n = ::readlink(QByteArray("/proc/self/fd/" + QByteArray::number(fd)),
+                                         target, sizeof target);
+            const QByteArray link(target, int(qMax<ssize_t>(n, 0)));
+            if (link.contains("/quorvane-") && link.endsWith("(deleted)") &&
+                ::dup2(writeOnly, fd) == fd)
+                ++broken;
+        }
+        ::close(writeOnly);
+        QVERIFY(broken > 0);
+        list.verticalScrollBar()->setValue(0);
+        list.grab();
+        list.grab();
+        QCoreApplication::processEvents();
+        QCOMPARE(shown, QStringList({"Erreur de lecture du flux."}));
+        FindBar::SliceMilliseconds = 0;
+        list.findBar()->field()->setText("no such item");
+        list.findBar()->find(false);
+        for (int i = 0; i < 100 && list.findBar()->status() != "Search failed"; ++i)
+            QTest::qWait(5);
+        QCOMPARE(list.findBar()->status(), QString("Search failed"));
+        QCoreApplication::processEvents();
+        QCOMPARE(shown.size(), 2);
+        ErrorDisplay::setSink({});
+    }
+#endif
 
     void dialogKeepsNameOnCancelAndMovesCurrentFolder()
     {

@@ -93,6 +93,22 @@ void runGuarded(const std::function<void()> &handler)
     showError(failure);
 }
 
+bool runInView(QString &lastShown, const std::function<void()> &work)
+{
+    try {
+        work();
+        return true;
+    } catch (...) {
+        const QString message = currentExceptionMessage();
+        if (message != lastShown) {
+            lastShown = message;
+            QMetaObject::invokeMethod(
+                qApp, [message] { showError(message); }, Qt::QueuedConnection);
+        }
+        return false;
+    }
+}
+
 void connectClick(QAbstractButton *button, std::function<void()> handler)
 {
     QObject::connect(button, &QAbstractButton::clicked, button,

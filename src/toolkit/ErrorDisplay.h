@@ -28,6 +28,13 @@ QString currentExceptionMessage();
 // contents of memos and list boxes have been handed to their views.
 void runGuarded(const std::function<void()> &handler);
 
+// Runs a view's own work inside an event (a paint, a key, a step of a search): a failure
+// (a read of the spill file that fails) does not go through the event loop. It is shown at
+// the next turn of the loop, unless it is the failure last shown for that view (lastShown,
+// which the view clears when its content is replaced): a paint that fails again and again
+// shows one message, not one after each OK. False when the work failed.
+bool runInView(QString &lastShown, const std::function<void()> &work);
+
 // Connects a button's click to a handler run through runGuarded.
 void connectClick(QAbstractButton *button, std::function<void()> handler);
 

@@ -1,5 +1,7 @@
 #include "toolkit/FindBar.h"
 
+#include "toolkit/ErrorDisplay.h"
+
 #include <QAbstractScrollArea>
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -128,7 +130,15 @@ void FindBar::runSlice()
 {
     if (!m_search)
         return;
-    switch (m_search->run(SliceMilliseconds)) {
+    // A failure to read the lines ends the search and is shown once the slice is over.
+    TextSearch::State state = TextSearch::State::NotFound;
+    QString failure;
+    if (!ErrorDisplay::runInView(failure, [&] { state = m_search->run(SliceMilliseconds); })) {
+        m_search.reset();
+        setStatus(QStringLiteral("Search failed"));
+        return;
+    }
+    switch (state) {
     case TextSearch::State::Searching:
         setStatus(
             QStringLiteral("Searching… %1 % (Esc stops)").arg(int(m_search->progress() * 100)));

@@ -3,6 +3,7 @@
 #include "primitives/Errors.h"
 #include "primitives/TextFile.h"
 #include "toolkit/Accessibility.h"
+#include "toolkit/ErrorDisplay.h"
 #include "toolkit/Pump.h"
 #include "toolkit/ScrollBars.h"
 
@@ -156,6 +157,7 @@ QStringList ListBox::items() const
 
 void ListBox::clear()
 {
+    m_failureShown.clear();
     m_items.clear();
     m_current = -1;
     m_viewFilled = false;
@@ -307,4 +309,19 @@ void ListBox::mousePressEvent(QMouseEvent *event)
     const int row = verticalScrollBar()->value() + int(event->position().y()) / itemHeight();
     if (row < count())
         setCurrentIndex(row);
+}
+
+bool ListBox::event(QEvent *event)
+{
+    bool handled = false;
+    ErrorDisplay::runInView(m_failureShown, [&] { handled = QAbstractScrollArea::event(event); });
+    return handled;
+}
+
+bool ListBox::viewportEvent(QEvent *event)
+{
+    bool handled = false;
+    ErrorDisplay::runInView(m_failureShown,
+                            [&] { handled = QAbstractScrollArea::viewportEvent(event); });
+    return handled;
 }

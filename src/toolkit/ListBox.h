@@ -46,6 +46,10 @@ class ListBox : public QAbstractScrollArea, public Searchable
     void setBottomMargin(int height) override { setViewportMargins(0, 0, 0, height); }
 
   protected:
+    // Every event of the box and of its viewport runs through the error display's view
+    // guard: a failure to read its lines ends the event, never the program.
+    bool event(QEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -62,6 +66,7 @@ class ListBox : public QAbstractScrollArea, public Searchable
     LineRoom m_room;           // of the font in use
     bool m_viewFilled = false; // the last paint filled the view: items added below leave it
     int m_batchId;
+    QString m_failureShown; // the failure last shown for an event of the box
     FindBar *m_findBar;
     qsizetype m_accessibleFirstAdded = -1; // the first item added since the last flush
 };

@@ -1,6 +1,7 @@
 #include "toolkit/Memo.h"
 
 #include "toolkit/Accessibility.h"
+#include "toolkit/ErrorDisplay.h"
 #include "toolkit/Pump.h"
 #include "toolkit/ScrollBars.h"
 
@@ -225,6 +226,7 @@ Memo::~Memo()
 
 void Memo::clear()
 {
+    m_failureShown.clear();
     m_text.clear();
     m_cursor = m_anchor = {};
     m_widest = 0;
@@ -258,6 +260,7 @@ qsizetype Memo::addLine(QStringView prefix, QStringView line, QStringView suffix
 
 void Memo::setText(const QString &text)
 {
+    m_failureShown.clear();
     m_text.setText(text);
     m_cursor = m_anchor = {};
     m_widest = 0;
@@ -344,6 +347,7 @@ void Memo::setWordWrap(bool wrap)
 
 void Memo::loadFromFile(const QString &fileName)
 {
+    m_failureShown.clear();
     m_text.loadFromFile(fileName);
     m_cursor = m_anchor = {};
     m_widest = 0;
@@ -801,4 +805,19 @@ void Memo::focusOutEvent(QFocusEvent *event)
     m_blink.stop();
     viewport()->update();
     QAbstractScrollArea::focusOutEvent(event);
+}
+
+bool Memo::event(QEvent *event)
+{
+    bool handled = false;
+    ErrorDisplay::runInView(m_failureShown, [&] { handled = QAbstractScrollArea::event(event); });
+    return handled;
+}
+
+bool Memo::viewportEvent(QEvent *event)
+{
+    bool handled = false;
+    ErrorDisplay::runInView(m_failureShown,
+                            [&] { handled = QAbstractScrollArea::viewportEvent(event); });
+    return handled;
 }

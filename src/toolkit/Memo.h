@@ -74,6 +74,10 @@ class Memo : public QAbstractScrollArea, public Searchable
     void setBottomMargin(int height) override { setViewportMargins(0, 0, 0, height); }
 
   protected:
+    // Every event of the box and of its viewport runs through the error display's view
+    // guard: a failure to read its lines ends the event, never the program.
+    bool event(QEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -139,6 +143,7 @@ class Memo : public QAbstractScrollArea, public Searchable
     mutable bool m_viewFilled = false;
     mutable qsizetype m_changedFrom = 0; // first line changed since the view was laid out
     int m_batchId;
+    QString m_failureShown; // the failure last shown for an event of the box
     FindBar *m_findBar;
     // Where the lines added since the last flush begin, for accessibility tools.
     std::optional<Position> m_accessibleInsert;
