@@ -262,6 +262,31 @@ class TestModel : public QObject
         compareWith(store, {});
     }
 
+    // Lines added one at a time in the middle (Enter typed again and again) and taken out
+    // again one at a time leave no trail of small chunks.
+    void typedLinesKeepChunksFew()
+    {
+        LineStore store;
+        QStringList expected;
+        for (int i = 0; i < 3 * LineStore::ChunkLines; ++i) {
+            store.append(QString::number(i));
+            expected << QString::number(i);
+        }
+        const qsizetype before = store.chunkCount();
+        const qsizetype at = LineStore::ChunkLines + 10;
+        for (int i = 0; i < 2000; ++i) {
+            store.insertLines(at + i, {QStringLiteral("typed")});
+            expected.insert(at + i, QStringLiteral("typed"));
+        }
+        QVERIFY2(store.chunkCount() <= before + 2, qPrintable(QString::number(store.chunkCount())));
+        for (int i = 0; i < 2000; ++i) {
+            store.remove(at, 1);
+            expected.remove(at);
+        }
+        QVERIFY2(store.chunkCount() <= before + 1, qPrintable(QString::number(store.chunkCount())));
+        compareWith(store, expected);
+    }
+
     // A line longer than a chunk holds goes to the spill file whole and is read back.
     void hugeLines()
     {

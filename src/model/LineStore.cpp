@@ -545,6 +545,7 @@ void LineStore::replace(qsizetype index, QStringView line)
 
 void LineStore::remove(qsizetype first, qsizetype n)
 {
+    size_t balanceAt = size_t(-1);
     while (n > 0) {
         const auto [c, k] = locate(first);
         Chunk &chunk = forEdit(c);
@@ -563,7 +564,10 @@ void LineStore::remove(qsizetype first, qsizetype n)
         m_characters -= end - start;
         m_indexDirty = true;
         n -= take;
+        balanceAt = c;
     }
+    if (balanceAt != size_t(-1))
+        balance(balanceAt, balanceAt + 1);
 }
 
 void LineStore::clear()
@@ -576,6 +580,57 @@ void LineStore::clear()
     m_indexDirty = false;
     m_count = 0;
     m_characters = 0;
+}
+
+bool LineStore::mergeIfSmall(size_t c)
+{
+    if (c + 1 >= m_chunks.size())
+        return false;
+    const Chunk &a = *m_chunks[c], &b = *m_chunks[c + 1];
+    auto small = [](const Chunk &chunk) {
+        return chunk.lines() < ChunkLines / 2 && chunk.size() < ChunkChars / 2;
+    };
+    if ((!small(a) && !small(b)) || a.lines() + b.lines() > ChunkLines ||
+        a.size() + b.size() > ChunkChars)
+        return false;
+    // The second chunk's text in hand first: bringing the first one in may send it out.
+    const Chunk &second = resident(c + 1);
+    const QString text = second.isWide ? second.wide : QString::fromLatin1(second.narrow);
+    const std::vector<int> ends = second.ends;
+    Chunk &first = forEdit(c);
+    const int base = int(first.size());
+    first.insertText(base, text);
+    for (const int end : ends)
+        first.ends.push_back(base + end);
+    forget(m_chunks[c + 1].get());
+    m_chunks.erase(m_chunks.begin() + qsizetype(c) + 1);
+    m_indexDirty = true;
+    return true;
+}
+
+void LineStore::balance(size_t from, size_t to)
+{
+    for (size_t c = from > 0 ? from - 1 : 0; c <= to && c + 1 < m_chunks.size();) {
+        if (!mergeIfSmall(c)) {
+            ++c;
+        } else if (to > 0) {
+            --to; // the chunks after c moved down by one
+        }
+    }
+    checkShape();
+}
+
+void LineStore::checkShape() const
+{
+#ifndef QT_NO_DEBUG
+    qsizetype lines = 0;
+    for (const auto &chunk : m_chunks) {
+        Q_ASSERT(chunk->lines() > 0);
+        Q_ASSERT(chunk->lines() <= 2 * ChunkLines);
+        lines += chunk->lines();
+    }
+    Q_ASSERT(lines == m_count);
+#endif
 }
 
 void LineStore::splitIfLarge(size_t c)
@@ -641,9 +696,11 @@ void LineStore::insertLines(qsizetype index, const QStringList &lines)
         chunk->lastUse = ++m_uses;
         m_resident.push_back(chunk.get());
     }
+    const size_t added = fresh.size();
     m_chunks.insert(m_chunks.begin() + qsizetype(c), std::make_move_iterator(fresh.begin()),
                     std::make_move_iterator(fresh.end()));
     m_indexDirty = true;
+    balance(c, c + added);
     trimCache(nullptr);
 }
 

@@ -130,6 +130,15 @@ class LineStore
     // spill file; false when it is not that long or cannot be written.
     bool appendSpilled(QStringView line);
     void splitIfLarge(size_t chunk);
+    // Merges the chunk after chunk into it when one of the two is under half a chunk's
+    // lines and characters and together they make no more than one; true when it did.
+    bool mergeIfSmall(size_t chunk);
+    // Merges small neighbours from the chunk before from to the one after to: edits that
+    // split chunks and add lines of their own leave no trail of tiny chunks.
+    void balance(size_t from, size_t to);
+    // The store's shape (no empty chunk, none past twice the limit, the line count right),
+    // checked where assertions are on.
+    void checkShape() const;
     // Appends Latin-1 text (its parts joined; QStringView or QLatin1StringView) to the last
     // line when it lies in a resident Latin-1 chunk with room for it (and for one more line
     // when thenNewLine, which then starts an empty line); false, with nothing changed,
