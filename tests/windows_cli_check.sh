@@ -70,7 +70,7 @@ run "usage" cut -n 0 ../big.dat
 # Ctrl+C during a save and a cut (Wine makes SIGINT the console's control event): every
 # temporary and the unfinished output removed, the pieces already whole kept and named, and
 # the status of a program that Ctrl+C ends (0xC000013A: a Unix parent sees its low byte).
-interrupted() { # interrupted NAME READY-GLOB ARGS...
+interrupted() { # interrupted NAME READY-GLOB ARGS... (ready once a match holds bytes)
   local name=$1 ready=$2 status=0
   shift 2
   rm -rf I && mkdir I
@@ -81,7 +81,8 @@ interrupted() { # interrupted NAME READY-GLOB ARGS...
     "$wine" "$windows" "$@" </dev/null >stdout 2>stderr &
     pid=$!
     for _ in $(seq 6000); do
-      compgen -G "$ready" >/dev/null || ! kill -0 $pid 2>/dev/null && break
+      [ -n "$(find . -maxdepth 1 -name "$ready" -size +0 2>/dev/null)" ] ||
+        ! kill -0 $pid 2>/dev/null && break
       sleep 0.01
     done
     kill -INT $pid 2>/dev/null || true
