@@ -202,13 +202,13 @@ class TestJoin : public QObject
             });
         join(destination);
         QVERIFY(f->errors.isEmpty());
+        // The small piece shows too when a slow machine reaches a pump during its copy.
         const QStringList shown = slow.progressTexts();
-        QVERIFY2(shown.size() >= 2, qPrintable(shown.join('|')));
+        const QRegularExpression big("^Copying big\\.txt: .+ of 64\\.00 MiB \\(\\d+ %\\), .+/s$");
+        const QRegularExpression small("^Copying small\\.txt: .+ of 64\\.00 MiB \\(0 %\\), .+/s$");
+        QVERIFY2(shown.filter(big).size() >= 2, qPrintable(shown.join('|')));
         for (const QString &text : shown)
-            QVERIFY2(QRegularExpression("^Copying big\\.txt: .+ of 64\\.00 MiB \\(\\d+ %\\), .+/s$")
-                         .match(text)
-                         .hasMatch(),
-                     qPrintable(text));
+            QVERIFY2(big.match(text).hasMatch() || small.match(text).hasMatch(), qPrintable(text));
         QVERIFY(lockedDuringCopy);
         QVERIFY2(slow.answeredMs >= 0 && slow.answeredMs < 10000,
                  qPrintable(QString::number(slow.answeredMs)));
