@@ -109,6 +109,13 @@ bool runInView(QString &lastShown, const std::function<void()> &work)
     }
 }
 
+bool dispatchInView(QString &lastShown, const std::function<bool()> &dispatch)
+{
+    bool handled = false;
+    runInView(lastShown, [&] { handled = dispatch(); });
+    return handled;
+}
+
 void connectClick(QAbstractButton *button, std::function<void()> handler)
 {
     QObject::connect(button, &QAbstractButton::clicked, button,

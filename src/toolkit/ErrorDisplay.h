@@ -34,6 +34,8 @@ void runGuarded(const std::function<void()> &handler);
 // which the view clears when its content is replaced): a paint that fails again and again
 // shows one message, not one after each OK. False when the work failed.
 bool runInView(QString &lastShown, const std::function<void()> &work);
+// An event handed on through runInView: whether it was handled (not, when it failed).
+bool dispatchInView(QString &lastShown, const std::function<bool()> &dispatch);
 
 // Connects a button's click to a handler run through runGuarded.
 void connectClick(QAbstractButton *button, std::function<void()> handler);

@@ -313,15 +313,12 @@ void ListBox::mousePressEvent(QMouseEvent *event)
 
 bool ListBox::event(QEvent *event)
 {
-    bool handled = false;
-    ErrorDisplay::runInView(m_failureShown, [&] { handled = QAbstractScrollArea::event(event); });
-    return handled;
+    return ErrorDisplay::dispatchInView(m_failureShown,
+                                        [&] { return QAbstractScrollArea::event(event); });
 }
 
 bool ListBox::viewportEvent(QEvent *event)
 {
-    bool handled = false;
-    ErrorDisplay::runInView(m_failureShown,
-                            [&] { handled = QAbstractScrollArea::viewportEvent(event); });
-    return handled;
+    return ErrorDisplay::dispatchInView(m_failureShown,
+                                        [&] { return QAbstractScrollArea::viewportEvent(event); });
 }

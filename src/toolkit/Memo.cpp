@@ -809,15 +809,12 @@ void Memo::focusOutEvent(QFocusEvent *event)
 
 bool Memo::event(QEvent *event)
 {
-    bool handled = false;
-    ErrorDisplay::runInView(m_failureShown, [&] { handled = QAbstractScrollArea::event(event); });
-    return handled;
+    return ErrorDisplay::dispatchInView(m_failureShown,
+                                        [&] { return QAbstractScrollArea::event(event); });
 }
 
 bool Memo::viewportEvent(QEvent *event)
 {
-    bool handled = false;
-    ErrorDisplay::runInView(m_failureShown,
-                            [&] { handled = QAbstractScrollArea::viewportEvent(event); });
-    return handled;
+    return ErrorDisplay::dispatchInView(m_failureShown,
+                                        [&] { return QAbstractScrollArea::viewportEvent(event); });
 }
