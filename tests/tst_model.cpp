@@ -2,6 +2,8 @@
 #include "model/MemoText.h"
 #include "model/TextSearch.h"
 #include "primitives/Errors.h"
+#include "primitives/LineReader.h"
+#include "primitives/SourceFile.h"
 
 #include <QTemporaryDir>
 
@@ -38,6 +40,46 @@ void compareWith(const LineStore &store, const QStringList &expected)
     } gathered;
     store.write(gathered, true);
     QCOMPARE(gathered.text, expected.isEmpty() ? QString() : expected.join("\r\n") + "\r\n");
+}
+
+// Lines of several kinds: ASCII, Latin-1, beyond Latin-1, a surrogate pair, empty.
+QStringList sourceLines(int count)
+{
+    QStringList lines;
+    for (int i = 0; i < count; ++i) {
+        QString line = QStringLiteral("line %1 ").arg(i).repeated(1 + i % 3);
+        if (i % 997 == 5)
+            line += QStringLiteral("é à");
+        if (i % 4099 == 7)
+            line += QChar(0x0436);
+        if (i % 5003 == 9)
+            line += QStringLiteral("\U0001F600");
+        if (i % 101 == 3)
+            line.clear();
+        lines << line;
+    }
+    return lines;
+}
+
+// The file's lines, read as a scan reads them, added to a store that refers to the file
+// and keeps one chunk in memory; the lines expected of it (with its empty last line).
+QStringList addFromSource(LineStore &store, const QString &fileName, const QStringList &lines)
+{
+    store.setCacheLimits(1, 1 << 16);
+    store.append(u"");
+    const auto file = SourceFile::open(fileName);
+    Q_ASSERT(file);
+    LineReader reader(fileName);
+    while (!reader.EndOfStream())
+        store.completeLastFromSource(reader.ReadLineView(), file, reader);
+    return lines + QStringList{QString()};
+}
+
+void writeFile(const QString &fileName, const QByteArray &bytes)
+{
+    QFile file(fileName);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
 }
 
 } // namespace
@@ -362,6 +404,156 @@ class TestModel : public QObject
         QCOMPARE(saved.readAll(), QByteArray("\xFF\xFE"
                                              "a\0\r\0\n\0b\0\r\0\n\0c\0",
                                              16));
+    }
+
+    // Lines read from a file are kept as references to its bytes: none of them is written
+    // to the spill file, and every one reads back as it was, whatever the encoding and the
+    // line ends (a CR LF may straddle the reader's blocks).
+    void sourceChunksReadBack_data()
+    {
+        QTest::addColumn<QString>("encoding");
+        QTest::addColumn<QString>("breaks");
+        QTest::newRow("UTF-8, LF") << "UTF-8"
+                                   << "\n";
+        QTest::newRow("UTF-8 with its mark, CR LF") << "UTF-8 BOM"
+                                                    << "\r\n";
+        QTest::newRow("UTF-8, CR") << "UTF-8"
+                                   << "\r";
+        QTest::newRow("UTF-16LE, CR LF") << "UTF-16LE"
+                                         << "\r\n";
+        QTest::newRow("UTF-16BE, LF") << "UTF-16BE"
+                                      << "\n";
+    }
+    void sourceChunksReadBack()
+    {
+        QFETCH(QString, encoding);
+        QFETCH(QString, breaks);
+        const QStringList lines = sourceLines(6 * LineStore::ChunkLines + 17);
+        const QString text = lines.join(breaks) + breaks;
+        QByteArray bytes;
+        if (encoding.startsWith("UTF-8"))
+            bytes = (encoding.endsWith("BOM") ? QByteArray("\xEF\xBB\xBF") : QByteArray()) +
+                    text.toUtf8();
+        for (const QChar c : text) { // UTF-16 with its mark
+            if (encoding == "UTF-16LE")
+                bytes += QByteArray(1, char(c.unicode() & 0xFF)) + char(c.unicode() >> 8);
+            else if (encoding == "UTF-16BE")
+                bytes += QByteArray(1, char(c.unicode() >> 8)) + char(c.unicode() & 0xFF);
+        }
+        if (encoding == "UTF-16LE")
+            bytes.prepend("\xFF\xFE");
+        if (encoding == "UTF-16BE")
+            bytes.prepend("\xFE\xFF");
+        QTemporaryDir dir;
+        const QString name = dir.filePath("source.txt");
+        writeFile(name, bytes);
+        LineStore store;
+        const QStringList expected = addFromSource(store, name, lines);
+        QVERIFY(store.chunkCount() >= 6);
+        compareWith(store, expected);
+        QCOMPARE(store.spilledBytes(), 0);
+        // An edited chunk's lines are its own from then on: it is spilled, and reads back.
+        store.replace(LineStore::ChunkLines + 3, u"edited");
+        QStringList edited = expected;
+        edited[LineStore::ChunkLines + 3] = "edited";
+        compareWith(store, edited);
+        QVERIFY(store.spilledBytes() > 0);
+    }
+
+    // A file changed after its lines were read never shows, finds or saves other text: a
+    // line reads as it was, or reading it fails with the read error; a save fails and leaves
+    // its target as it was.
+    void changedSourceIsNeverShown_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("mustFail");
+        QTest::newRow("a byte changed in place, same size and time") << "byte" << true;
+        QTest::newRow("shortened") << "shortened" << true;
+        QTest::newRow("lengthened") << "lengthened" << false;
+#if defined(Q_OS_UNIX)
+        // The file stays open: its old bytes are still there under no name or another.
+        QTest::newRow("replaced by a rename") << "renamed over" << false;
+        QTest::newRow("deleted") << "deleted" << false;
+#endif
+    }
+    void changedSourceIsNeverShown()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, mustFail);
+        QTemporaryDir dir;
+        const QString name = dir.filePath("source.txt");
+        const QStringList lines = sourceLines(4 * LineStore::ChunkLines);
+        const QByteArray bytes = (lines.join('\n') + '\n').toUtf8();
+        writeFile(name, bytes);
+        MemoText saved;
+        saved.setText(u"old target");
+        const QString target = dir.filePath("target.txt");
+        saved.saveToFile(target);
+        LineStore store;
+        const QStringList expected = addFromSource(store, name, lines);
+        store.line(0); // the first chunks leave memory
+        QFile file(name);
+        if (change == "byte" || change == "shortened" || change == "lengthened") {
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            const QDateTime modified = file.fileTime(QFileDevice::FileModificationTime);
+            const qint64 middle = bytes.size() / 2;
+            if (change == "byte") {
+                QVERIFY(file.seek(middle));
+                QVERIFY(file.write(bytes.at(middle) == 'x' ? "y" : "x") == 1);
+            } else if (change == "shortened") {
+                QVERIFY(file.resize(middle));
+            } else {
+                QVERIFY(file.seek(bytes.size()));
+                QVERIFY(file.write("more\n") == 5);
+            }
+            QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+            file.close();
+        } else if (change == "renamed over") {
+            writeFile(dir.filePath("other.txt"), QByteArray(bytes.size(), 'z'));
+            QVERIFY(QFile::remove(name));
+            QVERIFY(QFile::rename(dir.filePath("other.txt"), name));
+        } else {
+            QVERIFY(QFile::remove(name));
+        }
+        int failed = 0;
+        for (qsizetype i = 0; i < expected.size(); i += 61) { // a failed chunk fails each time
+            try {
+                QCOMPARE(store.line(i), expected[i]);
+            } catch (const QuorvaneError &error) {
+                QCOMPARE(error.message(), Errors::readError().message());
+                ++failed;
+            }
+        }
+        // A search reads chunk by chunk: the same.
+        LineStore::ChunkText chunk;
+        for (qsizetype i = 0; i < expected.size(); i += LineStore::ChunkLines) {
+            try {
+                store.readChunkOf(i, chunk);
+                for (qsizetype k = 0; k < chunk.lineCount(); ++k) {
+                    const qsizetype from = chunk.start(k), n = chunk.ends[size_t(k)] - from;
+                    QCOMPARE(chunk.isWide ? chunk.wide.mid(from, n)
+                                          : QString::fromLatin1(chunk.narrow.mid(from, n)),
+                             expected[chunk.firstLine + k]);
+                }
+            } catch (const QuorvaneError &) {
+                ++failed;
+            }
+        }
+        QCOMPARE(failed > 0, mustFail);
+        // A save that meets the change fails before it replaces its target.
+        bool saveFailed = false;
+        try {
+            saveTextFile(target, TextEncoding::Utf8,
+                         [&](const TextWriter &write) { store.write(write, false); });
+        } catch (const QuorvaneError &) {
+            saveFailed = true;
+        }
+        QCOMPARE(saveFailed, mustFail);
+        if (mustFail) {
+            MemoText after;
+            after.loadFromFile(target);
+            QCOMPARE(after.text(), QString("old target"));
+        }
     }
 
 #if defined(Q_OS_UNIX)

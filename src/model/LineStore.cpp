@@ -5,6 +5,9 @@
 #endif
 
 #include "primitives/Errors.h"
+#include "primitives/LineReader.h"
+
+#include <QHash>
 
 #include <algorithm>
 #include <cstring>
@@ -57,7 +60,7 @@ bool LineStore::appendToNarrowLast(bool thenNewLine, Parts... parts)
         return false;
     Chunk &last = *m_chunks.back();
     const qsizetype size = (qsizetype(0) + ... + parts.size());
-    if (!last.resident || last.isWide || last.size() + size > ChunkChars ||
+    if (!last.resident || last.source || last.isWide || last.size() + size > ChunkChars ||
         (thenNewLine && last.lines() >= ChunkLines))
         return false;
     const qsizetype old = last.narrow.size();
@@ -77,6 +80,7 @@ bool LineStore::appendToNarrowLast(bool thenNewLine, Parts... parts)
         return false;
     }
     last.spillOffset = -1; // its copy in the spill file is out of date
+    endRun();
     last.ends.back() = int(old + size);
     m_characters += size;
     if (thenNewLine) {
@@ -127,7 +131,8 @@ void LineStore::setCacheLimits(int chunks, qsizetype bytes)
 // A spilled chunk is its line ends (32-bit) followed by its text (bytes or UTF-16).
 void LineStore::spill(Chunk &chunk) const
 {
-    if (chunk.spillOffset < 0) {
+    // A source chunk is dropped: its text is read again from the file.
+    if (!chunk.source && chunk.spillOffset < 0) {
         const qint64 at = m_spill.append(reinterpret_cast<const char *>(chunk.ends.data()),
                                          qint64(chunk.ends.size() * sizeof(int)));
         const bool written =
@@ -154,6 +159,13 @@ void LineStore::makeResident(Chunk &chunk) const
     chunk.lastUse = ++m_uses;
     if (chunk.resident)
         return;
+    if (chunk.source) {
+        readSource(chunk, chunk.narrow, chunk.wide, chunk.ends);
+        chunk.resident = true;
+        m_resident.push_back(&chunk);
+        trimCache(&chunk);
+        return;
+    }
     const qsizetype endBytes = qsizetype(chunk.spilledLines) * qsizetype(sizeof(int));
     std::vector<int> ends(size_t(chunk.spilledLines));
     bool read = m_spill.read(chunk.spillOffset, reinterpret_cast<char *>(ends.data()), endBytes);
@@ -183,7 +195,8 @@ void LineStore::trimCache(const Chunk *keep) const
         Chunk *oldest = nullptr;
         int candidates = 0;
         for (Chunk *chunk : m_resident) {
-            if (chunk == last || chunk == keep || chunk->pinned)
+            // The chunk of a source run stays until the next line tells where it ends.
+            if (chunk == last || chunk == keep || chunk->pinned || chunk == m_run.chunk)
                 continue;
             ++candidates;
             bytes += chunk->memoryBytes();
@@ -219,7 +232,107 @@ LineStore::Chunk &LineStore::forEdit(size_t c)
     Chunk &chunk = *m_chunks[c];
     makeResident(chunk);
     chunk.spillOffset = -1;
+    ownText(chunk);
+    endRun();
     return chunk;
+}
+
+void LineStore::ownText(Chunk &chunk)
+{
+    chunk.source.reset();
+}
+
+namespace {
+
+// The checksum of a chunk's text (Latin-1 bytes or UTF-16) and line ends.
+quint64 checksumOf(const void *text, qsizetype bytes, const std::vector<int> &ends)
+{
+    constexpr size_t Seed = 0x51a7c0de;
+    const size_t h = qHashBits(text, size_t(bytes), Seed);
+    return qHashBits(ends.data(), ends.size() * sizeof(int), h);
+}
+
+} // namespace
+
+void LineStore::completeLastFromSource(QStringView line,
+                                       const std::shared_ptr<const SourceFile> &file,
+                                       const LineReader &reader)
+{
+    Chunk &last = *m_chunks.back();
+    if (last.resident && !last.source && last.ends.size() == 1 && last.ends.back() == 0) {
+        // The line starts a chunk: the run before ends where it starts.
+        const qint64 begin = reader.lineStartOffset();
+        if (m_run.chunk && begin > m_run.begin && m_chunks.size() > 1 &&
+            m_chunks[m_chunks.size() - 2].get() == m_run.chunk && m_run.chunk->resident) {
+            Chunk &full = *m_run.chunk;
+            full.source = m_run.file;
+            full.sourceEncoding = m_run.encoding;
+            full.sourceBegin = m_run.begin;
+            full.sourceEnd = begin;
+            full.checksum =
+                full.isWide ? checksumOf(full.wide.constData(), 2 * full.wide.size(), full.ends)
+                            : checksumOf(full.narrow.constData(), full.narrow.size(), full.ends);
+        }
+        m_run = begin >= 0 && file ? SourceRun{&last, file, reader.encoding(), begin} : SourceRun{};
+    } else if (m_run.chunk != &last) {
+        m_run = {};
+    }
+    m_addingFromSource = true;
+    try {
+        completeLast(line);
+    } catch (...) {
+        m_addingFromSource = false;
+        m_run = {};
+        throw;
+    }
+    m_addingFromSource = false;
+}
+
+void LineStore::readSource(const Chunk &chunk, QByteArray &narrow, QString &wide,
+                           std::vector<int> &ends) const
+{
+    const qint64 size = chunk.sourceEnd - chunk.sourceBegin;
+    QByteArray bytes(size, Qt::Uninitialized);
+    if (!chunk.source->read(chunk.sourceBegin, bytes.data(), size))
+        throw Errors::readError();
+    // What the chunk held: its counts while it is out of memory, else its own.
+    const int lines = chunk.resident ? int(chunk.ends.size()) : chunk.spilledLines;
+    const int chars = int(chunk.resident ? chunk.size() : chunk.spilledChars);
+    ends.clear();
+    ends.reserve(size_t(lines));
+    if (chunk.isWide)
+        wide.resize(chars);
+    else
+        narrow.resize(chars);
+    bool same = true;
+    try {
+        LineReader reader(std::move(bytes), chunk.sourceEncoding, chunk.sourceBegin);
+        int at = 0;
+        while (same && !reader.EndOfStream()) {
+            const QStringView line = reader.ReadLineView();
+            same = int(ends.size()) < lines && line.size() <= chars - at;
+            if (!same)
+                break;
+            if (chunk.isWide)
+                std::memcpy(wide.data() + at, line.data(), size_t(line.size()) * 2);
+            else
+                same = narrowInto(narrow.data() + at, line.utf16(), line.size());
+            at += int(line.size());
+            ends.push_back(at);
+        }
+        same = same && int(ends.size()) == lines && at == chars;
+    } catch (const QuorvaneError &) {
+        same = false; // bytes that no longer decode
+    }
+    same = same &&
+           (chunk.isWide ? checksumOf(wide.constData(), 2 * wide.size(), ends)
+                         : checksumOf(narrow.constData(), narrow.size(), ends)) == chunk.checksum;
+    if (!same) {
+        narrow = QByteArray();
+        wide = QString();
+        ends = std::vector<int>();
+        throw Errors::readError(); // the file changed since its lines were read
+    }
 }
 
 void LineStore::rebuildIndex() const
@@ -324,6 +437,16 @@ QStringList LineStore::lines(qsizetype first, qsizetype count, qsizetype maxLeng
 
 QString LineStore::readSpilledLine(const Chunk &chunk, int k, qsizetype maxLength) const
 {
+    if (chunk.source) {
+        QByteArray narrow;
+        QString wide;
+        std::vector<int> ends;
+        readSource(chunk, narrow, wide, ends);
+        const int from = k == 0 ? 0 : ends[size_t(k - 1)];
+        const int length = int(qMin<qsizetype>(ends[size_t(k)] - from, maxLength));
+        return chunk.isWide ? wide.mid(from, length)
+                            : QString::fromLatin1(narrow.constData() + from, length);
+    }
     int bounds[2] = {0, 0}; // the line's start and end in the chunk's text
     const qint64 endsAt = chunk.spillOffset + qint64(k == 0 ? 0 : k - 1) * qint64(sizeof(int));
     bool read = k == 0 ? m_spill.read(endsAt, reinterpret_cast<char *>(&bounds[1]), sizeof(int))
@@ -572,6 +695,7 @@ void LineStore::remove(qsizetype first, qsizetype n)
 
 void LineStore::clear()
 {
+    m_run = {};
     m_chunks.clear();
     m_resident.clear();
     m_spill.clear();
@@ -627,6 +751,7 @@ void LineStore::checkShape() const
     for (const auto &chunk : m_chunks) {
         Q_ASSERT(chunk->lines() > 0);
         Q_ASSERT(chunk->lines() <= 2 * ChunkLines);
+        Q_ASSERT(!chunk->source || chunk->sourceBegin < chunk->sourceEnd);
         lines += chunk->lines();
     }
     Q_ASSERT(lines == m_count);
@@ -732,6 +857,10 @@ void LineStore::readChunkOf(qsizetype line, ChunkText &out) const
             out.wide = chunk.wide; // shared, not copied
         else
             out.narrow = chunk.narrow;
+        return;
+    }
+    if (chunk.source) {
+        readSource(chunk, out.narrow, out.wide, out.ends);
         return;
     }
     // The line ends and the text lie one after the other in the spill file.

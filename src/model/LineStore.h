@@ -1,5 +1,6 @@
 #pragma once
 
+#include "primitives/SourceFile.h"
 #include "primitives/SpillFile.h"
 #include "primitives/TextFile.h"
 
@@ -10,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+class LineReader;
+
 // Lines of text held compactly: chunks of up to a few thousand lines, each one string with
 // the end offsets of its lines, so that a line costs its characters and four bytes, and
 // an edit touches one chunk. A chunk whose characters all lie below U+0100 keeps them as
@@ -19,6 +22,13 @@
 // used last. The others are written to a private spill file and read back, in one read,
 // when a line of theirs is asked for; an edited chunk is written again when it leaves the
 // cache. A chunk that cannot be written (a full disk) stays in memory.
+//
+// A chunk made of lines read in order from a file (completeLastFromSource) keeps no copy
+// of them: it refers to their bytes in the file, which it decodes again when it is needed,
+// and it is dropped from memory instead of being written. A checksum of its text, taken
+// when the lines were read, is checked at each decoding: text that another program changed
+// since then is never handed out (reading it fails with the read error). An edit of such a
+// chunk makes its text the store's own.
 class LineStore
 {
   public:
@@ -47,6 +57,11 @@ class LineStore
     // The same when the last chunk is in memory, Latin-1 and has room, and the parts are
     // Latin-1 without a NUL; false, with nothing changed, otherwise.
     bool completeLastIfNarrow(QStringView first, QStringView second, QStringView third);
+    // completeLast(line) for a line that reader has just read whole from file (a line of
+    // at most half a chunk, without a NUL): the chunks that come to hold only such lines,
+    // one after the other, refer to file instead of keeping their text.
+    void completeLastFromSource(QStringView line, const std::shared_ptr<const SourceFile> &file,
+                                const LineReader &reader);
     qsizetype lastLineLength() const
     {
         const Chunk &last = *m_chunks.back();
@@ -91,6 +106,7 @@ class LineStore
     void setCacheLimits(int chunks, qsizetype bytes);
     qsizetype chunkCount() const { return qsizetype(m_chunks.size()); }
     qsizetype residentChunkCount() const { return qsizetype(m_resident.size()); }
+    qint64 spilledBytes() const { return m_spill.size(); }
 
   private:
     struct Chunk
@@ -108,6 +124,13 @@ class LineStore
         int spilledChars = 0;
         bool pinned = false; // could not be spilled: stays in memory
         quint64 lastUse = 0;
+        // A chunk of a source file's lines: the bytes [sourceBegin, sourceEnd) of source,
+        // in sourceEncoding, decode to its lines, whose text has this checksum.
+        std::shared_ptr<const SourceFile> source;
+        TextEncoding sourceEncoding = TextEncoding::Utf8;
+        qint64 sourceBegin = 0;
+        qint64 sourceEnd = 0;
+        quint64 checksum = 0;
 
         int lines() const { return resident ? int(ends.size()) : spilledLines; }
         int start(int k) const { return k == 0 ? 0 : ends[size_t(k - 1)]; }
@@ -157,12 +180,20 @@ class LineStore
     Chunk &lastForEdit()
     {
         Chunk &last = *m_chunks.back();
-        if (!last.resident)
+        if (!last.resident || last.source)
             return forEdit(m_chunks.size() - 1);
         last.spillOffset = -1;
+        endRun();
         return last;
     }
     void makeResident(Chunk &chunk) const;
+    // Decodes a source chunk's bytes into its text and line ends, checked against what was
+    // read at first (the chunk's counts while it is out of memory, and its checksum);
+    // throws the read error when they cannot be read or differ.
+    void readSource(const Chunk &chunk, QByteArray &narrow, QString &wide,
+                    std::vector<int> &ends) const;
+    // The chunk's lines become its own: it no longer refers to a file.
+    static void ownText(Chunk &chunk);
     qsizetype spilledLastLineLength() const;
     // Line k of chunk c, cut at maxLength characters.
     QString lineOf(size_t c, int k, qsizetype maxLength) const;
@@ -180,6 +211,24 @@ class LineStore
     mutable quint64 m_uses = 0;
     int m_cacheChunks = 64;
     qsizetype m_cacheBytes = 16 << 20;
+    // The last chunk while every line in it was read in order from a file (but for the
+    // empty last line that the next one completes): the file, and where its first line
+    // starts. It refers to the file once the next chunk starts with the line after it.
+    struct SourceRun
+    {
+        Chunk *chunk = nullptr;
+        std::shared_ptr<const SourceFile> file;
+        TextEncoding encoding = TextEncoding::Utf8;
+        qint64 begin = 0;
+    };
+    SourceRun m_run;
+    bool m_addingFromSource = false; // completeLastFromSource is at work: the run goes on
+    // An edit by any other way: the last chunk's lines are no longer all the file's.
+    void endRun()
+    {
+        if (!m_addingFromSource)
+            m_run = {};
+    }
     mutable std::vector<qsizetype> m_firstLine; // first line number of each chunk
     mutable std::vector<qsizetype> m_firstChar; // characters before each chunk
     mutable bool m_indexDirty = false;

@@ -53,6 +53,15 @@ qsizetype MemoText::addLine(QStringView prefix, QStringView line, QStringView su
     return addLine(decorated);
 }
 
+qsizetype MemoText::addSourceLine(QStringView line, const std::shared_ptr<const SourceFile> &file,
+                                  const LineReader &reader)
+{
+    if (m_lines.lastLineLength() != 0 || line.size() > LineStore::ChunkChars / 2 || holdsNul(line))
+        return addLine(line);
+    m_lines.completeLastFromSource(line, file, reader);
+    return m_lines.count() - 2;
+}
+
 QString MemoText::text() const
 {
     QString text;

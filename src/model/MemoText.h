@@ -38,6 +38,10 @@ class MemoText
     qsizetype addLine(QStringView line);
     // The same for the line prefix + line + suffix, without joining them first.
     qsizetype addLine(QStringView prefix, QStringView line, QStringView suffix);
+    // addLine for a line that reader has just read whole from file: the lines of a file
+    // added one after the other are kept as references to its bytes (LineStore).
+    qsizetype addSourceLine(QStringView line, const std::shared_ptr<const SourceFile> &file,
+                            const LineReader &reader);
     // The whole text, lines separated by CR LF.
     QString text() const;
     // Replaces the text; line breaks (CR LF, CR, LF) separate lines, a NUL ends it.

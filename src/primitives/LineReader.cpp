@@ -2,6 +2,7 @@
 
 #include "primitives/Errors.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -27,6 +28,15 @@ LineReader::LineReader(FileStream::StandardInput input)
     m_buffer.resize(StreamBufferSize);
 }
 
+LineReader::LineReader(QByteArray bytes, TextEncoding encoding, qint64 offset)
+    : m_buffer(std::move(bytes)), m_bufferEnd(m_buffer.size()), m_fileEnded(true),
+      m_bufferOffset(offset), m_encoding(encoding),
+      m_utf8(QStringDecoder::Utf8,
+             QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom),
+      m_bomPending(false)
+{
+}
+
 void LineReader::allocateBuffer()
 {
     // A small file needs no more buffer than it holds.
@@ -47,6 +57,7 @@ qsizetype LineReader::takeBlock(const char *&block)
 {
     if (m_bufferEnd - m_bufferPos < BlockSize && !m_fileEnded) {
         const qsizetype kept = m_bufferEnd - m_bufferPos;
+        m_bufferOffset += m_bufferPos;
         std::memmove(m_buffer.data(), m_buffer.constData() + m_bufferPos, size_t(kept));
         m_bufferPos = 0;
         m_bufferEnd = kept;
@@ -89,7 +100,7 @@ void LineReader::fill()
         size -= tail;
         m_bufferPos -= tail;
     }
-    decodeBlock(block, size);
+    decodeBlock(block, size, m_bufferOffset + (block - m_buffer.constData()));
 }
 
 quint64 LineReader::breaksOfWord(qsizetype w) const
@@ -118,7 +129,7 @@ quint64 LineReader::breaksOfWord(qsizetype w) const
     return bits;
 }
 
-void LineReader::decodeBlock(const char *data, qsizetype size)
+void LineReader::decodeBlock(const char *data, qsizetype size, qint64 offset)
 {
     if (size == 0)
         return;
@@ -126,12 +137,20 @@ void LineReader::decodeBlock(const char *data, qsizetype size)
     if (m_head == m_queue.size()) {
         m_queue.resize(0);
         m_head = 0;
+        m_blocks.clear();
     } else if (m_head > 65536 && m_head * 2 > m_queue.size()) {
+        // The blocks from the head on: the head's own offset, then those after it.
+        std::vector<std::pair<qsizetype, qint64>> kept{{0, offsetOf(m_head)}};
+        for (const auto &[index, at] : m_blocks)
+            if (index > m_head)
+                kept.emplace_back(index - m_head, at);
+        m_blocks = std::move(kept);
         m_queue.remove(0, m_head);
         m_head = 0;
     }
     m_word = -1; // the queue changes: the word of marks is made again when asked for
     const qsizetype old = m_queue.size();
+    m_blocks.emplace_back(old, offset);
     if (old + size > (1 << 20) && m_queue.capacity() < old + size) {
         // A huge line that outgrows the queue grows it at most to what the rest of the
         // file can decode to, so that it does not cost twice its size.
@@ -193,12 +212,15 @@ QStringView LineReader::ReadLinePart(qsizetype maxChars, bool &lineEnded)
             m_head += n;
             m_scanned = i - n;
             lineEnded = false;
+            m_inParts = true;
             return QStringView(chars, n);
         }
         if (ends) {
             qsizetype taken = i;
             if (breakFound)
                 taken += (chars[i] == u'\r' && i + 1 < available && chars[i + 1] == u'\n') ? 2 : 1;
+            m_lineStart = m_inParts ? -1 : m_head;
+            m_inParts = false;
             m_head += taken;
             m_scanned = 0;
             return QStringView(chars, i); // valid until the next fill
@@ -206,6 +228,31 @@ QStringView LineReader::ReadLinePart(qsizetype maxChars, bool &lineEnded)
         m_scanned = i;
         fill();
     }
+}
+
+qint64 LineReader::offsetOf(qsizetype index) const
+{
+    // The last block that starts at or before index.
+    auto block = std::upper_bound(m_blocks.begin(), m_blocks.end(), index,
+                                  [](qsizetype i, const auto &b) { return i < b.first; });
+    Q_ASSERT(block != m_blocks.begin());
+    --block;
+    const qsizetype from = block->first;
+    if (m_encoding != TextEncoding::Utf8)
+        return block->second + 2 * qint64(index - from);
+    // The bytes that UTF-8 spends on each character (a surrogate pair: two times two).
+    const char16_t *chars = reinterpret_cast<const char16_t *>(m_queue.constData());
+    qint64 bytes = 0;
+    for (qsizetype i = from; i < index; ++i) {
+        const char16_t c = chars[i];
+        bytes += c < 0x80 ? 1 : (c < 0x800 || QChar::isSurrogate(c)) ? 2 : 3;
+    }
+    return block->second + bytes;
+}
+
+qint64 LineReader::lineStartOffset() const
+{
+    return m_lineStart < 0 ? -1 : offsetOf(m_lineStart);
 }
 
 QString LineReader::ReadLine()

@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringDecoder>
+#include <utility>
+#include <vector>
 
 // Reads a text file line by line: UTF-8, or the encoding its byte-order mark names.
 // Lines end at LF, CR LF or a lone CR. The file is decoded in blocks of 4096 bytes, so
@@ -15,6 +17,9 @@ class LineReader
   public:
     explicit LineReader(const QString &fileName); // throws the open error
     explicit LineReader(FileStream::StandardInput);
+    // Reads bytes already in hand, in a known encoding and without a byte-order mark:
+    // a stretch of a file that starts at a line's start, at offset in the file.
+    LineReader(QByteArray bytes, TextEncoding encoding, qint64 offset);
     ~LineReader();
     LineReader(const LineReader &) = delete;
     LineReader &operator=(const LineReader &) = delete;
@@ -30,6 +35,10 @@ class LineReader
     // is read this way in memory of the order of maxChars. A view valid until the next call.
     QStringView ReadLinePart(qsizetype maxChars, bool &lineEnded);
     void close();
+    TextEncoding encoding() const { return m_encoding; }
+    // Where in the file the line last returned whole by ReadLineView or ReadLinePart starts
+    // (its byte offset), or -1 when it came in parts.
+    qint64 lineStartOffset() const;
     // Bytes of the file taken into the queue so far (for progress reports).
     qint64 bytesTaken() const { return m_stream.position() - (m_bufferEnd - m_bufferPos); }
 
@@ -39,7 +48,9 @@ class LineReader
     void fill();
     void allocateBuffer();
     qsizetype takeBlock(const char *&block); // bytes of the next block, at most BlockSize
-    void decodeBlock(const char *data, qsizetype size);
+    void decodeBlock(const char *data, qsizetype size, qint64 offset);
+    // Byte offset in the file of the character at index of the queue.
+    qint64 offsetOf(qsizetype index) const;
     // A bit for each of the 64 characters of the queue from w * 64 on, set for a CR or LF.
     quint64 breaksOfWord(qsizetype w) const;
     // Index of the first CR or LF of the queue in [from, to), or to when there is none. The
@@ -70,7 +81,8 @@ class LineReader
     qsizetype m_bufferPos = 0;
     qsizetype m_bufferEnd = 0;
     bool m_fileEnded = false;
-    qint64 m_sizeAtOpen = 0; // a regular file that ends before it has been shortened
+    qint64 m_sizeAtOpen = 0;   // a regular file that ends before it has been shortened
+    qint64 m_bufferOffset = 0; // where the buffer's first byte lies in the file
 
     TextEncoding m_encoding = TextEncoding::Utf8;
     QStringDecoder m_utf8;
@@ -81,5 +93,10 @@ class LineReader
     qsizetype m_head = 0;    // first character not yet returned
     qsizetype m_scanned = 0; // characters after m_head known to hold no CR or LF
     qsizetype m_word = -1;   // the word of the queue whose marks are kept
+    // Where each block decoded into the queue starts: its first character's index and its
+    // byte offset in the file (a block's bytes decode to its characters and no others).
+    std::vector<std::pair<qsizetype, qint64>> m_blocks;
+    qsizetype m_lineStart = -1; // queue index of the line last returned whole
+    bool m_inParts = false;     // a line is being returned in parts
     quint64 m_wordBreaks = 0;
 };

@@ -5,6 +5,7 @@
 #include "primitives/FileStream.h"
 #include "primitives/Platform.h"
 #include "primitives/Process.h"
+#include "primitives/SourceFile.h"
 #include "primitives/SpillFile.h"
 #include "primitives/TextFile.h"
 
@@ -922,6 +923,36 @@ bool SpillFile::writeAt(qint64 offset, const char *data, qint64 size)
 }
 
 bool SpillFile::read(qint64 offset, char *data, qint64 size) const
+{
+    return transferAll(size, [&](qint64 done) {
+        return ::pread(int(m_handle), data + done, size_t(size - done), offset + done);
+    });
+}
+
+bool SourceFile::openShared()
+{
+    // No lock: other programs go on writing the file as they please.
+    int fd;
+    do
+        fd = ::open(nativeName(m_fileName).constData(), O_RDONLY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    struct stat st;
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd); // only a regular file's bytes can be read again
+        fd = -1;
+    }
+    m_handle = fd;
+    return fd >= 0;
+}
+
+void SourceFile::release()
+{
+    if (m_handle >= 0)
+        ::close(int(m_handle));
+    m_handle = -1;
+}
+
+bool SourceFile::read(qint64 offset, char *data, qint64 size) const
 {
     return transferAll(size, [&](qint64 done) {
         return ::pread(int(m_handle), data + done, size_t(size - done), offset + done);

@@ -5,6 +5,7 @@
 #include "primitives/FileStream.h"
 #include "primitives/Platform.h"
 #include "primitives/Process.h"
+#include "primitives/SourceFile.h"
 #include "primitives/SpillFile.h"
 #include "primitives/TextFile.h"
 
@@ -636,6 +637,37 @@ bool SpillFile::writeAt(qint64 offset, const char *data, qint64 size)
 }
 
 bool SpillFile::read(qint64 offset, char *data, qint64 size) const
+{
+    return transferAll(offset, size, [&](qint64 done, DWORD want, DWORD *n, OVERLAPPED *at) {
+        return ::ReadFile(reinterpret_cast<HANDLE>(m_handle), data + done, want, n, at);
+    });
+}
+
+bool SourceFile::openShared()
+{
+    // Every sharing: other programs go on writing, renaming and deleting the file.
+    const HANDLE handle =
+        ::CreateFileW(nativeName(m_fileName).c_str(), GENERIC_READ,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+        ::CloseHandle(handle); // only a file's bytes can be read again
+        return false;
+    }
+    m_handle = reinterpret_cast<qintptr>(handle);
+    return true;
+}
+
+void SourceFile::release()
+{
+    if (m_handle != -1)
+        ::CloseHandle(reinterpret_cast<HANDLE>(m_handle));
+    m_handle = -1;
+}
+
+bool SourceFile::read(qint64 offset, char *data, qint64 size) const
 {
     return transferAll(offset, size, [&](qint64 done, DWORD want, DWORD *n, OVERLAPPED *at) {
         return ::ReadFile(reinterpret_cast<HANDLE>(m_handle), data + done, want, n, at);

@@ -20,6 +20,7 @@ class SpillFile
     qint64 append(const char *data, qint64 size);
     // Reads size bytes written before at offset; false when the system read fails.
     bool read(qint64 offset, char *data, qint64 size) const;
+    qint64 size() const { return m_end; } // bytes written since it was made or cleared
     // Forgets everything written, giving the space back.
     void clear();
 

@@ -258,6 +258,12 @@ qsizetype Memo::addLine(QStringView prefix, QStringView line, QStringView suffix
     return addAtEnd([&] { return m_text.addLine(prefix, line, suffix); });
 }
 
+qsizetype Memo::addSourceLine(QStringView line, const std::shared_ptr<const SourceFile> &file,
+                              const LineReader &reader)
+{
+    return addAtEnd([&] { return m_text.addSourceLine(line, file, reader); });
+}
+
 void Memo::setText(const QString &text)
 {
     m_failureShown.clear();

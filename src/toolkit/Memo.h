@@ -27,6 +27,10 @@ class Memo : public QAbstractScrollArea, public Searchable
     qsizetype addLine(QStringView line);
     // The same for the line prefix + line + suffix, without joining them first.
     qsizetype addLine(QStringView prefix, QStringView line, QStringView suffix);
+    // The same for a line that reader has just read whole from file
+    // (MemoText::addSourceLine).
+    qsizetype addSourceLine(QStringView line, const std::shared_ptr<const SourceFile> &file,
+                            const LineReader &reader);
     // The whole text, lines separated by CR LF.
     QString text() const { return m_text.text(); }
     // Replaces the text; line breaks (CR LF, CR, LF) separate lines, a NUL ends it.

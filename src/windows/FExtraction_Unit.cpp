@@ -2,6 +2,8 @@
 
 #include "ApplicationWindows.h"
 
+#include "primitives/LineReader.h"
+#include "primitives/SourceFile.h"
 #include "primitives/TextFile.h"
 #include "rules/AddressList.h"
 #include "toolkit/ErrorDisplay.h"
@@ -18,7 +20,18 @@ class TFExtraction::ScanView : public ExtractionSink
 {
   public:
     explicit ScanView(TFExtraction &window) : m_window(window) {}
-    void line(QStringView line) override { m_shownAt = m_window.ui->Memo1->addLine(line); }
+    // The raw-line box refers to the file's bytes (kept open for it) instead of copying
+    // them, where the file can be opened once more.
+    void line(QStringView line) override
+    {
+        if (!m_sourceOpened) {
+            m_sourceOpened = true;
+            m_source = SourceFile::open(m_window.Job.ExtractionFileName);
+        }
+        m_shownAt = m_source ? m_window.ui->Memo1->addSourceLine(line, m_source,
+                                                                 *m_window.Job.ExtractionLineReader)
+                             : m_window.ui->Memo1->addLine(line);
+    }
     // The raw-line box holds the same text: the hidden field shows it from there.
     void addressLine(QStringView) override { m_window.m_lineFieldLine = m_shownAt; }
     void piece(QStringView piece) override { m_window.ui->ListBox1->add(piece); }
@@ -32,6 +45,8 @@ class TFExtraction::ScanView : public ExtractionSink
   private:
     TFExtraction &m_window;
     qsizetype m_shownAt = -1;
+    bool m_sourceOpened = false;
+    std::shared_ptr<const SourceFile> m_source;
 };
 
 TFExtraction::TFExtraction(QWidget *parent)

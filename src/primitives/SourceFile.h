@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+#include <memory>
+
+// A file whose bytes the program refers to instead of keeping a copy of them. It stays open
+// for reading while every other program may still read it, write it, rename it or delete
+// it, so its bytes may change under the program: whoever reads them checks what they read.
+class SourceFile
+{
+  public:
+    // Null when the file cannot be opened.
+    static std::shared_ptr<const SourceFile> open(const QString &fileName);
+    ~SourceFile();
+    SourceFile(const SourceFile &) = delete;
+    SourceFile &operator=(const SourceFile &) = delete;
+
+    const QString &fileName() const { return m_fileName; }
+    // Reads size bytes at offset; false when the system read fails or the file ends first.
+    bool read(qint64 offset, char *data, qint64 size) const; // in the platform layer
+
+  private:
+    explicit SourceFile(const QString &fileName) : m_fileName(fileName) {}
+    bool openShared(); // in the platform layer
+    void release();    // in the platform layer
+
+    QString m_fileName;
+    qintptr m_handle = -1; // a file descriptor, or a Windows HANDLE
+};
