@@ -460,6 +460,42 @@ class TestModel : public QObject
         QVERIFY(store.spilledBytes() > 0);
     }
 
+    // Items found in a file's lines (here its words holding "@", several to a line, none in
+    // some) are kept as references too, a chunk starting and ending inside a line.
+    void sourceItemsReadBack()
+    {
+        QTemporaryDir dir;
+        const QString name = dir.filePath("source.txt");
+        QStringList lines, items;
+        for (int i = 0; i < 5 * LineStore::ChunkLines; ++i) {
+            QStringList words;
+            for (int k = 0; k < i % 4; ++k)
+                words << QStringLiteral("w%1@%2").arg(i).arg(k) << "plain";
+            if (i % 7 == 0)
+                words << QStringLiteral("ж%1@wide").arg(i);
+            for (const QString &word : words)
+                if (word.contains('@'))
+                    items << word;
+            lines << words.join(' ');
+        }
+        writeFile(name, (lines.join("\r\n") + "\r\n").toUtf8());
+        const auto itemsOf = [](QStringView line, const std::function<void(QStringView)> &take) {
+            for (const QStringView word : line.split(u' '))
+                if (word.contains(u'@'))
+                    take(word);
+        };
+        LineStore store;
+        store.setCacheLimits(1, 1 << 16);
+        const auto file = SourceFile::open(name);
+        LineReader reader(name);
+        while (!reader.EndOfStream())
+            itemsOf(reader.ReadLineView(),
+                    [&](QStringView item) { store.appendFromSource(item, file, reader, itemsOf); });
+        QVERIFY(store.chunkCount() > 3);
+        compareWith(store, items);
+        QCOMPARE(store.spilledBytes(), 0);
+    }
+
     // A file changed after its lines were read never shows, finds or saves other text: a
     // line reads as it was, or reading it fails with the read error; a save fails and leaves
     // its target as it was.

@@ -196,7 +196,8 @@ void LineStore::trimCache(const Chunk *keep) const
         int candidates = 0;
         for (Chunk *chunk : m_resident) {
             // The chunk of a source run stays until the next line tells where it ends.
-            if (chunk == last || chunk == keep || chunk->pinned || chunk == m_run.chunk)
+            if (chunk == last || chunk == keep || chunk->pinned || chunk == m_run.chunk ||
+                chunk == m_full.chunk)
                 continue;
             ++candidates;
             bytes += chunk->memoryBytes();
@@ -258,34 +259,87 @@ void LineStore::completeLastFromSource(QStringView line,
                                        const std::shared_ptr<const SourceFile> &file,
                                        const LineReader &reader)
 {
-    Chunk &last = *m_chunks.back();
-    if (last.resident && !last.source && last.ends.size() == 1 && last.ends.back() == 0) {
-        // The line starts a chunk: the run before ends where it starts.
-        const qint64 begin = reader.lineStartOffset();
-        if (m_run.chunk && begin > m_run.begin && m_chunks.size() > 1 &&
-            m_chunks[m_chunks.size() - 2].get() == m_run.chunk && m_run.chunk->resident) {
-            Chunk &full = *m_run.chunk;
-            full.source = m_run.file;
-            full.sourceEncoding = m_run.encoding;
-            full.sourceBegin = m_run.begin;
-            full.sourceEnd = begin;
-            full.checksum =
-                full.isWide ? checksumOf(full.wide.constData(), 2 * full.wide.size(), full.ends)
-                            : checksumOf(full.narrow.constData(), full.narrow.size(), full.ends);
+    // A line starts a chunk when it completes the empty line that one holds alone.
+    const Chunk &last = *m_chunks.back();
+    const bool fresh =
+        last.resident && !last.source && last.ends.size() == 1 && last.ends.back() == 0;
+    addFromSource(file, reader, nullptr, fresh, [&] { completeLast(line); });
+}
+
+void LineStore::appendFromSource(QStringView item, const std::shared_ptr<const SourceFile> &file,
+                                 const LineReader &reader, ItemsOfLine itemsOf)
+{
+    // The condition on which append starts a chunk.
+    const bool fresh = m_chunks.empty() || m_chunks.back()->lines() >= ChunkLines ||
+                       m_chunks.back()->size() + item.size() > ChunkChars;
+    addFromSource(file, reader, itemsOf, fresh, [&] { append(item); });
+}
+
+void LineStore::addFromSource(const std::shared_ptr<const SourceFile> &file,
+                              const LineReader &reader, ItemsOfLine itemsOf, bool fresh,
+                              const std::function<void()> &add)
+{
+    const qint64 line = reader.linesRead();
+    m_itemsOfLine = line == m_itemLine ? m_itemsOfLine + 1 : 0;
+    m_itemLine = line;
+    qint64 start = -1; // where the line starts, found at most once an item
+    auto lineStart = [&] {
+        if (start < 0)
+            start = reader.lineStartOffset();
+        return start;
+    };
+    // A full chunk ends where the line after the one of its last item starts.
+    if (m_full.chunk && line != m_full.lastLine) {
+        seal(m_full, lineStart());
+        m_full = {};
+    }
+    if (fresh) {
+        if (m_run.chunk) { // its lines are all from the file, in order, up to here
+            if (line != m_run.lastLine)
+                seal(m_run, lineStart());
+            else
+                m_full = m_run;
         }
-        m_run = begin >= 0 && file ? SourceRun{&last, file, reader.encoding(), begin} : SourceRun{};
-    } else if (m_run.chunk != &last) {
+        m_run = {};
+    } else if (m_run.chunk && m_run.chunk != m_chunks.back().get()) {
         m_run = {};
     }
     m_addingFromSource = true;
     try {
-        completeLast(line);
+        add();
     } catch (...) {
         m_addingFromSource = false;
-        m_run = {};
+        m_run = m_full = {};
         throw;
     }
     m_addingFromSource = false;
+    if (fresh && file && lineStart() >= 0) {
+        m_run = {m_chunks.back().get(),
+                 file,
+                 reader.encoding(),
+                 lineStart(),
+                 m_itemsOfLine,
+                 itemsOf,
+                 line};
+    } else if (m_run.chunk) {
+        m_run.lastLine = line;
+    }
+}
+
+void LineStore::seal(const SourceRun &run, qint64 end)
+{
+    Chunk &chunk = *run.chunk;
+    if (!chunk.resident || chunk.source || end <= run.begin)
+        return;
+    chunk.source = run.file;
+    chunk.sourceEncoding = run.encoding;
+    chunk.sourceBegin = run.begin;
+    chunk.sourceEnd = end;
+    chunk.itemsOf = run.itemsOf;
+    chunk.skip = run.skip;
+    chunk.checksum = chunk.isWide
+                         ? checksumOf(chunk.wide.constData(), 2 * chunk.wide.size(), chunk.ends)
+                         : checksumOf(chunk.narrow.constData(), chunk.narrow.size(), chunk.ends);
 }
 
 void LineStore::readSource(const Chunk &chunk, QByteArray &narrow, QString &wide,
@@ -308,17 +362,31 @@ void LineStore::readSource(const Chunk &chunk, QByteArray &narrow, QString &wide
     try {
         LineReader reader(std::move(bytes), chunk.sourceEncoding, chunk.sourceBegin);
         int at = 0;
-        while (same && !reader.EndOfStream()) {
-            const QStringView line = reader.ReadLineView();
-            same = int(ends.size()) < lines && line.size() <= chars - at;
+        int skip = chunk.skip;
+        const std::function<void(QStringView)> take = [&](QStringView item) {
+            if (skip > 0) {
+                --skip; // an item of the chunk before
+                return;
+            }
+            if (int(ends.size()) == lines)
+                return; // an item of the chunk after
+            same = same && item.size() <= chars - at;
             if (!same)
-                break;
+                return;
             if (chunk.isWide)
-                std::memcpy(wide.data() + at, line.data(), size_t(line.size()) * 2);
+                std::memcpy(wide.data() + at, item.data(), size_t(item.size()) * 2);
             else
-                same = narrowInto(narrow.data() + at, line.utf16(), line.size());
-            at += int(line.size());
+                same = narrowInto(narrow.data() + at, item.utf16(), item.size());
+            at += int(item.size());
             ends.push_back(at);
+        };
+        // The items of the chunk's last line that belong to the next chunk are not taken.
+        while (same && int(ends.size()) < lines && !reader.EndOfStream()) {
+            const QStringView line = reader.ReadLineView();
+            if (chunk.itemsOf)
+                chunk.itemsOf(line, take);
+            else
+                take(line);
         }
         same = same && int(ends.size()) == lines && at == chars;
     } catch (const QuorvaneError &) {
@@ -695,7 +763,8 @@ void LineStore::remove(qsizetype first, qsizetype n)
 
 void LineStore::clear()
 {
-    m_run = {};
+    m_run = m_full = {};
+    m_itemLine = 0;
     m_chunks.clear();
     m_resident.clear();
     m_spill.clear();

@@ -57,11 +57,19 @@ class LineStore
     // The same when the last chunk is in memory, Latin-1 and has room, and the parts are
     // Latin-1 without a NUL; false, with nothing changed, otherwise.
     bool completeLastIfNarrow(QStringView first, QStringView second, QStringView third);
+    // Items (lines of the store) found in the lines of a file: the function hands each
+    // item of a line to take, in order.
+    using ItemsOfLine = void (*)(QStringView line, const std::function<void(QStringView)> &take);
     // completeLast(line) for a line that reader has just read whole from file (a line of
     // at most half a chunk, without a NUL): the chunks that come to hold only such lines,
     // one after the other, refer to file instead of keeping their text.
     void completeLastFromSource(QStringView line, const std::shared_ptr<const SourceFile> &file,
                                 const LineReader &reader);
+    // append(item) for an item that itemsOf finds in the line reader has just read whole
+    // from file (at most half a chunk long), the items of every line being added in order:
+    // the chunks that come to hold only such items refer to file the same way.
+    void appendFromSource(QStringView item, const std::shared_ptr<const SourceFile> &file,
+                          const LineReader &reader, ItemsOfLine itemsOf);
     qsizetype lastLineLength() const
     {
         const Chunk &last = *m_chunks.back();
@@ -126,11 +134,15 @@ class LineStore
         quint64 lastUse = 0;
         // A chunk of a source file's lines: the bytes [sourceBegin, sourceEnd) of source,
         // in sourceEncoding, decode to its lines, whose text has this checksum.
+        // With itemsOf, its lines are the items that itemsOf finds in those lines, from the
+        // one after the first skip items on.
         std::shared_ptr<const SourceFile> source;
         TextEncoding sourceEncoding = TextEncoding::Utf8;
         qint64 sourceBegin = 0;
         qint64 sourceEnd = 0;
         quint64 checksum = 0;
+        ItemsOfLine itemsOf = nullptr;
+        int skip = 0;
 
         int lines() const { return resident ? int(ends.size()) : spilledLines; }
         int start(int k) const { return k == 0 ? 0 : ends[size_t(k - 1)]; }
@@ -212,23 +224,34 @@ class LineStore
     int m_cacheChunks = 64;
     qsizetype m_cacheBytes = 16 << 20;
     // The last chunk while every line in it was read in order from a file (but for the
-    // empty last line that the next one completes): the file, and where its first line
-    // starts. It refers to the file once the next chunk starts with the line after it.
+    // memo's empty last line that the next one completes): the file, and where the line of
+    // its first line (or item) starts. It refers to the file once it is known where the line
+    // of its last item ends: when a chunk after it takes an item from a later line.
     struct SourceRun
     {
         Chunk *chunk = nullptr;
         std::shared_ptr<const SourceFile> file;
         TextEncoding encoding = TextEncoding::Utf8;
         qint64 begin = 0;
+        int skip = 0;
+        ItemsOfLine itemsOf = nullptr;
+        qint64 lastLine = 0; // the reader's number of the line of its last item
     };
-    SourceRun m_run;
-    bool m_addingFromSource = false; // completeLastFromSource is at work: the run goes on
-    // An edit by any other way: the last chunk's lines are no longer all the file's.
+    SourceRun m_run;                 // the chunk being filled
+    SourceRun m_full;                // a full chunk whose end is not known yet
+    qint64 m_itemLine = 0;           // the line the last item came from
+    int m_itemsOfLine = 0;           // items taken from that line before the last one
+    bool m_addingFromSource = false; // an item from a file is being added: the run goes on
+    // An edit by any other way: the chunks' lines are no longer all the file's.
     void endRun()
     {
         if (!m_addingFromSource)
-            m_run = {};
+            m_run = m_full = {};
     }
+    // Adds an item from the line reader has just read, by add; fresh when it starts a chunk.
+    void addFromSource(const std::shared_ptr<const SourceFile> &file, const LineReader &reader,
+                       ItemsOfLine itemsOf, bool fresh, const std::function<void()> &add);
+    void seal(const SourceRun &run, qint64 end);
     mutable std::vector<qsizetype> m_firstLine; // first line number of each chunk
     mutable std::vector<qsizetype> m_firstChar; // characters before each chunk
     mutable bool m_indexDirty = false;

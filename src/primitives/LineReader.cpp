@@ -221,6 +221,7 @@ QStringView LineReader::ReadLinePart(qsizetype maxChars, bool &lineEnded)
                 taken += (chars[i] == u'\r' && i + 1 < available && chars[i + 1] == u'\n') ? 2 : 1;
             m_lineStart = m_inParts ? -1 : m_head;
             m_inParts = false;
+            ++m_linesRead;
             m_head += taken;
             m_scanned = 0;
             return QStringView(chars, i); // valid until the next fill

@@ -39,6 +39,8 @@ class LineReader
     // Where in the file the line last returned whole by ReadLineView or ReadLinePart starts
     // (its byte offset), or -1 when it came in parts.
     qint64 lineStartOffset() const;
+    // Lines returned whole or ended so far: the number of the line last returned, from 1.
+    qint64 linesRead() const { return m_linesRead; }
     // Bytes of the file taken into the queue so far (for progress reports).
     qint64 bytesTaken() const { return m_stream.position() - (m_bufferEnd - m_bufferPos); }
 
@@ -98,5 +100,6 @@ class LineReader
     std::vector<std::pair<qsizetype, qint64>> m_blocks;
     qsizetype m_lineStart = -1; // queue index of the line last returned whole
     bool m_inParts = false;     // a line is being returned in parts
+    qint64 m_linesRead = 0;
     quint64 m_wordBreaks = 0;
 };

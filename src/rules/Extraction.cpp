@@ -195,6 +195,13 @@ void ExtractionJob::run(const QString &fileName,
 
 namespace Extraction {
 
+void forEachPieceOfLine(QStringView line, const std::function<void(QStringView)> &take)
+{
+    const LineMarks marks = markLine(line);
+    if (marks.firstAt >= 0)
+        forEachAddressPiece(line.first(marks.length), marks.firstAt, marks.hasQuote, take);
+}
+
 LineMarks markLine(QStringView line)
 {
     const char16_t *s = line.utf16();

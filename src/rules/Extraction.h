@@ -136,6 +136,10 @@ void forEachAddressPiece(QStringView s, qsizetype at, bool hasQuote, Take take)
     }
 }
 
+// Hands the pieces holding "@" of a whole line to take, as the scan finds them: those of
+// its text up to its first NUL (what an edit field holds of it).
+void forEachPieceOfLine(QStringView line, const std::function<void(QStringView)> &take);
+
 // The pieces holding "@" of a line that arrives in parts, as forEachAddressPiece finds them
 // in the whole line, holding no more than the piece being read.
 class PieceStream

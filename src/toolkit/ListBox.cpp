@@ -139,11 +139,26 @@ ListBox::~ListBox()
 
 void ListBox::add(QStringView item)
 {
+    makeRoomForOne();
+    m_items.append(item);
+}
+
+void ListBox::addSourceItem(QStringView item, const std::shared_ptr<const SourceFile> &file,
+                            const LineReader &reader, LineStore::ItemsOfLine itemsOf)
+{
+    makeRoomForOne();
+    if (item.size() <= LineStore::ChunkChars / 2)
+        m_items.appendFromSource(item, file, reader, itemsOf);
+    else
+        m_items.append(item);
+}
+
+void ListBox::makeRoomForOne()
+{
     if (m_items.count() >= INT_MAX)
         throw Errors::cannotInsertLine();
     if (m_accessibleFirstAdded < 0)
         m_accessibleFirstAdded = count(); // told to accessibility tools at a flush
-    m_items.append(item);
 }
 
 QStringList ListBox::items() const

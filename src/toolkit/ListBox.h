@@ -17,6 +17,10 @@ class ListBox : public QAbstractScrollArea, public Searchable
     ~ListBox() override;
 
     void add(QStringView item); // throws "Impossible d'insérer une ligne" when full
+    // The same for an item that itemsOf finds in the line reader has just read whole from
+    // file: the items of a file's lines added in order refer to its bytes (LineStore).
+    void addSourceItem(QStringView item, const std::shared_ptr<const SourceFile> &file,
+                       const LineReader &reader, LineStore::ItemsOfLine itemsOf);
     int count() const { return int(m_items.count()); }
     QString item(int index) const { return m_items.line(index); }
     QStringList items() const;
@@ -57,6 +61,7 @@ class ListBox : public QAbstractScrollArea, public Searchable
     void contextMenuEvent(QContextMenuEvent *event) override;
 
   private:
+    void makeRoomForOne(); // throws when the box is full
     void updateScrollBars();
     int pageRows() const;
     void changeEvent(QEvent *event) override;

@@ -34,7 +34,17 @@ class TFExtraction::ScanView : public ExtractionSink
     }
     // The raw-line box holds the same text: the hidden field shows it from there.
     void addressLine(QStringView) override { m_window.m_lineFieldLine = m_shownAt; }
-    void piece(QStringView piece) override { m_window.ui->ListBox1->add(piece); }
+    // The address list refers to the file the same way: its pieces are found again in
+    // the lines when they are needed.
+    void piece(QStringView piece) override
+    {
+        if (m_source)
+            m_window.ui->ListBox1->addSourceItem(piece, m_source,
+                                                 *m_window.Job.ExtractionLineReader,
+                                                 Extraction::forEachPieceOfLine);
+        else
+            m_window.ui->ListBox1->add(piece);
+    }
     std::optional<QString> progressPoint(qint64, qint64) override
     {
         Pump::pumpMessages();
