@@ -300,6 +300,85 @@ class TestExtraction : public QObject
 
     // The three choices of Save Emails, through their check boxes: the saved file holds what
     // they keep, the log says what was applied, the list itself is unchanged.
+    // Lines and addresses of a file that another program changes after the scan are never
+    // shown, found or saved wrong: the views report the read error once each, a find in the
+    // raw lines fails, Save Emails fails and leaves its file as it was. A file replaced or
+    // deleted by name keeps, on Linux, the bytes the views refer to: they work on.
+    void sourceChangedAfterScan_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("mustFail");
+        QTest::newRow("a byte changed in place, same size and time") << "byte" << true;
+        QTest::newRow("shortened") << "shortened" << true;
+#if !defined(Q_OS_WIN)
+        QTest::newRow("replaced by a rename") << "renamed over" << false;
+        QTest::newRow("deleted") << "deleted" << false;
+#endif
+    }
+    void sourceChangedAfterScan()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, mustFail);
+        // More than the 16 MiB each box keeps in memory: their first chunks leave it.
+        QByteArray bytes, saved;
+        for (int i = 0; i < 250000; ++i) {
+            const QByteArray address =
+                "u" + QByteArray::number(i).rightJustified(7, '0') + "@" + QByteArray(70, 'm');
+            bytes += address + "\n";
+            saved += address + "\r\n";
+        }
+        const QString name = f->write("big.txt", bytes);
+        const QString target = f->write("out.txt", "old");
+        FExtraction->show();
+        open(name);
+        QCOMPARE(FExtraction->ui->ListBox1->count(), 250000);
+        QVERIFY(f->errors.isEmpty());
+        if (change == "byte" || change == "shortened") {
+            QFile file(name);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            const QDateTime modified = file.fileTime(QFileDevice::FileModificationTime);
+            // In the second of the chunks (of 8192 lines) that have left memory.
+            const qint64 at = 8192 * 80 * 3 / 2;
+            if (change == "byte") {
+                QVERIFY(file.seek(at));
+                QVERIFY(file.write("Z") == 1);
+            } else {
+                QVERIFY(file.resize(at));
+            }
+            QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+        } else if (change == "renamed over") {
+            const QString other = f->write("other.txt", QByteArray(bytes.size(), 'z'));
+            QVERIFY(QFile::remove(name));
+            QVERIFY(QFile::rename(other, name));
+        } else {
+            QVERIFY(QFile::remove(name));
+        }
+        // The lines and addresses of that chunk on screen.
+        for (QAbstractScrollArea *box : std::initializer_list<QAbstractScrollArea *>{
+                 FExtraction->ui->Memo1, FExtraction->ui->ListBox1}) {
+            box->verticalScrollBar()->setValue(8192 * 3 / 2);
+            box->viewport()->grab();
+            box->viewport()->grab();
+        }
+        QCoreApplication::processEvents();
+        const QString readError = "Erreur de lecture du flux.";
+        QCOMPARE(f->errors, mustFail ? QStringList({readError, readError}) : QStringList());
+        f->errors.clear();
+        FindBar *find = FExtraction->ui->Memo1->findBar();
+        FindBar::SliceMilliseconds = 0;
+        find->field()->setText("no such line");
+        find->find(false);
+        for (int i = 0; i < 2000 && find->isSearching(); ++i)
+            QTest::qWait(5);
+        QCOMPARE(find->status() == "Search failed", mustFail);
+        QCoreApplication::processEvents();
+        f->errors.clear();
+        answer(target);
+        FExtraction->ui->Button6->click();
+        QCOMPARE(f->errors, mustFail ? QStringList({readError}) : QStringList());
+        QCOMPARE(WindowFixture::read(target), mustFail ? QByteArray("old") : saved);
+    }
+
     void saveChoices_data()
     {
         QTest::addColumn<QStringList>("checked");
