@@ -153,6 +153,39 @@ class TestEditText : public QObject
         QVERIFY(!Fedittext->Job.EditLineReader);
     }
 
+    // Start's lines refer to the file: saved as they were added; once another program has
+    // changed the file, a save fails with the read error and leaves its target as it was.
+    void startThenSourceChanged()
+    {
+        QByteArray bytes, saved;
+        for (int i = 0; i < 250000; ++i)
+            bytes +=
+                "line " + QByteArray::number(i).rightJustified(7, '0') + QByteArray(67, 'e') + "\n";
+        saved = bytes;
+        saved.replace("\n", "\r\n");
+        QByteArray decorated = bytes;
+        decorated.replace("\n", ">\r\n<");
+        saved += "<" + decorated.chopped(1);
+        const QString name = f->write("big.txt", bytes);
+        open(name);
+        ui()->Edit1->setText("<");
+        ui()->Edit2->setText(">");
+        ui()->Button1->click();
+        QCOMPARE(save(), saved);
+        QFile file(name);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        const QDateTime modified = file.fileTime(QFileDevice::FileModificationTime);
+        QVERIFY(file.seek(15000 * 80 + 10));
+        QVERIFY(file.write("Z") == 1);
+        QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+        file.close();
+        const QString target = f->write("kept.txt", "old");
+        answer(target);
+        ui()->Button6->click();
+        QCOMPARE(f->errors, QStringList({"Erreur de lecture du flux."}));
+        QCOMPARE(WindowFixture::read(target), QByteArray("old"));
+    }
+
     void startWithoutFileName()
     {
         ui()->Memo1->setText("keep");

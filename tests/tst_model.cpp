@@ -460,6 +460,31 @@ class TestModel : public QObject
         QVERIFY(store.spilledBytes() > 0);
     }
 
+    // Lines decorated with a prefix and a suffix refer to the file too, a chunk for the lines
+    // of one prefix and suffix: the one where they change keeps its text.
+    void decoratedSourceLines()
+    {
+        QTemporaryDir dir;
+        const QString name = dir.filePath("source.txt");
+        const QStringList lines = sourceLines(5 * LineStore::ChunkLines);
+        writeFile(name, (lines.join('\n') + '\n').toUtf8());
+        LineStore store;
+        store.setCacheLimits(1, 1 << 16);
+        store.append(u"");
+        const auto file = SourceFile::open(name);
+        LineReader reader(name);
+        QStringList expected;
+        for (int i = 0; !reader.EndOfStream(); ++i) {
+            const QString prefix = i < 20000 ? "<" : "ж[", suffix = i < 20000 ? ">" : "]";
+            store.completeLastFromSource(prefix, reader.ReadLineView(), suffix, file, reader);
+            expected << prefix + lines[i] + suffix;
+        }
+        expected << QString();
+        compareWith(store, expected);
+        QVERIFY(store.spilledBytes() > 0);
+        QVERIFY(store.spilledBytes() < 2 * LineStore::ChunkChars);
+    }
+
     // Items found in a file's lines (here its words holding "@", several to a line, none in
     // some) are kept as references too, a chunk starting and ending inside a line.
     void sourceItemsReadBack()

@@ -255,7 +255,7 @@ quint64 checksumOf(const void *text, qsizetype bytes, const std::vector<int> &en
 
 } // namespace
 
-void LineStore::completeLastFromSource(QStringView line,
+void LineStore::completeLastFromSource(QStringView prefix, QStringView line, QStringView suffix,
                                        const std::shared_ptr<const SourceFile> &file,
                                        const LineReader &reader)
 {
@@ -263,7 +263,8 @@ void LineStore::completeLastFromSource(QStringView line,
     const Chunk &last = *m_chunks.back();
     const bool fresh =
         last.resident && !last.source && last.ends.size() == 1 && last.ends.back() == 0;
-    addFromSource(file, reader, nullptr, fresh, [&] { completeLast(line); });
+    addFromSource(file, reader, nullptr, prefix, suffix, fresh,
+                  [&] { completeLast(prefix, line, suffix); });
 }
 
 void LineStore::appendFromSource(QStringView item, const std::shared_ptr<const SourceFile> &file,
@@ -272,12 +273,12 @@ void LineStore::appendFromSource(QStringView item, const std::shared_ptr<const S
     // The condition on which append starts a chunk.
     const bool fresh = m_chunks.empty() || m_chunks.back()->lines() >= ChunkLines ||
                        m_chunks.back()->size() + item.size() > ChunkChars;
-    addFromSource(file, reader, itemsOf, fresh, [&] { append(item); });
+    addFromSource(file, reader, itemsOf, {}, {}, fresh, [&] { append(item); });
 }
 
 void LineStore::addFromSource(const std::shared_ptr<const SourceFile> &file,
-                              const LineReader &reader, ItemsOfLine itemsOf, bool fresh,
-                              const std::function<void()> &add)
+                              const LineReader &reader, ItemsOfLine itemsOf, QStringView prefix,
+                              QStringView suffix, bool fresh, const std::function<void()> &add)
 {
     const qint64 line = reader.linesRead();
     m_itemsOfLine = line == m_itemLine ? m_itemsOfLine + 1 : 0;
@@ -301,8 +302,9 @@ void LineStore::addFromSource(const std::shared_ptr<const SourceFile> &file,
                 m_full = m_run;
         }
         m_run = {};
-    } else if (m_run.chunk && m_run.chunk != m_chunks.back().get()) {
-        m_run = {};
+    } else if (m_run.chunk && (m_run.chunk != m_chunks.back().get() || m_run.prefix != prefix ||
+                               m_run.suffix != suffix)) {
+        m_run = {}; // not all its lines are decorated alike: they stay its own
     }
     m_addingFromSource = true;
     try {
@@ -320,7 +322,9 @@ void LineStore::addFromSource(const std::shared_ptr<const SourceFile> &file,
                  lineStart(),
                  m_itemsOfLine,
                  itemsOf,
-                 line};
+                 line,
+                 prefix.toString(),
+                 suffix.toString()};
     } else if (m_run.chunk) {
         m_run.lastLine = line;
     }
@@ -337,6 +341,8 @@ void LineStore::seal(const SourceRun &run, qint64 end)
     chunk.sourceEnd = end;
     chunk.itemsOf = run.itemsOf;
     chunk.skip = run.skip;
+    chunk.prefix = run.prefix;
+    chunk.suffix = run.suffix;
     chunk.checksum = chunk.isWide
                          ? checksumOf(chunk.wide.constData(), 2 * chunk.wide.size(), chunk.ends)
                          : checksumOf(chunk.narrow.constData(), chunk.narrow.size(), chunk.ends);
@@ -363,6 +369,7 @@ void LineStore::readSource(const Chunk &chunk, QByteArray &narrow, QString &wide
         LineReader reader(std::move(bytes), chunk.sourceEncoding, chunk.sourceBegin);
         int at = 0;
         int skip = chunk.skip;
+        QString decorated;
         const std::function<void(QStringView)> take = [&](QStringView item) {
             if (skip > 0) {
                 --skip; // an item of the chunk before
@@ -383,10 +390,15 @@ void LineStore::readSource(const Chunk &chunk, QByteArray &narrow, QString &wide
         // The items of the chunk's last line that belong to the next chunk are not taken.
         while (same && int(ends.size()) < lines && !reader.EndOfStream()) {
             const QStringView line = reader.ReadLineView();
-            if (chunk.itemsOf)
+            if (chunk.itemsOf) {
                 chunk.itemsOf(line, take);
-            else
+            } else if (chunk.prefix.isEmpty() && chunk.suffix.isEmpty()) {
                 take(line);
+            } else {
+                decorated.resize(0);
+                decorated.append(chunk.prefix).append(line).append(chunk.suffix);
+                take(decorated);
+            }
         }
         same = same && int(ends.size()) == lines && at == chars;
     } catch (const QuorvaneError &) {

@@ -64,6 +64,14 @@ class LineStore
     // at most half a chunk, without a NUL): the chunks that come to hold only such lines,
     // one after the other, refer to file instead of keeping their text.
     void completeLastFromSource(QStringView line, const std::shared_ptr<const SourceFile> &file,
+                                const LineReader &reader)
+    {
+        completeLastFromSource({}, line, {}, file, reader);
+    }
+    // The same for the line decorated: prefix + line + suffix (none of them with a NUL). A
+    // chunk refers to the file for the lines of one prefix and suffix.
+    void completeLastFromSource(QStringView prefix, QStringView line, QStringView suffix,
+                                const std::shared_ptr<const SourceFile> &file,
                                 const LineReader &reader);
     // append(item) for an item that itemsOf finds in the line reader has just read whole
     // from file (at most half a chunk long), the items of every line being added in order:
@@ -143,6 +151,7 @@ class LineStore
         quint64 checksum = 0;
         ItemsOfLine itemsOf = nullptr;
         int skip = 0;
+        QString prefix, suffix; // without itemsOf: each line decorated with them
 
         int lines() const { return resident ? int(ends.size()) : spilledLines; }
         int start(int k) const { return k == 0 ? 0 : ends[size_t(k - 1)]; }
@@ -236,6 +245,7 @@ class LineStore
         int skip = 0;
         ItemsOfLine itemsOf = nullptr;
         qint64 lastLine = 0; // the reader's number of the line of its last item
+        QString prefix, suffix;
     };
     SourceRun m_run;                 // the chunk being filled
     SourceRun m_full;                // a full chunk whose end is not known yet
@@ -250,7 +260,8 @@ class LineStore
     }
     // Adds an item from the line reader has just read, by add; fresh when it starts a chunk.
     void addFromSource(const std::shared_ptr<const SourceFile> &file, const LineReader &reader,
-                       ItemsOfLine itemsOf, bool fresh, const std::function<void()> &add);
+                       ItemsOfLine itemsOf, QStringView prefix, QStringView suffix, bool fresh,
+                       const std::function<void()> &add);
     void seal(const SourceRun &run, qint64 end);
     mutable std::vector<qsizetype> m_firstLine; // first line number of each chunk
     mutable std::vector<qsizetype> m_firstChar; // characters before each chunk

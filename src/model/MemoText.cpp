@@ -53,12 +53,15 @@ qsizetype MemoText::addLine(QStringView prefix, QStringView line, QStringView su
     return addLine(decorated);
 }
 
-qsizetype MemoText::addSourceLine(QStringView line, const std::shared_ptr<const SourceFile> &file,
+qsizetype MemoText::addSourceLine(QStringView prefix, QStringView line, QStringView suffix,
+                                  const std::shared_ptr<const SourceFile> &file,
                                   const LineReader &reader)
 {
-    if (m_lines.lastLineLength() != 0 || line.size() > LineStore::ChunkChars / 2 || holdsNul(line))
-        return addLine(line);
-    m_lines.completeLastFromSource(line, file, reader);
+    if (m_lines.lastLineLength() != 0 ||
+        prefix.size() + line.size() + suffix.size() > LineStore::ChunkChars / 2 ||
+        holdsNul(prefix) || holdsNul(line) || holdsNul(suffix))
+        return addLine(prefix, line, suffix);
+    m_lines.completeLastFromSource(prefix, line, suffix, file, reader);
     return m_lines.count() - 2;
 }
 

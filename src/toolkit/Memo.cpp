@@ -258,10 +258,11 @@ qsizetype Memo::addLine(QStringView prefix, QStringView line, QStringView suffix
     return addAtEnd([&] { return m_text.addLine(prefix, line, suffix); });
 }
 
-qsizetype Memo::addSourceLine(QStringView line, const std::shared_ptr<const SourceFile> &file,
+qsizetype Memo::addSourceLine(QStringView prefix, QStringView line, QStringView suffix,
+                              const std::shared_ptr<const SourceFile> &file,
                               const LineReader &reader)
 {
-    return addAtEnd([&] { return m_text.addSourceLine(line, file, reader); });
+    return addAtEnd([&] { return m_text.addSourceLine(prefix, line, suffix, file, reader); });
 }
 
 void Memo::setText(const QString &text)

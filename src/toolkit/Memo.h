@@ -29,7 +29,8 @@ class Memo : public QAbstractScrollArea, public Searchable
     qsizetype addLine(QStringView prefix, QStringView line, QStringView suffix);
     // The same for a line that reader has just read whole from file
     // (MemoText::addSourceLine).
-    qsizetype addSourceLine(QStringView line, const std::shared_ptr<const SourceFile> &file,
+    qsizetype addSourceLine(QStringView prefix, QStringView line, QStringView suffix,
+                            const std::shared_ptr<const SourceFile> &file,
                             const LineReader &reader);
     // The whole text, lines separated by CR LF.
     QString text() const { return m_text.text(); }

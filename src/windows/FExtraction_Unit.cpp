@@ -28,7 +28,7 @@ class TFExtraction::ScanView : public ExtractionSink
             m_sourceOpened = true;
             m_source = SourceFile::open(m_window.Job.ExtractionFileName);
         }
-        m_shownAt = m_source ? m_window.ui->Memo1->addSourceLine(line, m_source,
+        m_shownAt = m_source ? m_window.ui->Memo1->addSourceLine({}, line, {}, m_source,
                                                                  *m_window.Job.ExtractionLineReader)
                              : m_window.ui->Memo1->addLine(line);
     }

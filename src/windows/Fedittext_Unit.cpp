@@ -5,6 +5,7 @@
 #include "rules/Editing.h"
 
 #include "primitives/LineReader.h"
+#include "primitives/SourceFile.h"
 #include "toolkit/ErrorDisplay.h"
 #include "toolkit/FileDrop.h"
 #include "toolkit/Pump.h"
@@ -66,14 +67,23 @@ void TFedittext::Button1Click()
     }
     // Each line into the memo; the fields can only change while messages are pumped, so
     // they are read again after every pump, which is reading them for every line.
+    // The memo refers to the file's bytes (kept open for it) instead of copying its lines,
+    // where the file can be opened once more.
     class MemoLines : public EditSink
     {
       public:
-        explicit MemoLines(Ui::TFedittext *ui) : m_ui(ui) {}
+        MemoLines(Ui::TFedittext *ui, const EditJob &job) : m_ui(ui), m_job(job) {}
         void line(QStringView decorated) override { m_ui->Memo1->addLine(decorated); }
         void decoratedLine(QStringView prefix, QStringView line, QStringView suffix) override
         {
-            m_ui->Memo1->addLine(prefix, line, suffix);
+            if (!m_sourceOpened) {
+                m_sourceOpened = true;
+                m_source = SourceFile::open(m_job.EditFileName);
+            }
+            if (m_source)
+                m_ui->Memo1->addSourceLine(prefix, line, suffix, m_source, *m_job.EditLineReader);
+            else
+                m_ui->Memo1->addLine(prefix, line, suffix);
         }
         void progressPoint(QString &prefix, QString &suffix) override
         {
@@ -84,7 +94,10 @@ void TFedittext::Button1Click()
 
       private:
         Ui::TFedittext *m_ui;
-    } memoLines(ui);
+        const EditJob &m_job;
+        bool m_sourceOpened = false;
+        std::shared_ptr<const SourceFile> m_source;
+    } memoLines(ui, Job);
     Job.start(OpenTextFileDialog1.fileName(), ui->Edit1->text(), ui->Edit2->text(), memoLines);
 }
 
