@@ -511,14 +511,18 @@ class TestModel : public QObject
         };
         LineStore store;
         store.setCacheLimits(1, 1 << 16);
-        const auto file = SourceFile::open(name);
-        LineReader reader(name);
-        while (!reader.EndOfStream())
-            itemsOf(reader.ReadLineView(),
-                    [&](QStringView item) { store.appendFromSource(item, file, reader, itemsOf); });
+        for (int pass = 0; pass < 2; ++pass) { // a second read of the file adds to the first
+            const auto file = SourceFile::open(name);
+            LineReader reader(name);
+            while (!reader.EndOfStream())
+                itemsOf(reader.ReadLineView(), [&](QStringView item) {
+                    store.appendFromSource(item, file, reader, itemsOf);
+                });
+        }
         QVERIFY(store.chunkCount() > 3);
-        compareWith(store, items);
-        QCOMPARE(store.spilledBytes(), 0);
+        compareWith(store, items + items);
+        // Only the chunks under way when the first read ended keep their text.
+        QVERIFY(store.spilledBytes() < 2 * LineStore::ChunkChars);
     }
 
     // A file changed after its lines were read never shows, finds or saves other text: a

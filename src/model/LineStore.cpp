@@ -280,6 +280,11 @@ void LineStore::addFromSource(const std::shared_ptr<const SourceFile> &file,
                               const LineReader &reader, ItemsOfLine itemsOf, QStringView prefix,
                               QStringView suffix, bool fresh, const std::function<void()> &add)
 {
+    if (file != m_itemFile) { // another read of a file: what was under way ends here
+        m_run = m_full = {};
+        m_itemFile = file;
+        m_itemLine = 0;
+    }
     const qint64 line = reader.linesRead();
     m_itemsOfLine = line == m_itemLine ? m_itemsOfLine + 1 : 0;
     m_itemLine = line;
@@ -303,8 +308,8 @@ void LineStore::addFromSource(const std::shared_ptr<const SourceFile> &file,
         }
         m_run = {};
     } else if (m_run.chunk && (m_run.chunk != m_chunks.back().get() || m_run.prefix != prefix ||
-                               m_run.suffix != suffix)) {
-        m_run = {}; // not all its lines are decorated alike: they stay its own
+                               m_run.suffix != suffix || line - m_run.firstLine > SourceRunLines)) {
+        m_run = {}; // lines decorated otherwise, or too many lines: they stay its own
     }
     m_addingFromSource = true;
     try {
@@ -322,6 +327,7 @@ void LineStore::addFromSource(const std::shared_ptr<const SourceFile> &file,
                  lineStart(),
                  m_itemsOfLine,
                  itemsOf,
+                 line,
                  line,
                  prefix.toString(),
                  suffix.toString()};
@@ -776,6 +782,7 @@ void LineStore::remove(qsizetype first, qsizetype n)
 void LineStore::clear()
 {
     m_run = m_full = {};
+    m_itemFile.reset();
     m_itemLine = 0;
     m_chunks.clear();
     m_resident.clear();

@@ -244,13 +244,17 @@ class LineStore
         qint64 begin = 0;
         int skip = 0;
         ItemsOfLine itemsOf = nullptr;
-        qint64 lastLine = 0; // the reader's number of the line of its last item
+        qint64 firstLine = 0; // the reader's number of the line of its first item
+        qint64 lastLine = 0;  // and of its last item
         QString prefix, suffix;
     };
-    SourceRun m_run;                 // the chunk being filled
-    SourceRun m_full;                // a full chunk whose end is not known yet
-    qint64 m_itemLine = 0;           // the line the last item came from
-    int m_itemsOfLine = 0;           // items taken from that line before the last one
+    SourceRun m_run;  // the chunk being filled
+    SourceRun m_full; // a full chunk whose end is not known yet
+    // A chunk refers to at most this many lines of a file (items may be few and far apart).
+    static constexpr qint64 SourceRunLines = 8 * ChunkLines;
+    std::shared_ptr<const SourceFile> m_itemFile; // the file the last item came from
+    qint64 m_itemLine = 0;                        // and its line
+    int m_itemsOfLine = 0;                        // items taken from that line before the last one
     bool m_addingFromSource = false; // an item from a file is being added: the run goes on
     // An edit by any other way: the chunks' lines are no longer all the file's.
     void endRun()
