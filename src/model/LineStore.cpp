@@ -5,6 +5,7 @@
 #endif
 
 #include "primitives/Errors.h"
+#include "primitives/FileStream.h"
 #include "primitives/LineReader.h"
 
 #include <QHash>
@@ -280,9 +281,10 @@ void LineStore::addFromSource(const std::shared_ptr<const SourceFile> &file,
                               const LineReader &reader, ItemsOfLine itemsOf, QStringView prefix,
                               QStringView suffix, bool fresh, const std::function<void()> &add)
 {
-    if (file != m_itemFile) { // another read of a file: what was under way ends here
-        m_run = m_full = {};
+    if (m_itemFile.expired() || m_itemFileAt != file.get()) {
+        m_run = m_full = {}; // another read of a file: what was under way ends here
         m_itemFile = file;
+        m_itemFileAt = file.get();
         m_itemLine = 0;
     }
     const qint64 line = reader.linesRead();
@@ -339,9 +341,10 @@ void LineStore::addFromSource(const std::shared_ptr<const SourceFile> &file,
 void LineStore::seal(const SourceRun &run, qint64 end)
 {
     Chunk &chunk = *run.chunk;
-    if (!chunk.resident || chunk.source || end <= run.begin)
+    std::shared_ptr<const SourceFile> file = run.file.lock();
+    if (!file || !chunk.resident || chunk.source || end <= run.begin)
         return;
-    chunk.source = run.file;
+    chunk.source = std::move(file);
     chunk.sourceEncoding = run.encoding;
     chunk.sourceBegin = run.begin;
     chunk.sourceEnd = end;
@@ -783,6 +786,7 @@ void LineStore::clear()
 {
     m_run = m_full = {};
     m_itemFile.reset();
+    m_itemFileAt = nullptr;
     m_itemLine = 0;
     m_chunks.clear();
     m_resident.clear();
@@ -928,6 +932,27 @@ void LineStore::forEachLine(const std::function<void(QStringView)> &take) const
         for (const int end : ends) {
             take(QStringView(text).sliced(from, end - from));
             from = end;
+        }
+    }
+}
+
+void LineStore::letGoOf(const QString &fileName) const
+{
+    if (!SourceFile::blocksReplacement())
+        return;
+    std::vector<std::pair<const SourceFile *, bool>> judged; // each file compared once
+    for (const auto &chunk : m_chunks) {
+        if (!chunk->source)
+            continue;
+        auto it = std::find_if(judged.begin(), judged.end(),
+                               [&](const auto &j) { return j.first == chunk->source.get(); });
+        if (it == judged.end())
+            it = judged.insert(
+                judged.end(), {chunk->source.get(), SameFile(chunk->source->fileName(), fileName)});
+        if (it->second) {
+            makeResident(*chunk);
+            chunk->spillOffset = -1;
+            ownText(*chunk);
         }
     }
 }

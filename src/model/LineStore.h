@@ -98,6 +98,10 @@ class LineStore
     qsizetype lineAtOffset(qsizetype offset, int separator) const;
     // Hands every line to take, in order.
     void forEachLine(const std::function<void(QStringView)> &take) const;
+    // Where a file open for its chunks would keep a save from replacing fileName
+    // (SourceFile::blocksReplacement), the chunks that refer to that file read it and
+    // keep their text: the file is let go of.
+    void letGoOf(const QString &fileName) const;
 
     // The lines of one chunk as a search reads them: their text, Latin-1 bytes (narrow) or
     // UTF-16 (wide), with no breaks between lines, and the end offset of each line in it.
@@ -239,7 +243,7 @@ class LineStore
     struct SourceRun
     {
         Chunk *chunk = nullptr;
-        std::shared_ptr<const SourceFile> file;
+        std::weak_ptr<const SourceFile> file; // kept open by whoever reads it
         TextEncoding encoding = TextEncoding::Utf8;
         qint64 begin = 0;
         int skip = 0;
@@ -252,9 +256,10 @@ class LineStore
     SourceRun m_full; // a full chunk whose end is not known yet
     // A chunk refers to at most this many lines of a file (items may be few and far apart).
     static constexpr qint64 SourceRunLines = 8 * ChunkLines;
-    std::shared_ptr<const SourceFile> m_itemFile; // the file the last item came from
-    qint64 m_itemLine = 0;                        // and its line
-    int m_itemsOfLine = 0;                        // items taken from that line before the last one
+    std::weak_ptr<const SourceFile> m_itemFile; // the file the last item came from
+    const SourceFile *m_itemFileAt = nullptr;   // the same, compared at each item
+    qint64 m_itemLine = 0;                      // and its line
+    int m_itemsOfLine = 0;                      // items taken from that line before the last one
     bool m_addingFromSource = false; // an item from a file is being added: the run goes on
     // An edit by any other way: the chunks' lines are no longer all the file's.
     void endRun()

@@ -119,6 +119,7 @@ void MemoText::loadFromFile(const QString &fileName)
 
 void MemoText::saveToFile(const QString &fileName) const
 {
+    m_lines.letGoOf(fileName);
     saveTextFile(fileName, m_encoding,
                  [this](const TextWriter &write) { m_lines.write(write, false); });
 }

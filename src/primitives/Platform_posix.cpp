@@ -945,6 +945,12 @@ bool SourceFile::openShared()
     return fd >= 0;
 }
 
+bool SourceFile::blocksReplacement()
+{
+    // A rename replaces the name; the open file keeps its bytes.
+    return false;
+}
+
 void SourceFile::release()
 {
     if (m_handle >= 0)

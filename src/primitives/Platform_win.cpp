@@ -660,6 +660,12 @@ bool SourceFile::openShared()
     return true;
 }
 
+bool SourceFile::blocksReplacement()
+{
+    // A file open by anyone cannot be renamed over, whatever its sharing.
+    return true;
+}
+
 void SourceFile::release()
 {
     if (m_handle != -1)

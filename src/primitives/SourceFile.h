@@ -17,6 +17,9 @@ class SourceFile
     SourceFile &operator=(const SourceFile &) = delete;
 
     const QString &fileName() const { return m_fileName; }
+    // Whether an open source keeps the file's name from being replaced by a rename, its own
+    // saves' included (Windows): the program then lets go of a file before it saves over it.
+    static bool blocksReplacement(); // in the platform layer
     // Reads size bytes at offset; false when the system read fails or the file ends first.
     bool read(qint64 offset, char *data, qint64 size) const; // in the platform layer
 

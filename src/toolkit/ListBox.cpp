@@ -225,6 +225,7 @@ void ListBox::flush()
 
 void ListBox::saveToFile(const QString &fileName) const
 {
+    letGoOf(fileName);
     saveTextFile(fileName, TextEncoding::None,
                  [this](const TextWriter &write) { m_items.write(write, true); });
 }

@@ -38,6 +38,7 @@ class ListBox : public QAbstractScrollArea, public Searchable
     }
     // Whole-file text save: every item followed by CR LF, in the system code page.
     void saveToFile(const QString &fileName) const;
+    void letGoOf(const QString &fileName) const { m_items.letGoOf(fileName); } // LineStore
 
     static constexpr int ItemHeight = 13; // at least: more where the font's glyphs need it
     int itemHeight() const { return qMax(ItemHeight, m_room.height()); }

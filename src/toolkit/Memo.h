@@ -47,6 +47,7 @@ class Memo : public QAbstractScrollArea, public Searchable
     // Whole-file text load and save with the encoding recorded at the last load.
     void loadFromFile(const QString &fileName);
     void saveToFile(const QString &fileName) const { m_text.saveToFile(fileName); }
+    void letGoOf(const QString &fileName) const { m_text.lines().letGoOf(fileName); }
     const MemoText &content() const { return m_text; }
 
     using Position = MemoText::Position;

@@ -168,6 +168,9 @@ void TFExtraction::Button6Click()
 {
     if (!SaveTextFileDialog1.execute())
         return;
+    // Saved over the scanned file: the boxes let go of it where it would stand in the way.
+    ui->Memo1->letGoOf(SaveTextFileDialog1.fileName());
+    ui->ListBox1->letGoOf(SaveTextFileDialog1.fileName());
     const AddressChoices choices{ui->UniqueCheckBox->isChecked(), ui->SortedCheckBox->isChecked(),
                                  ui->ValidOnlyCheckBox->isChecked()};
     if (!choices.any()) {
