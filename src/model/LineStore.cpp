@@ -6,9 +6,9 @@
 
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
-#include "primitives/LineReader.h"
 
 #include <QHash>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <cstring>
@@ -256,30 +256,10 @@ quint64 checksumOf(const void *text, qsizetype bytes, const std::vector<int> &en
 
 } // namespace
 
-void LineStore::completeLastFromSource(QStringView prefix, QStringView line, QStringView suffix,
-                                       const std::shared_ptr<const SourceFile> &file,
-                                       const LineReader &reader)
-{
-    // A line starts a chunk when it completes the empty line that one holds alone.
-    const Chunk &last = *m_chunks.back();
-    const bool fresh =
-        last.resident && !last.source && last.ends.size() == 1 && last.ends.back() == 0;
-    addFromSource(file, reader, nullptr, prefix, suffix, fresh,
-                  [&] { completeLast(prefix, line, suffix); });
-}
-
-void LineStore::appendFromSource(QStringView item, const std::shared_ptr<const SourceFile> &file,
-                                 const LineReader &reader, ItemsOfLine itemsOf)
-{
-    // The condition on which append starts a chunk.
-    const bool fresh = m_chunks.empty() || m_chunks.back()->lines() >= ChunkLines ||
-                       m_chunks.back()->size() + item.size() > ChunkChars;
-    addFromSource(file, reader, itemsOf, {}, {}, fresh, [&] { append(item); });
-}
-
+template <typename Add>
 void LineStore::addFromSource(const std::shared_ptr<const SourceFile> &file,
-                              const LineReader &reader, ItemsOfLine itemsOf, QStringView prefix,
-                              QStringView suffix, bool fresh, const std::function<void()> &add)
+                              const SourcePosition &reader, ItemsOfLine itemsOf, QStringView prefix,
+                              QStringView suffix, bool fresh, Add add)
 {
     if (m_itemFile.expired() || m_itemFileAt != file.get()) {
         m_run = m_full = {}; // another read of a file: what was under way ends here
@@ -287,7 +267,7 @@ void LineStore::addFromSource(const std::shared_ptr<const SourceFile> &file,
         m_itemFileAt = file.get();
         m_itemLine = 0;
     }
-    const qint64 line = reader.linesRead();
+    const qint64 line = reader.lineNumber();
     m_itemsOfLine = line == m_itemLine ? m_itemsOfLine + 1 : 0;
     m_itemLine = line;
     qint64 start = -1; // where the line starts, found at most once an item
@@ -314,15 +294,18 @@ void LineStore::addFromSource(const std::shared_ptr<const SourceFile> &file,
         m_run = {}; // lines decorated otherwise, or too many lines: they stay its own
     }
     m_addingFromSource = true;
+    bool added = false;
     try {
-        add();
+        added = add();
     } catch (...) {
         m_addingFromSource = false;
         m_run = m_full = {};
         throw;
     }
     m_addingFromSource = false;
-    if (fresh && file && lineStart() >= 0) {
+    if (!added) {
+        m_run = {}; // the caller adds the item another way
+    } else if (fresh && file && lineStart() >= 0) {
         m_run = {m_chunks.back().get(),
                  file,
                  reader.encoding(),
@@ -336,6 +319,39 @@ void LineStore::addFromSource(const std::shared_ptr<const SourceFile> &file,
     } else if (m_run.chunk) {
         m_run.lastLine = line;
     }
+}
+
+bool LineStore::completeLastFromSource(QStringView prefix, QStringView line, QStringView suffix,
+                                       const std::shared_ptr<const SourceFile> &file,
+                                       const SourcePosition &reader)
+{
+    // A line starts a chunk when it completes the empty line that one holds alone.
+    const Chunk &last = *m_chunks.back();
+    const bool fresh =
+        last.resident && !last.source && last.ends.size() == 1 && last.ends.back() == 0;
+    bool added = false;
+    addFromSource(file, reader, nullptr, prefix, suffix, fresh, [&] {
+        // Most often into a Latin-1 chunk in one step, that also finds a NUL.
+        if (appendToNarrowLast<true>(true, prefix, line, suffix))
+            return added = true;
+        if (holdsNul(prefix) || holdsNul(line) || holdsNul(suffix))
+            return false;
+        completeLast(prefix, line, suffix);
+        return added = true;
+    });
+    return added;
+}
+
+void LineStore::appendFromSource(QStringView item, const std::shared_ptr<const SourceFile> &file,
+                                 const SourcePosition &reader, ItemsOfLine itemsOf)
+{
+    // The condition on which append starts a chunk.
+    const bool fresh = m_chunks.empty() || m_chunks.back()->lines() >= ChunkLines ||
+                       m_chunks.back()->size() + item.size() > ChunkChars;
+    addFromSource(file, reader, itemsOf, {}, {}, fresh, [&] {
+        append(item);
+        return true;
+    });
 }
 
 void LineStore::seal(const SourceRun &run, qint64 end)
@@ -357,6 +373,52 @@ void LineStore::seal(const SourceRun &run, qint64 end)
                          : checksumOf(chunk.narrow.constData(), chunk.narrow.size(), chunk.ends);
 }
 
+namespace {
+
+// A stretch of a file's bytes decoded as its reader or load decoded it; false when they do
+// not decode.
+bool decodeRange(QByteArrayView bytes, TextEncoding encoding, QString &text)
+{
+    switch (encoding) {
+    case TextEncoding::Utf8: {
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                      QStringDecoder::Flag::ConvertInitialBom);
+        text = utf8.decode(bytes);
+        return !utf8.hasError();
+    }
+    case TextEncoding::Utf16LE:
+    case TextEncoding::Utf16BE:
+        if (bytes.size() % 2)
+            return false;
+        text.resize(bytes.size() / 2);
+        decodeUtf16(bytes.data(), text.size(), encoding == TextEncoding::Utf16LE,
+                    reinterpret_cast<char16_t *>(text.data()));
+        return true;
+    default:
+        text = decodeSystemCodePage(bytes);
+        return true;
+    }
+}
+
+// True when every byte lies below 0x80; eight at a time.
+bool isAscii(QByteArrayView bytes)
+{
+    const char *p = bytes.data();
+    const qsizetype n = bytes.size();
+    quint64 all = 0;
+    qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) {
+        quint64 word;
+        std::memcpy(&word, p + i, 8);
+        all |= word;
+    }
+    for (; i < n; ++i)
+        all |= uchar(p[i]);
+    return (all & 0x8080808080808080u) == 0;
+}
+
+} // namespace
+
 void LineStore::readSource(const Chunk &chunk, QByteArray &narrow, QString &wide,
                            std::vector<int> &ends) const
 {
@@ -373,47 +435,83 @@ void LineStore::readSource(const Chunk &chunk, QByteArray &narrow, QString &wide
         wide.resize(chars);
     else
         narrow.resize(chars);
+    int at = 0;
     bool same = true;
-    try {
-        LineReader reader(std::move(bytes), chunk.sourceEncoding, chunk.sourceBegin);
-        int at = 0;
-        int skip = chunk.skip;
-        QString decorated;
-        const std::function<void(QStringView)> take = [&](QStringView item) {
-            if (skip > 0) {
-                --skip; // an item of the chunk before
-                return;
-            }
-            if (int(ends.size()) == lines)
-                return; // an item of the chunk after
-            same = same && item.size() <= chars - at;
-            if (!same)
-                return;
-            if (chunk.isWide)
-                std::memcpy(wide.data() + at, item.data(), size_t(item.size()) * 2);
-            else
-                same = narrowInto(narrow.data() + at, item.utf16(), item.size());
-            at += int(item.size());
-            ends.push_back(at);
+    if (!chunk.isWide && !chunk.itemsOf && isAscii(bytes) &&
+        (chunk.sourceEncoding == TextEncoding::Utf8 ||
+         chunk.sourceEncoding == TextEncoding::SystemCodePage)) {
+        // ASCII bytes are their own Latin-1 text: the lines are copied as they are.
+        const QByteArray prefix = chunk.prefix.toLatin1(), suffix = chunk.suffix.toLatin1();
+        same = QtPrivate::isLatin1(chunk.prefix) && QtPrivate::isLatin1(chunk.suffix);
+        const char *units = bytes.constData();
+        const qsizetype n = bytes.size();
+        char *out = narrow.data();
+        auto put = [&](const char *part, qsizetype size) {
+            if (size > chars - at)
+                return false;
+            std::memcpy(out + at, part, size_t(size));
+            at += int(size);
+            return true;
         };
-        // The items of the chunk's last line that belong to the next chunk are not taken.
-        while (same && int(ends.size()) < lines && !reader.EndOfStream()) {
-            const QStringView line = reader.ReadLineView();
-            if (chunk.itemsOf) {
-                chunk.itemsOf(line, take);
-            } else if (chunk.prefix.isEmpty() && chunk.suffix.isEmpty()) {
-                take(line);
-            } else {
-                decorated.resize(0);
-                decorated.append(chunk.prefix).append(line).append(chunk.suffix);
-                take(decorated);
-            }
+        for (qsizetype from = 0; same && from < n && int(ends.size()) < lines;) {
+            qsizetype to = findLineBreak(units, from, n);
+            same = put(prefix.constData(), prefix.size()) && put(units + from, to - from) &&
+                   put(suffix.constData(), suffix.size());
+            ends.push_back(at);
+            if (to < n)
+                to += units[to] == '\r' && to + 1 < n && units[to + 1] == '\n' ? 2 : 1;
+            from = to;
         }
-        same = same && int(ends.size()) == lines && at == chars;
-    } catch (const QuorvaneError &) {
-        same = false; // bytes that no longer decode
+        verifySource(chunk, same, lines, chars, at, narrow, wide, ends);
+        return;
     }
-    same = same &&
+    QString text;
+    same = decodeRange(bytes, chunk.sourceEncoding, text);
+    bytes = QByteArray();
+    // Puts text after the items taken so far; false when it does not fit or, in a Latin-1
+    // chunk, is not Latin-1.
+    auto put = [&](QStringView part) {
+        if (part.size() > chars - at)
+            return false;
+        if (chunk.isWide)
+            std::memcpy(wide.data() + at, part.data(), size_t(part.size()) * 2);
+        else if (!narrowInto(narrow.data() + at, part.utf16(), part.size()))
+            return false;
+        at += int(part.size());
+        return true;
+    };
+    int skip = chunk.skip;
+    const std::function<void(QStringView)> take = [&](QStringView item) {
+        if (skip > 0) {
+            --skip;                            // an item of the chunk before
+        } else if (int(ends.size()) < lines) { // not an item of the chunk after
+            same = same && put(item);
+            ends.push_back(at);
+        }
+    };
+    // Lines break at CR LF, CR and LF, as the reader and the load break them.
+    const auto *units = reinterpret_cast<const char16_t *>(text.constData());
+    const qsizetype n = text.size();
+    for (qsizetype from = 0; same && from < n && int(ends.size()) < lines;) {
+        qsizetype to = findLineBreak(units, from, n);
+        const QStringView line(units + from, to - from);
+        if (to < n)
+            to += units[to] == u'\r' && to + 1 < n && units[to + 1] == u'\n' ? 2 : 1;
+        from = to;
+        if (chunk.itemsOf) {
+            chunk.itemsOf(line, take);
+        } else {
+            same = put(chunk.prefix) && put(line) && put(chunk.suffix);
+            ends.push_back(at);
+        }
+    }
+    verifySource(chunk, same, lines, chars, at, narrow, wide, ends);
+}
+
+void LineStore::verifySource(const Chunk &chunk, bool same, int lines, int chars, int at,
+                             QByteArray &narrow, QString &wide, std::vector<int> &ends)
+{
+    same = same && int(ends.size()) == lines && at == chars &&
            (chunk.isWide ? checksumOf(wide.constData(), 2 * wide.size(), ends)
                          : checksumOf(narrow.constData(), narrow.size(), ends)) == chunk.checksum;
     if (!same) {

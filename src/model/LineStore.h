@@ -11,8 +11,6 @@
 #include <memory>
 #include <vector>
 
-class LineReader;
-
 // Lines of text held compactly: chunks of up to a few thousand lines, each one string with
 // the end offsets of its lines, so that a line costs its characters and four bytes, and
 // an edit touches one chunk. A chunk whose characters all lie below U+0100 keeps them as
@@ -61,23 +59,23 @@ class LineStore
     // item of a line to take, in order.
     using ItemsOfLine = void (*)(QStringView line, const std::function<void(QStringView)> &take);
     // completeLast(line) for a line that reader has just read whole from file (a line of
-    // at most half a chunk, without a NUL): the chunks that come to hold only such lines,
+    // at most half a chunk): the chunks that come to hold only such lines,
     // one after the other, refer to file instead of keeping their text.
-    void completeLastFromSource(QStringView line, const std::shared_ptr<const SourceFile> &file,
-                                const LineReader &reader)
+    bool completeLastFromSource(QStringView line, const std::shared_ptr<const SourceFile> &file,
+                                const SourcePosition &reader)
     {
-        completeLastFromSource({}, line, {}, file, reader);
+        return completeLastFromSource({}, line, {}, file, reader);
     }
-    // The same for the line decorated: prefix + line + suffix (none of them with a NUL). A
-    // chunk refers to the file for the lines of one prefix and suffix.
-    void completeLastFromSource(QStringView prefix, QStringView line, QStringView suffix,
+    // The same for the line decorated: prefix + line + suffix. A chunk refers to the file for
+    // the lines of one prefix and suffix. False, with nothing added, when a part holds a NUL.
+    bool completeLastFromSource(QStringView prefix, QStringView line, QStringView suffix,
                                 const std::shared_ptr<const SourceFile> &file,
-                                const LineReader &reader);
+                                const SourcePosition &reader);
     // append(item) for an item that itemsOf finds in the line reader has just read whole
     // from file (at most half a chunk long), the items of every line being added in order:
     // the chunks that come to hold only such items refer to file the same way.
     void appendFromSource(QStringView item, const std::shared_ptr<const SourceFile> &file,
-                          const LineReader &reader, ItemsOfLine itemsOf);
+                          const SourcePosition &reader, ItemsOfLine itemsOf);
     qsizetype lastLineLength() const
     {
         const Chunk &last = *m_chunks.back();
@@ -217,6 +215,10 @@ class LineStore
     // throws the read error when they cannot be read or differ.
     void readSource(const Chunk &chunk, QByteArray &narrow, QString &wide,
                     std::vector<int> &ends) const;
+    // Throws the read error, leaving the three empty, unless what readSource found is the
+    // chunk's lines: same, the counts and the checksum.
+    static void verifySource(const Chunk &chunk, bool same, int lines, int chars, int at,
+                             QByteArray &narrow, QString &wide, std::vector<int> &ends);
     // The chunk's lines become its own: it no longer refers to a file.
     static void ownText(Chunk &chunk);
     qsizetype spilledLastLineLength() const;
@@ -268,9 +270,10 @@ class LineStore
             m_run = m_full = {};
     }
     // Adds an item from the line reader has just read, by add; fresh when it starts a chunk.
-    void addFromSource(const std::shared_ptr<const SourceFile> &file, const LineReader &reader,
+    template <typename Add>
+    void addFromSource(const std::shared_ptr<const SourceFile> &file, const SourcePosition &reader,
                        ItemsOfLine itemsOf, QStringView prefix, QStringView suffix, bool fresh,
-                       const std::function<void()> &add);
+                       Add add);
     void seal(const SourceRun &run, qint64 end);
     mutable std::vector<qsizetype> m_firstLine; // first line number of each chunk
     mutable std::vector<qsizetype> m_firstChar; // characters before each chunk

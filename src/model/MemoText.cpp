@@ -55,14 +55,13 @@ qsizetype MemoText::addLine(QStringView prefix, QStringView line, QStringView su
 
 qsizetype MemoText::addSourceLine(QStringView prefix, QStringView line, QStringView suffix,
                                   const std::shared_ptr<const SourceFile> &file,
-                                  const LineReader &reader)
+                                  const SourcePosition &reader)
 {
-    if (m_lines.lastLineLength() != 0 ||
-        prefix.size() + line.size() + suffix.size() > LineStore::ChunkChars / 2 ||
-        holdsNul(prefix) || holdsNul(line) || holdsNul(suffix))
-        return addLine(prefix, line, suffix);
-    m_lines.completeLastFromSource(prefix, line, suffix, file, reader);
-    return m_lines.count() - 2;
+    if (m_lines.lastLineLength() == 0 &&
+        prefix.size() + line.size() + suffix.size() <= LineStore::ChunkChars / 2 &&
+        m_lines.completeLastFromSource(prefix, line, suffix, file, reader))
+        return m_lines.count() - 2;
+    return addLine(prefix, line, suffix); // a NUL or a long line: the memo's own
 }
 
 QString MemoText::text() const

@@ -41,14 +41,14 @@ class MemoText
     // addLine for a line that reader has just read whole from file: the lines of a file
     // added one after the other are kept as references to its bytes (LineStore).
     qsizetype addSourceLine(QStringView line, const std::shared_ptr<const SourceFile> &file,
-                            const LineReader &reader)
+                            const SourcePosition &reader)
     {
         return addSourceLine({}, line, {}, file, reader);
     }
     // The same for the line decorated: prefix + line + suffix.
     qsizetype addSourceLine(QStringView prefix, QStringView line, QStringView suffix,
                             const std::shared_ptr<const SourceFile> &file,
-                            const LineReader &reader);
+                            const SourcePosition &reader);
     // The whole text, lines separated by CR LF.
     QString text() const;
     // Replaces the text; line breaks (CR LF, CR, LF) separate lines, a NUL ends it.

@@ -28,15 +28,6 @@ LineReader::LineReader(FileStream::StandardInput input)
     m_buffer.resize(StreamBufferSize);
 }
 
-LineReader::LineReader(QByteArray bytes, TextEncoding encoding, qint64 offset)
-    : m_buffer(std::move(bytes)), m_bufferEnd(m_buffer.size()), m_fileEnded(true),
-      m_bufferOffset(offset), m_encoding(encoding),
-      m_utf8(QStringDecoder::Utf8,
-             QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom),
-      m_bomPending(false)
-{
-}
-
 void LineReader::allocateBuffer()
 {
     // A small file needs no more buffer than it holds.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "primitives/FileStream.h"
+#include "primitives/SourceFile.h"
 #include "primitives/TextFile.h"
 
 #include <QByteArray>
@@ -12,15 +13,12 @@
 // Reads a text file line by line: UTF-8, or the encoding its byte-order mark names.
 // Lines end at LF, CR LF or a lone CR. The file is decoded in blocks of 4096 bytes, so
 // a decoding error surfaces once the reader reaches the block that holds it.
-class LineReader
+class LineReader : public SourcePosition
 {
   public:
     explicit LineReader(const QString &fileName); // throws the open error
     explicit LineReader(FileStream::StandardInput);
-    // Reads bytes already in hand, in a known encoding and without a byte-order mark:
-    // a stretch of a file that starts at a line's start, at offset in the file.
-    LineReader(QByteArray bytes, TextEncoding encoding, qint64 offset);
-    ~LineReader();
+    ~LineReader() override;
     LineReader(const LineReader &) = delete;
     LineReader &operator=(const LineReader &) = delete;
 
@@ -35,12 +33,12 @@ class LineReader
     // is read this way in memory of the order of maxChars. A view valid until the next call.
     QStringView ReadLinePart(qsizetype maxChars, bool &lineEnded);
     void close();
-    TextEncoding encoding() const { return m_encoding; }
+    TextEncoding encoding() const override { return m_encoding; }
     // Where in the file the line last returned whole by ReadLineView or ReadLinePart starts
     // (its byte offset), or -1 when it came in parts.
-    qint64 lineStartOffset() const;
+    qint64 lineStartOffset() const override;
     // Lines returned whole or ended so far: the number of the line last returned, from 1.
-    qint64 linesRead() const { return m_linesRead; }
+    qint64 lineNumber() const override { return m_linesRead; }
     // Bytes of the file taken into the queue so far (for progress reports).
     qint64 bytesTaken() const { return m_stream.position() - (m_bufferEnd - m_bufferPos); }
 

@@ -1,8 +1,23 @@
 #pragma once
 
+#include "primitives/TextFile.h"
+
 #include <QString>
 #include <QtGlobal>
 #include <memory>
+
+// Where a reader of a source file stands: the line it has just handed out.
+class SourcePosition
+{
+  public:
+    virtual ~SourcePosition() = default;
+    virtual qint64 lineNumber() const = 0; // from 1
+    // The byte offset in the file where that line starts, or -1 when it is not known; it may
+    // cost a pass over the line.
+    virtual qint64 lineStartOffset() const = 0;
+    // How the file's bytes decode to characters (its lines break at CR LF, CR and LF).
+    virtual TextEncoding encoding() const = 0;
+};
 
 // A file whose bytes the program refers to instead of keeping a copy of them. It stays open
 // for reading while every other program may still read it, write it, rename it or delete

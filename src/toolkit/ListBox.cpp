@@ -144,7 +144,7 @@ void ListBox::add(QStringView item)
 }
 
 void ListBox::addSourceItem(QStringView item, const std::shared_ptr<const SourceFile> &file,
-                            const LineReader &reader, LineStore::ItemsOfLine itemsOf)
+                            const SourcePosition &reader, LineStore::ItemsOfLine itemsOf)
 {
     makeRoomForOne();
     if (item.size() <= LineStore::ChunkChars / 2)

@@ -20,7 +20,7 @@ class ListBox : public QAbstractScrollArea, public Searchable
     // The same for an item that itemsOf finds in the line reader has just read whole from
     // file: the items of a file's lines added in order refer to its bytes (LineStore).
     void addSourceItem(QStringView item, const std::shared_ptr<const SourceFile> &file,
-                       const LineReader &reader, LineStore::ItemsOfLine itemsOf);
+                       const SourcePosition &reader, LineStore::ItemsOfLine itemsOf);
     int count() const { return int(m_items.count()); }
     QString item(int index) const { return m_items.line(index); }
     QStringList items() const;

@@ -260,7 +260,7 @@ qsizetype Memo::addLine(QStringView prefix, QStringView line, QStringView suffix
 
 qsizetype Memo::addSourceLine(QStringView prefix, QStringView line, QStringView suffix,
                               const std::shared_ptr<const SourceFile> &file,
-                              const LineReader &reader)
+                              const SourcePosition &reader)
 {
     return addAtEnd([&] { return m_text.addSourceLine(prefix, line, suffix, file, reader); });
 }

@@ -31,7 +31,7 @@ class Memo : public QAbstractScrollArea, public Searchable
     // (MemoText::addSourceLine).
     qsizetype addSourceLine(QStringView prefix, QStringView line, QStringView suffix,
                             const std::shared_ptr<const SourceFile> &file,
-                            const LineReader &reader);
+                            const SourcePosition &reader);
     // The whole text, lines separated by CR LF.
     QString text() const { return m_text.text(); }
     // Replaces the text; line breaks (CR LF, CR, LF) separate lines, a NUL ends it.
