@@ -460,6 +460,16 @@ class TestModel : public QObject
         QVERIFY(store.chunkCount() >= 6);
         compareWith(store, expected);
         QCOMPARE(store.spilledBytes(), 0);
+        // A whole-file load the same way (a file without a mark read in the code page), in
+        // pieces of a megabyte.
+        MemoText memo;
+        memo.setCacheLimits(1, 1 << 16);
+        memo.loadFromFile(name);
+        const QStringList loaded = bytes.startsWith("\xEF\xBB\xBF") || encoding != "UTF-8"
+                                       ? lines + QStringList{QString()}
+                                       : decodeSystemCodePage(bytes).split(breaks);
+        compareWith(memo.lines(), loaded);
+        QCOMPARE(memo.lines().spilledBytes(), 0);
         // An edited chunk's lines are its own from then on: it is spilled, and reads back.
         store.replace(LineStore::ChunkLines + 3, u"edited");
         QStringList edited = expected;

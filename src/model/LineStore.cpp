@@ -342,12 +342,26 @@ bool LineStore::completeLastFromSource(QStringView prefix, QStringView line, QSt
     return added;
 }
 
+void LineStore::appendFromSource(QLatin1StringView item,
+                                 const std::shared_ptr<const SourceFile> &file,
+                                 const SourcePosition &reader)
+{
+    addFromSource(file, reader, nullptr, {}, {}, startsChunk(item.size()), [&] {
+        append(item);
+        return true;
+    });
+}
+
+bool LineStore::startsChunk(qsizetype length) const
+{
+    return m_chunks.empty() || m_chunks.back()->lines() >= ChunkLines ||
+           m_chunks.back()->size() + length > ChunkChars;
+}
+
 void LineStore::appendFromSource(QStringView item, const std::shared_ptr<const SourceFile> &file,
                                  const SourcePosition &reader, ItemsOfLine itemsOf)
 {
-    // The condition on which append starts a chunk.
-    const bool fresh = m_chunks.empty() || m_chunks.back()->lines() >= ChunkLines ||
-                       m_chunks.back()->size() + item.size() > ChunkChars;
+    const bool fresh = startsChunk(item.size());
     addFromSource(file, reader, itemsOf, {}, {}, fresh, [&] {
         append(item);
         return true;

@@ -76,6 +76,9 @@ class LineStore
     // the chunks that come to hold only such items refer to file the same way.
     void appendFromSource(QStringView item, const std::shared_ptr<const SourceFile> &file,
                           const SourcePosition &reader, ItemsOfLine itemsOf);
+    // The same for a Latin-1 item.
+    void appendFromSource(QLatin1StringView item, const std::shared_ptr<const SourceFile> &file,
+                          const SourcePosition &reader);
     qsizetype lastLineLength() const
     {
         const Chunk &last = *m_chunks.back();
@@ -275,6 +278,8 @@ class LineStore
                        ItemsOfLine itemsOf, QStringView prefix, QStringView suffix, bool fresh,
                        Add add);
     void seal(const SourceRun &run, qint64 end);
+    // Whether append starts a chunk for a line of this length.
+    bool startsChunk(qsizetype length) const;
     mutable std::vector<qsizetype> m_firstLine; // first line number of each chunk
     mutable std::vector<qsizetype> m_firstChar; // characters before each chunk
     mutable bool m_indexDirty = false;

@@ -5,6 +5,7 @@
 #include "primitives/Errors.h"
 
 #include <limits>
+#include <type_traits>
 
 MemoText::MemoText()
 {
@@ -84,34 +85,126 @@ void MemoText::setText(QStringView text)
         text, [this](QStringView line) { m_lines.append(line); }, [] {});
 }
 
+namespace {
+
+// Where the lines of a whole-file load start in the file: a piece of decoded text at a
+// time, the offsets of its characters found from its bytes' offset.
+class LoadPosition : public SourcePosition
+{
+  public:
+    qint64 lineNumber() const override { return m_line; }
+    qint64 lineStartOffset() const override
+    {
+        return m_lineIndex < 0 ? m_carriedStart : offsetIn(m_lineIndex);
+    }
+    TextEncoding encoding() const override { return m_encoding; }
+
+    // A piece of bytes at offset, decoded to chars; false when its characters do not stand
+    // one for one or two for one for its bytes, or as UTF-8 (a code page of several bytes to
+    // a character): no offset is known from then on.
+    bool startPiece(TextEncoding encoding, qint64 at, qint64 bytes, const void *chars,
+                    qsizetype size, bool wide)
+    {
+        m_encoding = encoding;
+        m_pieceAt = at;
+        m_units = !wide                                                                    ? 1
+                  : encoding == TextEncoding::Utf8                                         ? 0
+                  : encoding == TextEncoding::Utf16LE || encoding == TextEncoding::Utf16BE ? 2
+                  : size == bytes                                                          ? 1
+                                                                                           : -1;
+        m_chars = static_cast<const char16_t *>(chars);
+        m_anchor = 0;
+        m_anchorBytes = 0;
+        m_known = m_known && m_units >= 0;
+        return m_known;
+    }
+    // A line ends that started at index of this piece, or in an earlier one.
+    void lineEnds(qsizetype index, bool startedBefore)
+    {
+        ++m_line;
+        m_lineIndex = startedBefore ? -1 : index;
+    }
+    // A line starts at index of this piece and goes on in the next.
+    void lineGoesOn(qsizetype index) { m_carriedStart = offsetIn(index); }
+
+  private:
+    qint64 offsetIn(qsizetype index) const
+    {
+        if (m_units > 0)
+            return m_pieceAt + m_units * qint64(index);
+        m_anchorBytes += utf8Length(m_chars + m_anchor, index - m_anchor); // lines go forward
+        m_anchor = index;
+        return m_pieceAt + m_anchorBytes;
+    }
+
+    TextEncoding m_encoding = TextEncoding::None;
+    qint64 m_pieceAt = 0;
+    int m_units = 1;
+    const char16_t *m_chars = nullptr;
+    mutable qsizetype m_anchor = 0;
+    mutable qint64 m_anchorBytes = 0;
+    bool m_known = true;
+    qint64 m_line = 0;
+    qsizetype m_lineIndex = -1;
+    qint64 m_carriedStart = -1;
+};
+
+} // namespace
+
 void MemoText::loadFromFile(const QString &fileName)
 {
     // The lines are gathered in a store of their own as the file is decoded, so that a
-    // failed load leaves the text as it was.
+    // failed load leaves the text as it was. They refer to the file where it can be opened
+    // once more and their offsets are known.
     LineStore lines;
+    if (m_cacheLimits)
+        lines.setCacheLimits(m_cacheLimits->first, m_cacheLimits->second);
     LineBreaks breaks;
     QString partial; // the start of a line that goes on in the next piece
+    const std::shared_ptr<const SourceFile> file = SourceFile::open(fileName);
+    LoadPosition position;
+    qint64 pieceAt = 0, pieceBytes = 0;
     // A piece of text, decoded (QStringView) or Latin-1 bytes as they are (QLatin1StringView).
     auto take = [&](auto decoded) {
+        constexpr bool wide = std::is_same_v<decltype(decoded), QStringView>;
+        const bool known = position.startPiece(m_encoding, pieceAt, pieceBytes, decoded.data(),
+                                               decoded.size(), wide);
+        auto add = [&](auto line) {
+            if (file && known && line.size() <= LineStore::ChunkChars / 2) {
+                if constexpr (std::is_same_v<decltype(line), QLatin1StringView>)
+                    lines.appendFromSource(line, file, position);
+                else
+                    lines.appendFromSource(line, file, position, nullptr);
+            } else {
+                lines.append(line);
+            }
+        };
         decltype(decoded) piece; // the stretch of the piece before the next break
         breaks.feed(
             decoded, [&](decltype(decoded) stretch) { piece = stretch; },
             [&] {
+                position.lineEnds(piece.data() - decoded.data(), !partial.isEmpty());
                 if (partial.isEmpty()) {
-                    lines.append(piece);
+                    add(piece);
                 } else {
                     partial += piece;
-                    lines.append(QStringView(partial));
+                    add(QStringView(partial));
                     partial.clear();
                 }
             });
+        if (partial.isEmpty() && known && piece.data()) // (none after a NUL)
+            position.lineGoesOn(piece.data() - decoded.data());
         partial += piece;
         if (partial.size() > std::numeric_limits<int>::max())
             throw Errors::memoCapacityError(); // a line longer than the memo holds
     };
     loadTextFile(
         fileName, m_encoding, [&](QStringView decoded) { take(decoded); },
-        [&](QLatin1StringView bytes) { take(bytes); });
+        [&](QLatin1StringView bytes) { take(bytes); },
+        [&](qint64 at, qint64 bytes) {
+            pieceAt = at;
+            pieceBytes = bytes;
+        });
     lines.append(QStringView(partial));
     m_lines = std::move(lines);
 }

@@ -3,6 +3,9 @@
 #include "model/LineStore.h"
 #include "primitives/TextFile.h"
 
+#include <optional>
+#include <utility>
+
 // The text of a memo apart from its widget: lines separated by CR LF (always at least one
 // line), the rules by which a line is added and a whole text is set, loaded and saved in
 // the encoding of the last load, and the mapping between positions and character offsets.
@@ -20,6 +23,12 @@ class MemoText
 
     qsizetype lineCount() const { return m_lines.count(); }
     const LineStore &lines() const { return m_lines; }
+    // The cache limits of its lines (LineStore), kept for the lines of later loads.
+    void setCacheLimits(int chunks, qsizetype bytes)
+    {
+        m_cacheLimits = {chunks, bytes};
+        m_lines.setCacheLimits(chunks, bytes);
+    }
     QString line(qsizetype index) const { return m_lines.line(index); }
     QString line(qsizetype index, qsizetype maxLength) const
     {
@@ -78,4 +87,5 @@ class MemoText
   private:
     LineStore m_lines;
     TextEncoding m_encoding = TextEncoding::None;
+    std::optional<std::pair<int, qsizetype>> m_cacheLimits;
 };

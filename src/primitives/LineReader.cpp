@@ -232,14 +232,8 @@ qint64 LineReader::offsetOf(qsizetype index) const
     const qsizetype from = block->first;
     if (m_encoding != TextEncoding::Utf8)
         return block->second + 2 * qint64(index - from);
-    // The bytes that UTF-8 spends on each character (a surrogate pair: two times two).
-    const char16_t *chars = reinterpret_cast<const char16_t *>(m_queue.constData());
-    qint64 bytes = 0;
-    for (qsizetype i = from; i < index; ++i) {
-        const char16_t c = chars[i];
-        bytes += c < 0x80 ? 1 : (c < 0x800 || QChar::isSurrogate(c)) ? 2 : 3;
-    }
-    return block->second + bytes;
+    return block->second +
+           utf8Length(reinterpret_cast<const char16_t *>(m_queue.constData()) + from, index - from);
 }
 
 qint64 LineReader::lineStartOffset() const

@@ -931,10 +931,11 @@ bool SpillFile::read(qint64 offset, char *data, qint64 size) const
 
 bool SourceFile::openShared()
 {
-    // No lock: other programs go on writing the file as they please.
+    // No lock: other programs go on writing the file as they please. A pipe's open does not
+    // wait for a writer: it is refused below.
     int fd;
     do
-        fd = ::open(nativeName(m_fileName).constData(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(nativeName(m_fileName).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     while (fd < 0 && errno == EINTR);
     struct stat st;
     if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {

@@ -646,10 +646,9 @@ bool SpillFile::read(qint64 offset, char *data, qint64 size) const
 bool SourceFile::openShared()
 {
     // Every sharing: other programs go on writing, renaming and deleting the file.
-    const HANDLE handle =
-        ::CreateFileW(nativeName(m_fileName).c_str(), GENERIC_READ,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = ::CreateFileW(nativeName(m_fileName).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     if (::GetFileType(handle) != FILE_TYPE_DISK) {

@@ -81,6 +81,14 @@ void loadTextFile(const QString &fileName, TextEncoding &recorded,
                   const std::function<void(QStringView)> &take,
                   const std::function<void(QLatin1StringView)> &takeLatin1)
 {
+    loadTextFile(fileName, recorded, take, takeLatin1, {});
+}
+
+void loadTextFile(const QString &fileName, TextEncoding &recorded,
+                  const std::function<void(QStringView)> &take,
+                  const std::function<void(QLatin1StringView)> &takeLatin1,
+                  const std::function<void(qint64, qint64)> &pieceAt)
+{
     FileStream stream(fileName, FileMode::OpenReadDenyWrite);
     const qint64 size = stream.size() - stream.position();
     constexpr qint64 BlockSize = 1 << 20;
@@ -100,6 +108,7 @@ void loadTextFile(const QString &fileName, TextEncoding &recorded,
             got += n;
         }
         const bool first = done == 0;
+        const qint64 bytesAt = done - carried; // where the buffer's first byte lies
         done += want;
         const bool last = done == size;
         const char *data = bytes.constData();
@@ -113,6 +122,7 @@ void loadTextFile(const QString &fileName, TextEncoding &recorded,
                 (encoding == TextEncoding::Utf16LE || encoding == TextEncoding::Utf16BE))
                 throw Errors::encodingError(); // one single byte cannot be UTF-16
         }
+        const qint64 dataAt = bytesAt + (data - bytes.constData());
         qsizetype keep = 0;  // bytes held back for the next block
         bool handed = false; // as bytes, to takeLatin1
         switch (encoding) {
@@ -133,14 +143,19 @@ void loadTextFile(const QString &fileName, TextEncoding &recorded,
             break;
         default:
             if (takeLatin1 && decodesAsLatin1(QByteArrayView(data, length))) {
+                if (pieceAt)
+                    pieceAt(dataAt, length);
                 takeLatin1(QLatin1StringView(data, length));
                 handed = true;
             } else {
                 text = decodeSystemCodePage(QByteArrayView(data, length));
             }
         }
-        if (!handed)
+        if (!handed) {
+            if (pieceAt)
+                pieceAt(dataAt, length - keep);
             take(text);
+        }
         if (last)
             break;
         std::memmove(bytes.data(), data + length - keep, size_t(keep));

@@ -145,6 +145,17 @@ int wellFormedLength(const uchar *p, const uchar *end);
 // decoded with the next block. A block without any such character keeps all its bytes.
 qsizetype utf8Tail(const char *data, qsizetype size);
 
+// The bytes that UTF-8 spends on n UTF-16 units (a surrogate pair: two times two).
+inline qint64 utf8Length(const char16_t *units, qsizetype n)
+{
+    qint64 bytes = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = units[i];
+        bytes += c < 0x80 ? 1 : (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF)) ? 2 : 3;
+    }
+    return bytes;
+}
+
 // Reads a whole text file block by block and hands its decoded text to take, piece by
 // piece in order; a character is never split between two pieces. The encoding (its
 // byte-order mark, else the system code page) is stored in recorded before decoding, so a
@@ -156,6 +167,11 @@ void loadTextFile(const QString &fileName, TextEncoding &recorded,
 void loadTextFile(const QString &fileName, TextEncoding &recorded,
                   const std::function<void(QStringView)> &take,
                   const std::function<void(QLatin1StringView)> &takeLatin1);
+// The same, told before each piece where in the file its bytes start and how many there are.
+void loadTextFile(const QString &fileName, TextEncoding &recorded,
+                  const std::function<void(QStringView)> &take,
+                  const std::function<void(QLatin1StringView)> &takeLatin1,
+                  const std::function<void(qint64 at, qint64 bytes)> &pieceAt);
 
 // Receives the text of a save piece by piece, as UTF-16 or as Latin-1 characters.
 class TextWriter
