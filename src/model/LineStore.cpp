@@ -256,6 +256,18 @@ quint64 checksumOf(const void *text, qsizetype bytes, const std::vector<int> &en
 
 } // namespace
 
+// The same text as kept, which was last seen at seenAt: the caller's prefix, line after line,
+// is not compared again. (Were it changed in place, the chunk's checksum would find it.)
+static bool sameText(const QString &kept, const QChar *&seenAt, QStringView view)
+{
+    if (kept.size() != view.size())
+        return false;
+    if (view.isEmpty() || seenAt == view.data())
+        return true;
+    seenAt = view.data();
+    return kept == view;
+}
+
 template <typename Add>
 void LineStore::addFromSource(const std::shared_ptr<const SourceFile> &file,
                               const SourcePosition &reader, ItemsOfLine itemsOf, QStringView prefix,
@@ -289,8 +301,10 @@ void LineStore::addFromSource(const std::shared_ptr<const SourceFile> &file,
                 m_full = m_run;
         }
         m_run = {};
-    } else if (m_run.chunk && (m_run.chunk != m_chunks.back().get() || m_run.prefix != prefix ||
-                               m_run.suffix != suffix || line - m_run.firstLine > SourceRunLines)) {
+    } else if (m_run.chunk && (m_run.chunk != m_chunks.back().get() ||
+                               !sameText(m_run.prefix, m_run.prefixAt, prefix) ||
+                               !sameText(m_run.suffix, m_run.suffixAt, suffix) ||
+                               line - m_run.firstLine > SourceRunLines)) {
         m_run = {}; // lines decorated otherwise, or too many lines: they stay its own
     }
     m_addingFromSource = true;
@@ -315,7 +329,9 @@ void LineStore::addFromSource(const std::shared_ptr<const SourceFile> &file,
                  line,
                  line,
                  prefix.toString(),
-                 suffix.toString()};
+                 suffix.toString(),
+                 prefix.data(),
+                 suffix.data()};
     } else if (m_run.chunk) {
         m_run.lastLine = line;
     }
@@ -457,25 +473,38 @@ void LineStore::readSource(const Chunk &chunk, QByteArray &narrow, QString &wide
         // ASCII bytes are their own Latin-1 text: the lines are copied as they are.
         const QByteArray prefix = chunk.prefix.toLatin1(), suffix = chunk.suffix.toLatin1();
         same = QtPrivate::isLatin1(chunk.prefix) && QtPrivate::isLatin1(chunk.suffix);
+        const qsizetype decoration = prefix.size() + suffix.size();
         const char *units = bytes.constData();
         const qsizetype n = bytes.size();
+        narrow.resize(chars + 16); // room for a block of 16 written past the end
         char *out = narrow.data();
-        auto put = [&](const char *part, qsizetype size) {
-            if (size > chars - at)
-                return false;
-            std::memcpy(out + at, part, size_t(size));
-            at += int(size);
-            return true;
-        };
         for (qsizetype from = 0; same && from < n && int(ends.size()) < lines;) {
             qsizetype to = findLineBreak(units, from, n);
-            same = put(prefix.constData(), prefix.size()) && put(units + from, to - from) &&
-                   put(suffix.constData(), suffix.size());
+            const qsizetype length = to - from;
+            same = length + decoration <= chars - at;
+            if (!same)
+                break;
+            if (!prefix.isEmpty()) {
+                std::memcpy(out + at, prefix.constData(), size_t(prefix.size()));
+                at += int(prefix.size());
+            }
+            // A short line, as most are, copied as one block without a call; what the block
+            // copies beyond the line is written over next.
+            if (length <= 16 && from + 16 <= n)
+                std::memcpy(out + at, units + from, 16);
+            else
+                std::memcpy(out + at, units + from, size_t(length));
+            at += int(length);
+            if (!suffix.isEmpty()) {
+                std::memcpy(out + at, suffix.constData(), size_t(suffix.size()));
+                at += int(suffix.size());
+            }
             ends.push_back(at);
             if (to < n)
                 to += units[to] == '\r' && to + 1 < n && units[to + 1] == '\n' ? 2 : 1;
             from = to;
         }
+        narrow.resize(chars);
         verifySource(chunk, same, lines, chars, at, narrow, wide, ends);
         return;
     }

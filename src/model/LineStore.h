@@ -256,6 +256,7 @@ class LineStore
         qint64 firstLine = 0; // the reader's number of the line of its first item
         qint64 lastLine = 0;  // and of its last item
         QString prefix, suffix;
+        const QChar *prefixAt = nullptr, *suffixAt = nullptr; // where they were last seen
     };
     SourceRun m_run;  // the chunk being filled
     SourceRun m_full; // a full chunk whose end is not known yet
