@@ -124,7 +124,9 @@ void LineReader::decodeBlock(const char *data, qsizetype size, qint64 offset)
 {
     if (size == 0)
         return;
-    // Drop what was returned already before the queue grows.
+    // Drop what was returned already before the queue grows (the line last returned with
+    // it: its start is no longer known).
+    m_lineStart = -1;
     if (m_head == m_queue.size()) {
         m_queue.resize(0);
         m_head = 0;
