@@ -363,6 +363,18 @@ class TestExtraction : public QObject
         QCoreApplication::processEvents();
         const QString readError = "Erreur de lecture du flux.";
         QCOMPARE(f->errors, mustFail ? QStringList({readError, readError}) : QStringList());
+        // Accessibility tools reading the same text get nothing of it, and no failure escapes
+        // to them (nor is it shown again).
+        QAccessibleInterface *memo = QAccessible::queryAccessibleInterface(FExtraction->ui->Memo1);
+        const QString whole =
+            memo->textInterface()->text(0, memo->textInterface()->characterCount());
+        QCOMPARE(whole.isEmpty(), mustFail);
+        QAccessibleInterface *list =
+            QAccessible::queryAccessibleInterface(FExtraction->ui->ListBox1);
+        QCOMPARE(list->child(8192 * 3 / 2)->text(QAccessible::Name),
+                 mustFail ? QString() : QString(saved.mid(81 * 8192 * 3 / 2, 79)));
+        QCoreApplication::processEvents();
+        QCOMPARE(f->errors.size(), mustFail ? 2 : 0);
         f->errors.clear();
         FindBar *find = FExtraction->ui->Memo1->findBar();
         FindBar::SliceMilliseconds = 0;

@@ -39,7 +39,7 @@ class ListItemAccessible : public QAccessibleInterface
     QAccessibleInterface *childAt(int, int) const override { return nullptr; }
     QString text(QAccessible::Text t) const override
     {
-        return t == QAccessible::Name && isValid() ? m_list->item(m_row) : QString();
+        return t == QAccessible::Name && isValid() ? m_list->itemGuarded(m_row) : QString();
     }
     void setText(QAccessible::Text, const QString &) override {}
     QRect rect() const override { return {}; }
@@ -159,6 +159,13 @@ void ListBox::makeRoomForOne()
         throw Errors::cannotInsertLine();
     if (m_accessibleFirstAdded < 0)
         m_accessibleFirstAdded = count(); // told to accessibility tools at a flush
+}
+
+QString ListBox::itemGuarded(int index) const
+{
+    QString text;
+    ErrorDisplay::runInView(m_failureShown, [&] { text = item(index); });
+    return text;
 }
 
 QStringList ListBox::items() const

@@ -23,6 +23,9 @@ class ListBox : public QAbstractScrollArea, public Searchable
                        const SourcePosition &reader, LineStore::ItemsOfLine itemsOf);
     int count() const { return int(m_items.count()); }
     QString item(int index) const { return m_items.line(index); }
+    // The item for a caller that must not see a read fail (accessibility tools): empty when
+    // it cannot be read, the failure shown once, as for the box's events.
+    QString itemGuarded(int index) const;
     QStringList items() const;
     void clear();
     int currentIndex() const { return m_current; }
@@ -72,7 +75,7 @@ class ListBox : public QAbstractScrollArea, public Searchable
     LineRoom m_room;           // of the font in use
     bool m_viewFilled = false; // the last paint filled the view: items added below leave it
     int m_batchId;
-    QString m_failureShown; // the failure last shown for an event of the box
+    mutable QString m_failureShown; // the failure last shown for an event or read of the box
     FindBar *m_findBar;
     qsizetype m_accessibleFirstAdded = -1; // the first item added since the last flush
 };

@@ -48,8 +48,10 @@ class MemoAccessible : public QAccessibleWidget, public QAccessibleTextInterface
     {
         if (t != QAccessible::Value)
             return QAccessibleWidget::text(t);
-        return memo()->lineCount() < 100000 ? memo()->text()
-                                            : memo()->line(memo()->cursorPosition().line);
+        return guarded(QString(), [&] {
+            return memo()->lineCount() < 100000 ? memo()->text()
+                                                : memo()->line(memo()->cursorPosition().line);
+        });
     }
 
     void selection(int index, int *start, int *end) const override
@@ -58,8 +60,8 @@ class MemoAccessible : public QAccessibleWidget, public QAccessibleTextInterface
         if (index != 0 || selectionCount() == 0)
             return;
         const auto [a, b] = std::minmax(memo()->anchorPosition(), memo()->cursorPosition());
-        *start = clampInt(memo()->offsetOf(a));
-        *end = clampInt(memo()->offsetOf(b));
+        *start = guarded(0, [&] { return clampInt(memo()->offsetOf(a)); });
+        *end = guarded(0, [&] { return clampInt(memo()->offsetOf(b)); });
     }
     int selectionCount() const override
     {
@@ -68,39 +70,51 @@ class MemoAccessible : public QAccessibleWidget, public QAccessibleTextInterface
     void addSelection(int start, int end) override { setSelection(0, start, end); }
     void removeSelection(int) override
     {
-        memo()->select(memo()->cursorPosition(), memo()->cursorPosition());
+        memo()->readGuarded(
+            [&] { memo()->select(memo()->cursorPosition(), memo()->cursorPosition()); });
     }
     void setSelection(int, int start, int end) override
     {
-        memo()->select(memo()->positionAt(start), memo()->positionAt(end));
+        memo()->readGuarded(
+            [&] { memo()->select(memo()->positionAt(start), memo()->positionAt(end)); });
     }
     int cursorPosition() const override
     {
-        return clampInt(memo()->offsetOf(memo()->cursorPosition()));
+        return guarded(0, [&] { return clampInt(memo()->offsetOf(memo()->cursorPosition())); });
     }
     void setCursorPosition(int position) override
     {
-        const Memo::Position p = memo()->positionAt(position);
-        memo()->select(p, p);
+        memo()->readGuarded([&] {
+            const Memo::Position p = memo()->positionAt(position);
+            memo()->select(p, p);
+        });
     }
     QString text(int startOffset, int endOffset) const override
     {
-        return memo()->textBetween(memo()->positionAt(startOffset), memo()->positionAt(endOffset));
+        return guarded(QString(), [&] {
+            return memo()->textBetween(memo()->positionAt(startOffset),
+                                       memo()->positionAt(endOffset));
+        });
     }
     int characterCount() const override { return clampInt(memo()->characterCount()); }
     QRect characterRect(int offset) const override
     {
-        const QRect local = memo()->characterRect(memo()->positionAt(offset));
+        const QRect local =
+            guarded(QRect(), [&] { return memo()->characterRect(memo()->positionAt(offset)); });
         return local.isEmpty() ? QRect()
                                : QRect(memo()->mapToGlobal(local.topLeft()), local.size());
     }
     int offsetAtPoint(const QPoint &point) const override
     {
-        return clampInt(memo()->offsetOf(memo()->positionAtPoint(memo()->mapFromGlobal(point))));
+        return guarded(0, [&] {
+            return clampInt(
+                memo()->offsetOf(memo()->positionAtPoint(memo()->mapFromGlobal(point))));
+        });
     }
     void scrollToSubstring(int startIndex, int endIndex) override
     {
-        memo()->select(memo()->positionAt(startIndex), memo()->positionAt(endIndex));
+        memo()->readGuarded(
+            [&] { memo()->select(memo()->positionAt(startIndex), memo()->positionAt(endIndex)); });
     }
     QString attributes(int offset, int *startOffset, int *endOffset) const override
     {
@@ -111,22 +125,29 @@ class MemoAccessible : public QAccessibleWidget, public QAccessibleTextInterface
     QString textAtOffset(int offset, QAccessible::TextBoundaryType type, int *start,
                          int *end) const override
     {
-        return piece(offset, type, 0, start, end);
+        return guarded(QString(), [&] { return piece(offset, type, 0, start, end); });
     }
     QString textBeforeOffset(int offset, QAccessible::TextBoundaryType type, int *start,
                              int *end) const override
     {
-        return piece(offset, type, -1, start, end);
+        return guarded(QString(), [&] { return piece(offset, type, -1, start, end); });
     }
     QString textAfterOffset(int offset, QAccessible::TextBoundaryType type, int *start,
                             int *end) const override
     {
-        return piece(offset, type, +1, start, end);
+        return guarded(QString(), [&] { return piece(offset, type, +1, start, end); });
     }
 
   private:
     Memo *memo() const { return static_cast<Memo *>(widget()); }
     static int clampInt(qsizetype value) { return int(qMin<qsizetype>(value, INT_MAX)); }
+    // What read gives, or fallback when the text cannot be read (its file changed, the spill
+    // file failed): the memo shows the failure once, and no exception reaches the caller.
+    template <typename T, typename Read> T guarded(T fallback, Read read) const
+    {
+        memo()->readGuarded([&] { fallback = read(); });
+        return fallback;
+    }
 
     // The character, word or line at offset, or the one before (step -1) or after (+1).
     QString piece(int offset, QAccessible::TextBoundaryType type, int step, int *start,
@@ -256,6 +277,11 @@ qsizetype Memo::addLine(QStringView line)
 qsizetype Memo::addLine(QStringView prefix, QStringView line, QStringView suffix)
 {
     return addAtEnd([&] { return m_text.addLine(prefix, line, suffix); });
+}
+
+bool Memo::readGuarded(const std::function<void()> &read) const
+{
+    return ErrorDisplay::runInView(m_failureShown, read);
 }
 
 qsizetype Memo::addSourceLine(QStringView prefix, QStringView line, QStringView suffix,

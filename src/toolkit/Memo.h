@@ -49,6 +49,9 @@ class Memo : public QAbstractScrollArea, public Searchable
     void saveToFile(const QString &fileName) const { m_text.saveToFile(fileName); }
     void letGoOf(const QString &fileName) const { m_text.lines().letGoOf(fileName); }
     const MemoText &content() const { return m_text; }
+    // Runs a read of the text for a caller that must not see it fail (accessibility tools):
+    // a failure is shown once, as for the box's events; false when it failed.
+    bool readGuarded(const std::function<void()> &read) const;
 
     using Position = MemoText::Position;
     Position cursorPosition() const { return m_cursor; }
@@ -149,7 +152,7 @@ class Memo : public QAbstractScrollArea, public Searchable
     mutable bool m_viewFilled = false;
     mutable qsizetype m_changedFrom = 0; // first line changed since the view was laid out
     int m_batchId;
-    QString m_failureShown; // the failure last shown for an event of the box
+    mutable QString m_failureShown; // the failure last shown for an event or read of the box
     FindBar *m_findBar;
     // Where the lines added since the last flush begin, for accessibility tools.
     std::optional<Position> m_accessibleInsert;
