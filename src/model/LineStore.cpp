@@ -129,19 +129,12 @@ void LineStore::setCacheLimits(int chunks, qsizetype bytes)
     trimCache(nullptr);
 }
 
-// A spilled chunk is its line ends (32-bit) followed by its text (bytes or UTF-16).
 void LineStore::spill(Chunk &chunk) const
 {
     // A source chunk is dropped: its text is read again from the file.
     if (!chunk.source && chunk.spillOffset < 0) {
-        const qint64 at = m_spill.append(reinterpret_cast<const char *>(chunk.ends.data()),
-                                         qint64(chunk.ends.size() * sizeof(int)));
-        const bool written =
-            at >= 0 &&
-            (chunk.isWide ? m_spill.append(reinterpret_cast<const char *>(chunk.wide.constData()),
-                                           2 * chunk.wide.size())
-                          : m_spill.append(chunk.narrow.constData(), chunk.narrow.size())) >= 0;
-        if (!written) {
+        const qint64 at = m_spill.write(chunk.ends, chunk.narrow, chunk.wide, chunk.isWide);
+        if (at < 0) {
             chunk.pinned = true; // the disk is full: it stays here
             return;
         }
@@ -167,22 +160,13 @@ void LineStore::makeResident(Chunk &chunk) const
         trimCache(&chunk);
         return;
     }
-    const qsizetype endBytes = qsizetype(chunk.spilledLines) * qsizetype(sizeof(int));
-    std::vector<int> ends(size_t(chunk.spilledLines));
-    bool read = m_spill.read(chunk.spillOffset, reinterpret_cast<char *>(ends.data()), endBytes);
-    if (chunk.isWide) {
-        QString wide(chunk.spilledChars, Qt::Uninitialized);
-        read = read && m_spill.read(chunk.spillOffset + endBytes,
-                                    reinterpret_cast<char *>(wide.data()), 2 * wide.size());
-        chunk.wide = std::move(wide);
-    } else {
-        QByteArray narrow(chunk.spilledChars, Qt::Uninitialized);
-        read = read && m_spill.read(chunk.spillOffset + endBytes, narrow.data(), narrow.size());
-        chunk.narrow = std::move(narrow);
-    }
-    if (!read)
+    if (!m_spill.read(chunk.spillOffset, chunk.spilledLines, chunk.spilledChars, chunk.isWide,
+                      chunk.ends, chunk.narrow, chunk.wide)) {
+        chunk.narrow = QByteArray();
+        chunk.wide = QString();
+        chunk.ends = std::vector<int>();
         throw Errors::readError();
-    chunk.ends = std::move(ends);
+    }
     chunk.resident = true;
     m_resident.push_back(&chunk);
     trimCache(&chunk);
@@ -677,31 +661,8 @@ QString LineStore::readSpilledLine(const Chunk &chunk, int k, qsizetype maxLengt
         return chunk.isWide ? wide.mid(from, length)
                             : QString::fromLatin1(narrow.constData() + from, length);
     }
-    int bounds[2] = {0, 0}; // the line's start and end in the chunk's text
-    const qint64 endsAt = chunk.spillOffset + qint64(k == 0 ? 0 : k - 1) * qint64(sizeof(int));
-    bool read = k == 0 ? m_spill.read(endsAt, reinterpret_cast<char *>(&bounds[1]), sizeof(int))
-                       : m_spill.read(endsAt, reinterpret_cast<char *>(bounds), 2 * sizeof(int));
-    const qint64 textAt = chunk.spillOffset + qint64(chunk.spilledLines) * qint64(sizeof(int));
-    const int length = int(qMin<qsizetype>(bounds[1] - bounds[0], maxLength));
-    QString text(length, Qt::Uninitialized);
-    if (chunk.isWide) {
-        read = read && m_spill.read(textAt + 2 * qint64(bounds[0]),
-                                    reinterpret_cast<char *>(text.data()), 2 * qint64(length));
-    } else {
-        // Latin-1 bytes read a piece at a time and widened in place.
-        QByteArray piece;
-        char16_t *out = reinterpret_cast<char16_t *>(text.data());
-        for (int done = 0; read && done < length;) {
-            const int n = qMin(length - done, 1 << 20);
-            piece.resize(n);
-            read = m_spill.read(textAt + bounds[0] + done, piece.data(), n);
-            const auto *bytes = reinterpret_cast<const uchar *>(piece.constData());
-            for (int i = 0; i < n; ++i)
-                out[done + i] = bytes[i];
-            done += n;
-        }
-    }
-    if (!read)
+    QString text;
+    if (!m_spill.readLine(chunk.spillOffset, chunk.spilledLines, chunk.isWide, k, maxLength, text))
         throw Errors::readError();
     return text;
 }
@@ -751,22 +712,8 @@ bool LineStore::appendSpilled(QStringView line)
         return false;
     const int length = int(line.size());
     const bool wide = !QtPrivate::isLatin1(line);
-    const qint64 at = m_spill.append(reinterpret_cast<const char *>(&length), sizeof(int));
-    bool written = at >= 0;
-    if (wide) {
-        written = written && m_spill.append(reinterpret_cast<const char *>(line.data()),
-                                            2 * qint64(length)) >= 0;
-    } else {
-        QByteArray piece; // narrowed a piece at a time
-        for (int done = 0; written && done < length;) {
-            const int n = qMin(length - done, 1 << 20);
-            piece.resize(n);
-            narrowInto(piece.data(), line.utf16() + done, n); // Latin-1: it cannot fail
-            written = m_spill.append(piece.constData(), n) >= 0;
-            done += n;
-        }
-    }
-    if (!written)
+    const qint64 at = m_spill.writeLine(line, wide);
+    if (at < 0)
         return false;
     if (m_indexDirty)
         rebuildIndex();
@@ -1117,20 +1064,8 @@ void LineStore::readChunkOf(qsizetype line, ChunkText &out) const
         readSource(chunk, out.narrow, out.wide, out.ends);
         return;
     }
-    // The line ends and the text lie one after the other in the spill file.
-    const qsizetype endBytes = qsizetype(chunk.spilledLines) * qsizetype(sizeof(int));
-    const qsizetype textBytes = qsizetype(chunk.spilledChars) * (chunk.isWide ? 2 : 1);
-    out.ends.resize(size_t(chunk.spilledLines));
-    char *text;
-    if (chunk.isWide) {
-        out.wide.resize(chunk.spilledChars);
-        text = reinterpret_cast<char *>(out.wide.data());
-    } else {
-        out.narrow.resize(chunk.spilledChars);
-        text = out.narrow.data();
-    }
-    if (!m_spill.read(chunk.spillOffset, reinterpret_cast<char *>(out.ends.data()), endBytes) ||
-        !m_spill.read(chunk.spillOffset + endBytes, text, textBytes))
+    if (!m_spill.read(chunk.spillOffset, chunk.spilledLines, chunk.spilledChars, chunk.isWide,
+                      out.ends, out.narrow, out.wide))
         throw Errors::readError();
 }
 

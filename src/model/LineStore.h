@@ -1,7 +1,7 @@
 #pragma once
 
+#include "model/ChunkSpill.h"
 #include "primitives/SourceFile.h"
-#include "primitives/SpillFile.h"
 #include "primitives/TextFile.h"
 
 #include <QByteArray>
@@ -237,7 +237,7 @@ class LineStore
 
     std::vector<std::unique_ptr<Chunk>> m_chunks;
     mutable std::vector<Chunk *> m_resident; // chunks in memory, in no order
-    mutable SpillFile m_spill;
+    mutable ChunkSpill m_spill;
     mutable quint64 m_uses = 0;
     int m_cacheChunks = 64;
     qsizetype m_cacheBytes = 16 << 20;
