@@ -498,6 +498,8 @@ void LineStore::readSource(const Chunk &chunk, QByteArray &narrow, QString &wide
     // Puts text after the items taken so far; false when it does not fit or, in a Latin-1
     // chunk, is not Latin-1.
     auto put = [&](QStringView part) {
+        if (part.isEmpty()) // (an empty prefix has no characters to point at)
+            return true;
         if (part.size() > chars - at)
             return false;
         if (chunk.isWide)
