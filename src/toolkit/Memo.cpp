@@ -59,9 +59,10 @@ class MemoAccessible : public QAccessibleWidget, public QAccessibleTextInterface
         *start = *end = 0;
         if (index != 0 || selectionCount() == 0)
             return;
-        const auto [a, b] = std::minmax(memo()->anchorPosition(), memo()->cursorPosition());
-        *start = guarded(0, [&] { return clampInt(memo()->offsetOf(a)); });
-        *end = guarded(0, [&] { return clampInt(memo()->offsetOf(b)); });
+        const Memo::Position anchor = memo()->anchorPosition(), cursor = memo()->cursorPosition();
+        const Memo::Position first = qMin(anchor, cursor), last = qMax(anchor, cursor);
+        *start = guarded(0, [&] { return clampInt(memo()->offsetOf(first)); });
+        *end = guarded(0, [&] { return clampInt(memo()->offsetOf(last)); });
     }
     int selectionCount() const override
     {
