@@ -15,16 +15,6 @@
 #include <limits>
 #include <type_traits>
 
-qsizetype LineStore::Chunk::memoryBytes() const
-{
-    return (isWide ? 2 * wide.capacity() : narrow.capacity()) + 4 * qsizetype(ends.capacity());
-}
-
-QString LineStore::Chunk::text(int from, int n) const
-{
-    return isWide ? wide.mid(from, n) : QString::fromLatin1(narrow.constData() + from, n);
-}
-
 // Copies n characters into out as Latin-1 bytes; false (out then holds rubbish) when one
 // of them lies above U+00FF, or with noNul is a NUL. Eight characters are checked and
 // narrowed at a time.
@@ -89,37 +79,6 @@ bool LineStore::appendToNarrowLast(bool thenNewLine, Parts... parts)
         ++m_count;
     }
     return true;
-}
-
-void LineStore::Chunk::insertText(int at, QStringView s)
-{
-    if (s.isEmpty())
-        return;
-    if (!isWide && !QtPrivate::isLatin1(s)) {
-        wide = QString::fromLatin1(narrow);
-        narrow = QByteArray();
-        isWide = true;
-    }
-    if (isWide) {
-        wide.insert(at, s);
-        return;
-    }
-    const qsizetype old = narrow.size();
-    narrow.resize(old + s.size());
-    char *data = narrow.data();
-    if (at < old)
-        std::memmove(data + at + s.size(), data + at, size_t(old - at));
-    const char16_t *in = s.utf16();
-    for (qsizetype i = 0; i < s.size(); ++i)
-        data[at + i] = char(in[i]);
-}
-
-void LineStore::Chunk::removeText(int at, int n)
-{
-    if (isWide)
-        wide.remove(at, n);
-    else
-        narrow.remove(at, n);
 }
 
 void LineStore::setCacheLimits(int chunks, qsizetype bytes)
@@ -374,17 +333,11 @@ void LineStore::seal(const SourceRun &run, qint64 end)
     std::shared_ptr<const SourceFile> file = run.file.lock();
     if (!file || !chunk.resident || chunk.source || end <= run.begin)
         return;
-    chunk.source = std::move(file);
-    chunk.sourceEncoding = run.encoding;
-    chunk.sourceBegin = run.begin;
-    chunk.sourceEnd = end;
-    chunk.itemsOf = run.itemsOf;
-    chunk.skip = run.skip;
-    chunk.prefix = run.prefix;
-    chunk.suffix = run.suffix;
-    chunk.checksum = chunk.isWide
-                         ? checksumOf(chunk.wide.constData(), 2 * chunk.wide.size(), chunk.ends)
-                         : checksumOf(chunk.narrow.constData(), chunk.narrow.size(), chunk.ends);
+    const quint64 checksum =
+        chunk.isWide ? checksumOf(chunk.wide.constData(), 2 * chunk.wide.size(), chunk.ends)
+                     : checksumOf(chunk.narrow.constData(), chunk.narrow.size(), chunk.ends);
+    chunk.source = SourceStretch{std::move(file), run.encoding, run.begin,  end,       checksum,
+                                 run.itemsOf,     run.skip,     run.prefix, run.suffix};
 }
 
 namespace {
@@ -436,9 +389,9 @@ bool isAscii(QByteArrayView bytes)
 void LineStore::readSource(const Chunk &chunk, QByteArray &narrow, QString &wide,
                            std::vector<int> &ends) const
 {
-    const qint64 size = chunk.sourceEnd - chunk.sourceBegin;
+    const qint64 size = chunk.source->end - chunk.source->begin;
     QByteArray bytes(size, Qt::Uninitialized);
-    if (!chunk.source->read(chunk.sourceBegin, bytes.data(), size))
+    if (!chunk.source->file->read(chunk.source->begin, bytes.data(), size))
         throw Errors::readError();
     // What the chunk held: its counts while it is out of memory, else its own.
     const int lines = chunk.resident ? int(chunk.ends.size()) : chunk.spilledLines;
@@ -451,12 +404,14 @@ void LineStore::readSource(const Chunk &chunk, QByteArray &narrow, QString &wide
         narrow.resize(chars);
     int at = 0;
     bool same = true;
-    if (!chunk.isWide && !chunk.itemsOf && isAscii(bytes) &&
-        (chunk.sourceEncoding == TextEncoding::Utf8 ||
-         chunk.sourceEncoding == TextEncoding::SystemCodePage)) {
+    if (!chunk.isWide && !chunk.source->itemsOf && isAscii(bytes) &&
+        (chunk.source->encoding == TextEncoding::Utf8 ||
+         chunk.source->encoding == TextEncoding::SystemCodePage)) {
         // ASCII bytes are their own Latin-1 text: the lines are copied as they are.
-        const QByteArray prefix = chunk.prefix.toLatin1(), suffix = chunk.suffix.toLatin1();
-        same = QtPrivate::isLatin1(chunk.prefix) && QtPrivate::isLatin1(chunk.suffix);
+        const QByteArray prefix = chunk.source->prefix.toLatin1(),
+                         suffix = chunk.source->suffix.toLatin1();
+        same =
+            QtPrivate::isLatin1(chunk.source->prefix) && QtPrivate::isLatin1(chunk.source->suffix);
         const qsizetype decoration = prefix.size() + suffix.size();
         const char *units = bytes.constData();
         const qsizetype n = bytes.size();
@@ -493,7 +448,7 @@ void LineStore::readSource(const Chunk &chunk, QByteArray &narrow, QString &wide
         return;
     }
     QString text;
-    same = decodeRange(bytes, chunk.sourceEncoding, text);
+    same = decodeRange(bytes, chunk.source->encoding, text);
     bytes = QByteArray();
     // Puts text after the items taken so far; false when it does not fit or, in a Latin-1
     // chunk, is not Latin-1.
@@ -509,7 +464,7 @@ void LineStore::readSource(const Chunk &chunk, QByteArray &narrow, QString &wide
         at += int(part.size());
         return true;
     };
-    int skip = chunk.skip;
+    int skip = chunk.source->skip;
     const std::function<void(QStringView)> take = [&](QStringView item) {
         if (skip > 0) {
             --skip;                            // an item of the chunk before
@@ -527,10 +482,10 @@ void LineStore::readSource(const Chunk &chunk, QByteArray &narrow, QString &wide
         if (to < n)
             to += units[to] == u'\r' && to + 1 < n && units[to + 1] == u'\n' ? 2 : 1;
         from = to;
-        if (chunk.itemsOf) {
-            chunk.itemsOf(line, take);
+        if (chunk.source->itemsOf) {
+            chunk.source->itemsOf(line, take);
         } else {
-            same = put(chunk.prefix) && put(line) && put(chunk.suffix);
+            same = put(chunk.source->prefix) && put(line) && put(chunk.source->suffix);
             ends.push_back(at);
         }
     }
@@ -541,8 +496,9 @@ void LineStore::verifySource(const Chunk &chunk, bool same, int lines, int chars
                              QByteArray &narrow, QString &wide, std::vector<int> &ends)
 {
     same = same && int(ends.size()) == lines && at == chars &&
-           (chunk.isWide ? checksumOf(wide.constData(), 2 * wide.size(), ends)
-                         : checksumOf(narrow.constData(), narrow.size(), ends)) == chunk.checksum;
+           (chunk.isWide
+                ? checksumOf(wide.constData(), 2 * wide.size(), ends)
+                : checksumOf(narrow.constData(), narrow.size(), ends)) == chunk.source->checksum;
     if (!same) {
         narrow = QByteArray();
         wide = QString();
@@ -933,7 +889,7 @@ void LineStore::checkShape() const
     for (const auto &chunk : m_chunks) {
         Q_ASSERT(chunk->lines() > 0);
         Q_ASSERT(chunk->lines() <= 2 * ChunkLines);
-        Q_ASSERT(!chunk->source || chunk->sourceBegin < chunk->sourceEnd);
+        Q_ASSERT(!chunk->source || chunk->source->begin < chunk->source->end);
         lines += chunk->lines();
     }
     Q_ASSERT(lines == m_count);
@@ -1035,10 +991,10 @@ void LineStore::letGoOf(const QString &fileName) const
         if (!chunk->source)
             continue;
         auto it = std::find_if(judged.begin(), judged.end(),
-                               [&](const auto &j) { return j.first == chunk->source.get(); });
+                               [&](const auto &j) { return j.first == chunk->source->file.get(); });
         if (it == judged.end())
-            it = judged.insert(
-                judged.end(), {chunk->source.get(), SameFile(chunk->source->fileName(), fileName)});
+            it = judged.insert(judged.end(), {chunk->source->file.get(),
+                                              SameFile(chunk->source->file->fileName(), fileName)});
         if (it->second) {
             makeResident(*chunk);
             chunk->spillOffset = -1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/ChunkSpill.h"
+#include "model/StoreChunk.h"
 #include "primitives/SourceFile.h"
 #include "primitives/TextFile.h"
 
@@ -55,9 +56,7 @@ class LineStore
     // The same when the last chunk is in memory, Latin-1 and has room, and the parts are
     // Latin-1 without a NUL; false, with nothing changed, otherwise.
     bool completeLastIfNarrow(QStringView first, QStringView second, QStringView third);
-    // Items (lines of the store) found in the lines of a file: the function hands each
-    // item of a line to take, in order.
-    using ItemsOfLine = void (*)(QStringView line, const std::function<void(QStringView)> &take);
+    using ItemsOfLine = ::ItemsOfLine;
     // completeLast(line) for a line that reader has just read whole from file (a line of
     // at most half a chunk): the chunks that come to hold only such lines,
     // one after the other, refer to file instead of keeping their text.
@@ -130,45 +129,7 @@ class LineStore
     qint64 spilledBytes() const { return m_spill.size(); }
 
   private:
-    struct Chunk
-    {
-        // In memory while resident:
-        QByteArray narrow; // Latin-1 while every character fits
-        QString wide;      // once one does not
-        bool isWide = false;
-        std::vector<int> ends; // end offset of each line in the text
-        bool resident = true;
-        // Where a copy of the chunk lies in the spill file, or -1 when there is none or it
-        // is out of date; and what it holds while the chunk is not resident.
-        qint64 spillOffset = -1;
-        int spilledLines = 0;
-        int spilledChars = 0;
-        bool pinned = false; // could not be spilled: stays in memory
-        quint64 lastUse = 0;
-        // A chunk of a source file's lines: the bytes [sourceBegin, sourceEnd) of source,
-        // in sourceEncoding, decode to its lines, whose text has this checksum.
-        // With itemsOf, its lines are the items that itemsOf finds in those lines, from the
-        // one after the first skip items on.
-        std::shared_ptr<const SourceFile> source;
-        TextEncoding sourceEncoding = TextEncoding::Utf8;
-        qint64 sourceBegin = 0;
-        qint64 sourceEnd = 0;
-        quint64 checksum = 0;
-        ItemsOfLine itemsOf = nullptr;
-        int skip = 0;
-        QString prefix, suffix; // without itemsOf: each line decorated with them
-
-        int lines() const { return resident ? int(ends.size()) : spilledLines; }
-        int start(int k) const { return k == 0 ? 0 : ends[size_t(k - 1)]; }
-        qsizetype size() const
-        {
-            return !resident ? spilledChars : isWide ? wide.size() : narrow.size();
-        }
-        qsizetype memoryBytes() const;
-        QString text(int from, int n) const;
-        void insertText(int at, QStringView s);
-        void removeText(int at, int n);
-    };
+    using Chunk = StoreChunk;
 
     std::pair<size_t, int> locate(qsizetype index) const;
     void rebuildIndex() const;
