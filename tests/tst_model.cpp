@@ -478,6 +478,37 @@ class TestModel : public QObject
         QVERIFY(store.spilledBytes() > 0);
     }
 
+    // The items of a line longer than a stretch may be (more than 16 MiB) keep their text:
+    // a chunk of them is not read again from the whole line.
+    void itemsOfAVeryLongLine()
+    {
+        QTemporaryDir dir;
+        const QString name = dir.filePath("long.txt");
+        QByteArray line;
+        QStringList items;
+        for (int i = 0; line.size() < (17 << 20); ++i) {
+            const QByteArray item = "a" + QByteArray::number(i) + "@b";
+            line += item + QByteArray(200, ' ');
+            items << QString::fromLatin1(item);
+        }
+        writeFile(name, "first@line\n" + line + "\nlast@line\n");
+        items = QStringList{"first@line"} + items + QStringList{"last@line"};
+        const auto itemsOf = [](QStringView text, const std::function<void(QStringView)> &take) {
+            for (const QStringView word : text.split(u' ', Qt::SkipEmptyParts))
+                if (word.contains(u'@'))
+                    take(word);
+        };
+        LineStore store;
+        store.setCacheLimits(1, 1 << 16);
+        const auto file = SourceFile::open(name);
+        LineReader reader(name);
+        while (!reader.EndOfStream())
+            itemsOf(reader.ReadLineView(),
+                    [&](QStringView item) { store.appendFromSource(item, file, reader, itemsOf); });
+        compareWith(store, items);
+        QVERIFY(store.spilledBytes() > 0);
+    }
+
     // Lines decorated with a prefix and a suffix refer to the file too, a chunk for the lines
     // of one prefix and suffix: the one where they change keeps its text.
     void decoratedSourceLines()

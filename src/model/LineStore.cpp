@@ -331,7 +331,10 @@ void LineStore::seal(const SourceRun &run, qint64 end)
 {
     Chunk &chunk = *run.chunk;
     std::shared_ptr<const SourceFile> file = run.file.lock();
-    if (!file || !chunk.resident || chunk.source || end <= run.begin)
+    // A stretch longer than a chunk's text could take (items few in a long line) would be
+    // read again whole for a few items: such a chunk keeps its text.
+    if (!file || !chunk.resident || chunk.source || end <= run.begin ||
+        end - run.begin > MaxStretchBytes)
         return;
     const quint64 checksum =
         chunk.isWide ? checksumOf(chunk.wide.constData(), 2 * chunk.wide.size(), chunk.ends)

@@ -221,8 +221,11 @@ class LineStore
     };
     SourceRun m_run;  // the chunk being filled
     SourceRun m_full; // a full chunk whose end is not known yet
-    // A chunk refers to at most this many lines of a file (items may be few and far apart).
+    // A chunk refers to at most this many lines of a file (items may be few and far apart)
     static constexpr qint64 SourceRunLines = 8 * ChunkLines;
+    // and at most this many of its bytes: a memo's chunk of 2 MiB characters takes at most
+    // 6 MiB of UTF-8 and its line breaks.
+    static constexpr qint64 MaxStretchBytes = 16 << 20;
     std::weak_ptr<const SourceFile> m_itemFile; // the file the last item came from
     const SourceFile *m_itemFileAt = nullptr;   // the same, compared at each item
     qint64 m_itemLine = 0;                      // and its line
