@@ -62,7 +62,8 @@ qsizetype MemoText::addSourceLine(QStringView prefix, QStringView line, QStringV
         prefix.size() + line.size() + suffix.size() <= LineStore::ChunkChars / 2 &&
         m_lines.completeLastFromSource(prefix, line, suffix, file, reader))
         return m_lines.count() - 2;
-    return addLine(prefix, line, suffix); // a NUL or a long line: the memo's own
+    // A NUL or a long line: the memo's own (an undecorated one without a copy).
+    return prefix.isEmpty() && suffix.isEmpty() ? addLine(line) : addLine(prefix, line, suffix);
 }
 
 QString MemoText::text() const
