@@ -189,11 +189,13 @@ void LineStore::ownText(Chunk &chunk)
 
 namespace {
 
-// The checksum of a chunk's text (Latin-1 bytes or UTF-16) and line ends.
-quint64 checksumOf(const void *text, qsizetype bytes, const std::vector<int> &ends)
+// The checksum of a chunk's text (its Latin-1 bytes or UTF-16) and line ends.
+quint64 checksumOf(bool isWide, const QByteArray &narrow, const QString &wide,
+                   const std::vector<int> &ends)
 {
     constexpr size_t Seed = 0x51a7c0de;
-    const size_t h = qHashBits(text, size_t(bytes), Seed);
+    const size_t h = isWide ? qHashBits(wide.constData(), size_t(2 * wide.size()), Seed)
+                            : qHashBits(narrow.constData(), size_t(narrow.size()), Seed);
     return qHashBits(ends.data(), ends.size() * sizeof(int), h);
 }
 
@@ -336,9 +338,7 @@ void LineStore::seal(const SourceRun &run, qint64 end)
     if (!file || !chunk.resident || chunk.source || end <= run.begin ||
         end - run.begin > MaxStretchBytes)
         return;
-    const quint64 checksum =
-        chunk.isWide ? checksumOf(chunk.wide.constData(), 2 * chunk.wide.size(), chunk.ends)
-                     : checksumOf(chunk.narrow.constData(), chunk.narrow.size(), chunk.ends);
+    const quint64 checksum = checksumOf(chunk.isWide, chunk.narrow, chunk.wide, chunk.ends);
     chunk.source = SourceStretch{std::move(file), run.encoding, run.begin,  end,       checksum,
                                  run.itemsOf,     run.skip,     run.prefix, run.suffix};
 }
@@ -499,9 +499,7 @@ void LineStore::verifySource(const Chunk &chunk, bool same, int lines, int chars
                              QByteArray &narrow, QString &wide, std::vector<int> &ends)
 {
     same = same && int(ends.size()) == lines && at == chars &&
-           (chunk.isWide
-                ? checksumOf(wide.constData(), 2 * wide.size(), ends)
-                : checksumOf(narrow.constData(), narrow.size(), ends)) == chunk.source->checksum;
+           checksumOf(chunk.isWide, narrow, wide, ends) == chunk.source->checksum;
     if (!same) {
         narrow = QByteArray();
         wide = QString();
@@ -637,8 +635,7 @@ qsizetype LineStore::lineLength(qsizetype index) const
 
 void LineStore::startLine(qsizetype length)
 {
-    if (m_chunks.empty() || m_chunks.back()->lines() >= ChunkLines ||
-        m_chunks.back()->size() + length > ChunkChars) {
+    if (startsChunk(length)) {
         if (m_indexDirty)
             rebuildIndex();
         // Room for a chunk like the one before from the start, so that it grows without

@@ -47,14 +47,9 @@ class MemoText
     qsizetype addLine(QStringView line);
     // The same for the line prefix + line + suffix, without joining them first.
     qsizetype addLine(QStringView prefix, QStringView line, QStringView suffix);
-    // addLine for a line that reader has just read whole from file: the lines of a file
-    // added one after the other are kept as references to its bytes (LineStore).
-    qsizetype addSourceLine(QStringView line, const std::shared_ptr<const SourceFile> &file,
-                            const SourcePosition &reader)
-    {
-        return addSourceLine({}, line, {}, file, reader);
-    }
-    // The same for the line decorated: prefix + line + suffix.
+    // addLine(prefix, line, suffix) for a line that reader has just read whole from file:
+    // the lines of a file added one after the other are kept as references to its bytes
+    // (LineStore).
     qsizetype addSourceLine(QStringView prefix, QStringView line, QStringView suffix,
                             const std::shared_ptr<const SourceFile> &file,
                             const SourcePosition &reader);
