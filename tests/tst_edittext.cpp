@@ -1,3 +1,4 @@
+#include "FileChange.h"
 #include "WindowTest.h"
 #include "primitives/LineReader.h"
 #include "ui_Fedittext.h"
@@ -172,13 +173,7 @@ class TestEditText : public QObject
         ui()->Edit2->setText(">");
         ui()->Button1->click();
         QCOMPARE(save(), saved);
-        QFile file(name);
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        const QDateTime modified = file.fileTime(QFileDevice::FileModificationTime);
-        QVERIFY(file.seek(15000 * 80 + 10));
-        QVERIFY(file.write("Z") == 1);
-        QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
-        file.close();
+        QVERIFY(changeFile(name, "byte", 15000 * 80 + 10));
         const QString target = f->write("kept.txt", "old");
         answer(target);
         ui()->Button6->click();

@@ -1,3 +1,4 @@
+#include "FileChange.h"
 #include "WindowTest.h"
 #include "Wine.h"
 #include "primitives/Clock.h"
@@ -333,26 +334,8 @@ class TestExtraction : public QObject
         open(name);
         QCOMPARE(FExtraction->ui->ListBox1->count(), 250000);
         QVERIFY(f->errors.isEmpty());
-        if (change == "byte" || change == "shortened") {
-            QFile file(name);
-            QVERIFY(file.open(QIODevice::ReadWrite));
-            const QDateTime modified = file.fileTime(QFileDevice::FileModificationTime);
-            // In the second of the chunks (of 8192 lines) that have left memory.
-            const qint64 at = 8192 * 80 * 3 / 2;
-            if (change == "byte") {
-                QVERIFY(file.seek(at));
-                QVERIFY(file.write("Z") == 1);
-            } else {
-                QVERIFY(file.resize(at));
-            }
-            QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
-        } else if (change == "renamed over") {
-            const QString other = f->write("other.txt", QByteArray(bytes.size(), 'z'));
-            QVERIFY(QFile::remove(name));
-            QVERIFY(QFile::rename(other, name));
-        } else {
-            QVERIFY(QFile::remove(name));
-        }
+        // In the second of the chunks (of 8192 lines) that have left memory.
+        QVERIFY(changeFile(name, change, 8192 * 80 * 3 / 2));
         // The lines and addresses of that chunk on screen.
         for (QAbstractScrollArea *box : std::initializer_list<QAbstractScrollArea *>{
                  FExtraction->ui->Memo1, FExtraction->ui->ListBox1}) {

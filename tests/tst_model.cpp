@@ -1,3 +1,4 @@
+#include "FileChange.h"
 #include "model/LineStore.h"
 #include "model/MemoText.h"
 #include "model/TextSearch.h"
@@ -606,29 +607,7 @@ class TestModel : public QObject
         LineStore store;
         const QStringList expected = addFromSource(store, name, lines);
         store.line(0); // the first chunks leave memory
-        QFile file(name);
-        if (change == "byte" || change == "shortened" || change == "lengthened") {
-            QVERIFY(file.open(QIODevice::ReadWrite));
-            const QDateTime modified = file.fileTime(QFileDevice::FileModificationTime);
-            const qint64 middle = bytes.size() / 2;
-            if (change == "byte") {
-                QVERIFY(file.seek(middle));
-                QVERIFY(file.write(bytes.at(middle) == 'x' ? "y" : "x") == 1);
-            } else if (change == "shortened") {
-                QVERIFY(file.resize(middle));
-            } else {
-                QVERIFY(file.seek(bytes.size()));
-                QVERIFY(file.write("more\n") == 5);
-            }
-            QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
-            file.close();
-        } else if (change == "renamed over") {
-            writeFile(dir.filePath("other.txt"), QByteArray(bytes.size(), 'z'));
-            QVERIFY(QFile::remove(name));
-            QVERIFY(QFile::rename(dir.filePath("other.txt"), name));
-        } else {
-            QVERIFY(QFile::remove(name));
-        }
+        QVERIFY(changeFile(name, change, bytes.size() / 2));
         int failed = 0;
         for (qsizetype i = 0; i < expected.size(); i += 61) { // a failed chunk fails each time
             try {
