@@ -330,6 +330,46 @@ class TestModel : public QObject
         compareWith(store, expected);
     }
 
+    // Lines go into a Latin-1 chunk in blocks of characters (eight, four, the rest): at every
+    // length, a character that is not Latin-1 or is a NUL at any place is found, and every
+    // other character is kept.
+    void narrowLinesOfEveryLength_data()
+    {
+        QTest::addColumn<QChar>("odd");
+        QTest::addColumn<bool>("latin1");
+        QTest::newRow("é") << QChar(0x00E9) << true;
+        QTest::newRow("ÿ") << QChar(0x00FF) << true;
+        QTest::newRow("Ā") << QChar(0x0100) << false;
+        QTest::newRow("Ω") << QChar(0x03A9) << false;
+        QTest::newRow("NUL") << QChar(0) << true;
+    }
+    void narrowLinesOfEveryLength()
+    {
+        QFETCH(QChar, odd);
+        QFETCH(bool, latin1);
+        for (int n = 1; n <= 20; ++n) {
+            for (int at = 0; at < n; ++at) {
+                QString line;
+                for (int k = 0; k < n; ++k)
+                    line += QChar(u'a' + k);
+                line[at] = odd;
+                // Each line after a Latin-1 one, in a chunk of their own.
+                LineStore store, decorated;
+                store.append(u"x");
+                store.append(line);
+                QCOMPARE(store.line(1), line);
+                // Taken in one step only when every part is Latin-1 and holds no NUL.
+                decorated.append(u"x");
+                decorated.append(u"");
+                const bool narrow = decorated.completeLastIfNarrow(u"<", line, u">");
+                QCOMPARE(narrow, latin1 && !odd.isNull());
+                if (!narrow)
+                    decorated.completeLast(u"<", line, u">");
+                QCOMPARE(decorated.line(1), u'<' + line + u'>');
+            }
+        }
+    }
+
     // A line longer than a chunk holds goes to the spill file whole and is read back.
     void hugeLines()
     {

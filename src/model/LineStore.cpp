@@ -17,26 +17,49 @@
 
 // Copies n characters into out as Latin-1 bytes; false (out then holds rubbish) when one
 // of them lies above U+00FF, or with noNul is a NUL. Eight characters are checked and
-// narrowed at a time.
+// narrowed at a time, the last eight overlapping the ones before; four at a time below
+// eight: most lines are short, and a loop a character would stop at each one's length.
 template <bool noNul = false> static bool narrowInto(char *out, const char16_t *in, qsizetype n)
 {
-    qsizetype i = 0;
 #if defined(__SSE2__)
     const __m128i high = _mm_set1_epi16(short(0xFF00));
     const __m128i zero = _mm_setzero_si128();
-    for (; i + 8 <= n; i += 8) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
-        __m128i taken = _mm_cmpeq_epi16(_mm_and_si128(v, high), zero);
+    // A byte mask of the characters of v that are taken.
+    const auto taken = [&](__m128i v) {
+        __m128i fits = _mm_cmpeq_epi16(_mm_and_si128(v, high), zero);
         if constexpr (noNul)
-            taken = _mm_andnot_si128(_mm_cmpeq_epi16(v, zero), taken);
-        if (_mm_movemask_epi8(taken) != 0xFFFF)
+            fits = _mm_andnot_si128(_mm_cmpeq_epi16(v, zero), fits);
+        return _mm_movemask_epi8(fits);
+    };
+    const auto load = [](const char16_t *at) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+    };
+    if (n >= 8) {
+        for (qsizetype i = 0;; i += 8) {
+            i = qMin(i, n - 8);
+            const __m128i v = load(in + i);
+            if (taken(v) != 0xFFFF)
+                return false;
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(v, v));
+            if (i == n - 8)
+                return true;
+        }
+    }
+    if (n >= 4) {
+        const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(in));
+        const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(in + n - 4));
+        if ((taken(a) & taken(b) & 0xFF) != 0xFF)
             return false;
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(v, v));
+        const quint32 first = quint32(_mm_cvtsi128_si32(_mm_packus_epi16(a, a)));
+        const quint32 last = quint32(_mm_cvtsi128_si32(_mm_packus_epi16(b, b)));
+        std::memcpy(out, &first, 4);
+        std::memcpy(out + n - 4, &last, 4);
+        return true;
     }
 #endif
-    unsigned all = 0; // the rest, checked once at its end
+    unsigned all = 0; // checked once at the end
     bool nul = false;
-    for (; i < n; ++i) {
+    for (qsizetype i = 0; i < n; ++i) {
         all |= in[i];
         nul |= noNul && in[i] == 0;
         out[i] = char(in[i]);
@@ -277,15 +300,49 @@ void LineStore::addFromSource(const std::shared_ptr<const SourceFile> &file,
                  suffix.toString(),
                  prefix.data(),
                  suffix.data()};
+        m_run.narrow = QtPrivate::isLatin1(prefix) && QtPrivate::isLatin1(suffix);
+        if (m_run.narrow) {
+            m_run.narrowPrefix = m_run.prefix.toLatin1();
+            m_run.narrowSuffix = m_run.suffix.toLatin1();
+        }
     } else if (m_run.chunk) {
         m_run.lastLine = line;
     }
+}
+
+bool LineStore::putRunLine(QStringView line)
+{
+    Chunk &last = *m_run.chunk;
+    const QByteArray &prefix = m_run.narrowPrefix, &suffix = m_run.narrowSuffix;
+    const qsizetype old = last.narrow.size();
+    const qsizetype size = prefix.size() + line.size() + suffix.size();
+    if (!m_run.narrow || !last.resident || last.isWide || old + size > ChunkChars ||
+        last.lines() >= ChunkLines)
+        return false;
+    last.narrow.resize(old + size);
+    char *to = last.narrow.data() + old;
+    copyBytes(to, prefix.constData(), prefix.size());
+    if (!narrowInto<true>(to + prefix.size(), line.utf16(), line.size())) {
+        last.narrow.resize(old);
+        return false;
+    }
+    copyBytes(to + prefix.size() + line.size(), suffix.constData(), suffix.size());
+    last.spillOffset = -1;
+    last.ends.back() = int(old + size);
+    last.ends.push_back(int(old + size));
+    m_characters += size;
+    ++m_count;
+    return true;
 }
 
 bool LineStore::completeLastFromSource(QStringView prefix, QStringView line, QStringView suffix,
                                        const std::shared_ptr<const SourceFile> &file,
                                        const SourcePosition &reader)
 {
+    if (const qint64 number = reader.lineNumber();
+        continuesRun(file.get(), number, prefix, suffix) &&
+        continueRun(number, [&] { return putRunLine(line); }))
+        return true;
     // A line starts a chunk when it completes the empty line that one holds alone.
     const Chunk &last = *m_chunks.back();
     const bool fresh =
@@ -307,6 +364,10 @@ void LineStore::appendFromSource(QLatin1StringView item,
                                  const std::shared_ptr<const SourceFile> &file,
                                  const SourcePosition &reader)
 {
+    if (const qint64 line = reader.lineNumber();
+        continuesRun(file.get(), line, {}, {}) &&
+        continueRun(line, [&] { return appendToNarrowChunk(item); }))
+        return;
     addFromSource(file, reader, nullptr, {}, {}, startsChunk(item.size()), [&] {
         append(item);
         return true;
@@ -322,6 +383,10 @@ bool LineStore::startsChunk(qsizetype length) const
 void LineStore::appendFromSource(QStringView item, const std::shared_ptr<const SourceFile> &file,
                                  const SourcePosition &reader, ItemsOfLine itemsOf)
 {
+    if (const qint64 line = reader.lineNumber();
+        continuesRun(file.get(), line, {}, {}) &&
+        continueRun(line, [&] { return appendToNarrowChunk(item); }))
+        return;
     const bool fresh = startsChunk(item.size());
     addFromSource(file, reader, itemsOf, {}, {}, fresh, [&] {
         append(item);
@@ -420,8 +485,9 @@ void LineStore::readSource(const Chunk &chunk, QByteArray &narrow, QString &wide
         const qsizetype n = bytes.size();
         narrow.resize(chars + 16); // room for a block of 16 written past the end
         char *out = narrow.data();
+        ByteBreaks breaks(units, n);
         for (qsizetype from = 0; same && from < n && int(ends.size()) < lines;) {
-            qsizetype to = findLineBreak(units, from, n);
+            qsizetype to = breaks.next(from);
             const qsizetype length = to - from;
             same = length + decoration <= chars - at;
             if (!same)

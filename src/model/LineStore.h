@@ -218,6 +218,8 @@ class LineStore
         qint64 lastLine = 0;  // and of its last item
         QString prefix, suffix;
         const QChar *prefixAt = nullptr, *suffixAt = nullptr; // where they were last seen
+        QByteArray narrowPrefix, narrowSuffix;                // the same in Latin-1, while they are
+        bool narrow = false;
     };
     SourceRun m_run;  // the chunk being filled
     SourceRun m_full; // a full chunk whose end is not known yet
@@ -243,6 +245,37 @@ class LineStore
                        ItemsOfLine itemsOf, QStringView prefix, QStringView suffix, bool fresh,
                        Add add);
     void seal(const SourceRun &run, qint64 end);
+    // The steady case of whole lines read in order: line is the one after the last item's,
+    // from the file of the run that the last chunk holds, decorated as the run is (the
+    // caller's prefix and suffix where they were last seen). The caller then only has to
+    // put it in the chunk's room; where it finds none, the general way takes the line.
+    bool continuesRun(const SourceFile *file, qint64 line, QStringView prefix,
+                      QStringView suffix) const
+    {
+        return m_run.chunk && m_run.chunk == m_chunks.back().get() && !m_full.chunk &&
+               file == m_itemFileAt && line == m_itemLine + 1 &&
+               line - m_run.firstLine <= SourceRunLines && m_run.prefix.size() == prefix.size() &&
+               m_run.suffix.size() == suffix.size() &&
+               (prefix.isEmpty() || prefix.data() == m_run.prefixAt) &&
+               (suffix.isEmpty() || suffix.data() == m_run.suffixAt) && !m_itemFile.expired();
+    }
+    // Completes the last line with such a line between the run's prefix and suffix and
+    // starts the next, in the run's Latin-1 chunk where it has room; false, with nothing
+    // changed, otherwise or when the line is not Latin-1 or holds a NUL.
+    bool putRunLine(QStringView line);
+    // Puts such a line with put (a step of appendToNarrowLast, that ends no run); true when
+    // it went in.
+    template <typename Put> bool continueRun(qint64 line, Put put)
+    {
+        m_addingFromSource = true;
+        const bool added = put();
+        m_addingFromSource = false;
+        if (added) {
+            m_itemLine = m_run.lastLine = line;
+            m_itemsOfLine = 0;
+        }
+        return added;
+    }
     // Whether append starts a chunk for a line of this length.
     bool startsChunk(qsizetype length) const;
     mutable std::vector<qsizetype> m_firstLine; // first line number of each chunk

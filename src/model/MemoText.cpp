@@ -54,14 +54,8 @@ qsizetype MemoText::addLine(QStringView prefix, QStringView line, QStringView su
     return addLine(decorated);
 }
 
-qsizetype MemoText::addSourceLine(QStringView prefix, QStringView line, QStringView suffix,
-                                  const std::shared_ptr<const SourceFile> &file,
-                                  const SourcePosition &reader)
+qsizetype MemoText::addOwnLine(QStringView prefix, QStringView line, QStringView suffix)
 {
-    if (m_lines.lastLineLength() == 0 &&
-        prefix.size() + line.size() + suffix.size() <= LineStore::ChunkChars / 2 &&
-        m_lines.completeLastFromSource(prefix, line, suffix, file, reader))
-        return m_lines.count() - 2;
     // A NUL or a long line: the memo's own (an undecorated one without a copy).
     return prefix.isEmpty() && suffix.isEmpty() ? addLine(line) : addLine(prefix, line, suffix);
 }
@@ -215,11 +209,6 @@ void MemoText::saveToFile(const QString &fileName) const
     m_lines.letGoOf(fileName);
     saveTextFile(fileName, m_encoding,
                  [this](const TextWriter &write) { m_lines.write(write, false); });
-}
-
-MemoText::Position MemoText::endPosition() const
-{
-    return {m_lines.count() - 1, m_lines.lastLineLength()};
 }
 
 MemoText::Position MemoText::clamp(Position p) const

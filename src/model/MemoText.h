@@ -50,9 +50,17 @@ class MemoText
     // addLine(prefix, line, suffix) for a line that reader has just read whole from file:
     // the lines of a file added one after the other are kept as references to its bytes
     // (LineStore).
+    // Inline: it runs once a line of a file of millions.
     qsizetype addSourceLine(QStringView prefix, QStringView line, QStringView suffix,
                             const std::shared_ptr<const SourceFile> &file,
-                            const SourcePosition &reader);
+                            const SourcePosition &reader)
+    {
+        if (m_lines.lastLineLength() == 0 &&
+            prefix.size() + line.size() + suffix.size() <= LineStore::ChunkChars / 2 &&
+            m_lines.completeLastFromSource(prefix, line, suffix, file, reader))
+            return m_lines.count() - 2;
+        return addOwnLine(prefix, line, suffix);
+    }
     // The whole text, lines separated by CR LF.
     QString text() const;
     // Replaces the text; line breaks (CR LF, CR, LF) separate lines, a NUL ends it.
@@ -64,7 +72,7 @@ class MemoText
     void saveToFile(const QString &fileName) const;
     TextEncoding encoding() const { return m_encoding; }
 
-    Position endPosition() const;
+    Position endPosition() const { return {m_lines.count() - 1, m_lines.lastLineLength()}; }
     Position clamp(Position p) const;
     Position positionBefore(Position p) const; // one character back, across line breaks
     Position positionAfter(Position p) const;
@@ -80,6 +88,8 @@ class MemoText
     Position insert(Position at, QStringView text);
 
   private:
+    // addSourceLine's line that does not refer to the file.
+    qsizetype addOwnLine(QStringView prefix, QStringView line, QStringView suffix);
     LineStore m_lines;
     TextEncoding m_encoding = TextEncoding::None;
     std::optional<std::pair<int, qsizetype>> m_cacheLimits;

@@ -258,18 +258,6 @@ void Memo::clear()
     textReplaced();
 }
 
-template <typename Add> qsizetype Memo::addAtEnd(Add add)
-{
-    if (!m_accessibleInsert)
-        m_accessibleInsert = m_text.endPosition(); // told to accessibility tools at a flush
-    m_changedFrom = qMin(m_changedFrom, m_text.lineCount() - 1);
-    const qsizetype holder = add();
-    // As with the platform's memo, the cursor goes to the end and the view follows it.
-    m_cursor = m_anchor = m_text.endPosition();
-    m_followCursor = true;
-    return holder;
-}
-
 qsizetype Memo::addLine(QStringView line)
 {
     return addAtEnd([&] { return m_text.addLine(line); });
@@ -283,13 +271,6 @@ qsizetype Memo::addLine(QStringView prefix, QStringView line, QStringView suffix
 bool Memo::readGuarded(const std::function<void()> &read) const
 {
     return ErrorDisplay::runInView(m_failureShown, read);
-}
-
-qsizetype Memo::addSourceLine(QStringView prefix, QStringView line, QStringView suffix,
-                              const std::shared_ptr<const SourceFile> &file,
-                              const SourcePosition &reader)
-{
-    return addAtEnd([&] { return m_text.addSourceLine(prefix, line, suffix, file, reader); });
 }
 
 void Memo::setText(const QString &text)

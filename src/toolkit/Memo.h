@@ -31,7 +31,10 @@ class Memo : public QAbstractScrollArea, public Searchable
     // (MemoText::addSourceLine).
     qsizetype addSourceLine(QStringView prefix, QStringView line, QStringView suffix,
                             const std::shared_ptr<const SourceFile> &file,
-                            const SourcePosition &reader);
+                            const SourcePosition &reader)
+    {
+        return addAtEnd([&] { return m_text.addSourceLine(prefix, line, suffix, file, reader); });
+    }
     // The whole text, lines separated by CR LF.
     QString text() const { return m_text.text(); }
     // Replaces the text; line breaks (CR LF, CR, LF) separate lines, a NUL ends it.
@@ -102,7 +105,17 @@ class Memo : public QAbstractScrollArea, public Searchable
 
   private:
     // A line added at the end by add (which returns the line that holds it), the cursor after it.
-    template <typename Add> qsizetype addAtEnd(Add add);
+    template <typename Add> qsizetype addAtEnd(Add add)
+    {
+        if (!m_accessibleInsert)
+            m_accessibleInsert = m_text.endPosition(); // told to accessibility tools at a flush
+        m_changedFrom = qMin(m_changedFrom, m_text.lineCount() - 1);
+        const qsizetype holder = add();
+        // As with the platform's memo, the cursor goes to the end and the view follows it.
+        m_cursor = m_anchor = m_text.endPosition();
+        m_followCursor = true;
+        return holder;
+    }
     struct VisibleLine
     {
         qsizetype line;
