@@ -3,6 +3,7 @@
 #include "primitives/TextFile.h"
 
 #include <QStringView>
+#include <type_traits>
 
 // Cuts text that arrives in pieces at its line breaks (CR LF, a lone CR or a lone LF; a
 // CR LF pair split between two pieces is one break) and ends it at its first NUL, as a
@@ -27,7 +28,10 @@ class LineBreaks
         const qsizetype size = piece.size();
         qsizetype start = m_afterCr && size > 0 && chars[0] == '\n' ? 1 : 0;
         m_afterCr = false;
-        for (qsizetype i = start; (i = findLineBreak(chars, i, size)) < size; ++i) {
+        // Bytes are searched 64 at a time, wide text 8 characters at a time.
+        std::conditional_t<std::is_same_v<View, QLatin1StringView>, ByteBreaks, WideBreaks> breaks(
+            chars, size);
+        for (qsizetype i = start; (i = breaks.next(i)) < size; ++i) {
             text(piece.sliced(start, i - start));
             lineBreak();
             if (chars[i] == '\r') {

@@ -335,6 +335,27 @@ bool LineStore::putRunLine(QStringView line)
     return true;
 }
 
+template <typename View> bool LineStore::putRunItem(View item)
+{
+    Chunk &last = *m_run.chunk;
+    const qsizetype old = last.narrow.size();
+    if (!last.resident || last.isWide || old + item.size() > ChunkChars ||
+        last.lines() >= ChunkLines)
+        return false;
+    last.narrow.resize(old + item.size());
+    if constexpr (std::is_same_v<View, QLatin1StringView>) {
+        copyBytes(last.narrow.data() + old, item.data(), item.size());
+    } else if (!narrowInto(last.narrow.data() + old, item.utf16(), item.size())) {
+        last.narrow.resize(old);
+        return false;
+    }
+    last.spillOffset = -1;
+    last.ends.push_back(int(old + item.size()));
+    m_characters += item.size();
+    ++m_count;
+    return true;
+}
+
 bool LineStore::completeLastFromSource(QStringView prefix, QStringView line, QStringView suffix,
                                        const std::shared_ptr<const SourceFile> &file,
                                        const SourcePosition &reader)
@@ -366,7 +387,7 @@ void LineStore::appendFromSource(QLatin1StringView item,
 {
     if (const qint64 line = reader.lineNumber();
         continuesRun(file.get(), line, {}, {}) &&
-        continueRun(line, [&] { return appendToNarrowChunk(item); }))
+        continueRun(line, [&] { return putRunItem(item); }))
         return;
     addFromSource(file, reader, nullptr, {}, {}, startsChunk(item.size()), [&] {
         append(item);
@@ -385,7 +406,7 @@ void LineStore::appendFromSource(QStringView item, const std::shared_ptr<const S
 {
     if (const qint64 line = reader.lineNumber();
         continuesRun(file.get(), line, {}, {}) &&
-        continueRun(line, [&] { return appendToNarrowChunk(item); }))
+        continueRun(line, [&] { return putRunItem(item); }))
         return;
     const bool fresh = startsChunk(item.size());
     addFromSource(file, reader, itemsOf, {}, {}, fresh, [&] {
@@ -452,6 +473,42 @@ bool isAscii(QByteArrayView bytes)
     return (all & 0x8080808080808080u) == 0;
 }
 
+// Copies the lines of ASCII bytes, each between prefix and suffix, to out (with room for
+// 16 bytes more than chars) and the end of each to ends, up to lines lines; the characters
+// copied, or -1 when they would be more than chars or the lines fewer than lines.
+qsizetype copyAsciiLines(QByteArrayView bytes, QByteArrayView prefix, QByteArrayView suffix,
+                         char *out, qsizetype chars, int *ends, int lines)
+{
+    const char *units = bytes.data();
+    const qsizetype n = bytes.size();
+    const qsizetype decoration = prefix.size() + suffix.size();
+    ByteBreaks breaks(units, n);
+    qsizetype at = 0;
+    int line = 0;
+    for (qsizetype from = 0; from < n && line < lines;) {
+        qsizetype to = breaks.next(from);
+        const qsizetype length = to - from;
+        if (length + decoration > chars - at)
+            return -1;
+        copyBytes(out + at, prefix.data(), prefix.size());
+        at += prefix.size();
+        // A short line, as most are, copied as one block without a call; what the block
+        // copies beyond the line is written over next.
+        if (length <= 16 && from + 16 <= n)
+            std::memcpy(out + at, units + from, 16);
+        else
+            std::memcpy(out + at, units + from, size_t(length));
+        at += length;
+        copyBytes(out + at, suffix.data(), suffix.size());
+        at += suffix.size();
+        ends[line++] = int(at);
+        if (to < n)
+            to += units[to] == '\r' && to + 1 < n && units[to + 1] == '\n' ? 2 : 1;
+        from = to;
+    }
+    return line == lines ? at : -1;
+}
+
 } // namespace
 
 void LineStore::readSource(const Chunk &chunk, QByteArray &narrow, QString &wide,
@@ -476,42 +533,15 @@ void LineStore::readSource(const Chunk &chunk, QByteArray &narrow, QString &wide
         (chunk.source->encoding == TextEncoding::Utf8 ||
          chunk.source->encoding == TextEncoding::SystemCodePage)) {
         // ASCII bytes are their own Latin-1 text: the lines are copied as they are.
-        const QByteArray prefix = chunk.source->prefix.toLatin1(),
-                         suffix = chunk.source->suffix.toLatin1();
         same =
             QtPrivate::isLatin1(chunk.source->prefix) && QtPrivate::isLatin1(chunk.source->suffix);
-        const qsizetype decoration = prefix.size() + suffix.size();
-        const char *units = bytes.constData();
-        const qsizetype n = bytes.size();
         narrow.resize(chars + 16); // room for a block of 16 written past the end
-        char *out = narrow.data();
-        ByteBreaks breaks(units, n);
-        for (qsizetype from = 0; same && from < n && int(ends.size()) < lines;) {
-            qsizetype to = breaks.next(from);
-            const qsizetype length = to - from;
-            same = length + decoration <= chars - at;
-            if (!same)
-                break;
-            if (!prefix.isEmpty()) {
-                std::memcpy(out + at, prefix.constData(), size_t(prefix.size()));
-                at += int(prefix.size());
-            }
-            // A short line, as most are, copied as one block without a call; what the block
-            // copies beyond the line is written over next.
-            if (length <= 16 && from + 16 <= n)
-                std::memcpy(out + at, units + from, 16);
-            else
-                std::memcpy(out + at, units + from, size_t(length));
-            at += int(length);
-            if (!suffix.isEmpty()) {
-                std::memcpy(out + at, suffix.constData(), size_t(suffix.size()));
-                at += int(suffix.size());
-            }
-            ends.push_back(at);
-            if (to < n)
-                to += units[to] == '\r' && to + 1 < n && units[to + 1] == '\n' ? 2 : 1;
-            from = to;
-        }
+        ends.resize(size_t(lines));
+        const qsizetype copied =
+            copyAsciiLines(bytes, chunk.source->prefix.toLatin1(), chunk.source->suffix.toLatin1(),
+                           narrow.data(), chars, ends.data(), lines);
+        same = same && copied >= 0;
+        at = int(copied);
         narrow.resize(chars);
         verifySource(chunk, same, lines, chars, at, narrow, wide, ends);
         return;

@@ -263,6 +263,9 @@ class LineStore
     // starts the next, in the run's Latin-1 chunk where it has room; false, with nothing
     // changed, otherwise or when the line is not Latin-1 or holds a NUL.
     bool putRunLine(QStringView line);
+    // Adds such an item (a line of Open, an item of a list) after the last line the same
+    // way.
+    template <typename View> bool putRunItem(View item);
     // Puts such a line with put (a step of appendToNarrowLast, that ends no run); true when
     // it went in.
     template <typename Put> bool continueRun(qint64 line, Put put)

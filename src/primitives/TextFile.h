@@ -138,6 +138,18 @@ class ByteBreaks
     quint64 m_bits = 0;
 };
 
+// The breaks of UTF-16 text in order, with the same call.
+class WideBreaks
+{
+  public:
+    WideBreaks(const char16_t *s, qsizetype size) : m_s(s), m_size(size) {}
+    qsizetype next(qsizetype from) const { return findLineBreak(m_s, from, m_size); }
+
+  private:
+    const char16_t *m_s;
+    qsizetype m_size;
+};
+
 // The same for Latin-1 text.
 inline QLatin1StringView upToNul(QLatin1StringView text)
 {
@@ -166,7 +178,7 @@ inline qsizetype findLineBreak(const char *s, qsizetype from, qsizetype size)
 
 // Copies size bytes. A short stretch (most lines and their parts are short) is moved in two
 // overlapping moves of a fixed size, without a call; a longer one by memcpy.
-inline void copyBytes(void *to, const void *from, qsizetype size)
+Q_ALWAYS_INLINE void copyBytes(void *to, const void *from, qsizetype size)
 {
     auto *d = static_cast<char *>(to);
     const auto *s = static_cast<const char *>(from);

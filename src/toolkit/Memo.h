@@ -112,7 +112,11 @@ class Memo : public QAbstractScrollArea, public Searchable
         m_changedFrom = qMin(m_changedFrom, m_text.lineCount() - 1);
         const qsizetype holder = add();
         // As with the platform's memo, the cursor goes to the end and the view follows it.
-        m_cursor = m_anchor = m_text.endPosition();
+        // (Both from the value: copying the one just stored to the other would read it back
+        // before the store completes, once a line.)
+        const Position end = m_text.endPosition();
+        m_cursor = end;
+        m_anchor = end;
         m_followCursor = true;
         return holder;
     }
