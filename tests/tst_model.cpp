@@ -519,6 +519,47 @@ class TestModel : public QObject
         QVERIFY(store.spilledBytes() > 0);
     }
 
+    // A load cuts lines as they come whatever falls at the edge of its pieces of a megabyte
+    // (a CR LF pair, a lone CR), whatever their length (empty, longer than a chunk takes
+    // from the file, longer than a piece), and pieces of the code page beside Latin-1 ones;
+    // lines read again from the file are the same.
+    void loadCutsLinesAsTheyCome()
+    {
+        constexpr qsizetype Piece = 1 << 20;
+        QRandomGenerator random(29);
+        QByteArray bytes;
+        const char *const breaks[] = {"\n", "\r\n", "\r"};
+        auto put = [&](const QByteArray &line) {
+            bytes += line;
+            bytes += breaks[random.bounded(3)];
+        };
+        // Short lines up to a little before end, then one that ends there with breaks.
+        auto shortLinesUpTo = [&](qsizetype end, const char *breaksThere, bool codePage) {
+            while (bytes.size() < end - 64) {
+                if (random.bounded(100) == 0) // Latin-1, or a byte of the code page that is not
+                    put(codePage ? "\x80uro" : "caf\xE9");
+                else
+                    put(QByteArray(random.bounded(24), char('a' + random.bounded(26))));
+            }
+            bytes += QByteArray(end - bytes.size(), 'e') + breaksThere;
+        };
+        shortLinesUpTo(Piece - 1, "\r\n", false);      // a CR LF pair across the first edge
+        shortLinesUpTo(2 * Piece - 1, "\rr\n", false); // a lone CR at the second
+        put(QByteArray(1500000, 'L'));                 // longer than a piece
+        shortLinesUpTo(4 * Piece, "\n", true);
+        put(QByteArray(600000, 'l')); // longer than a chunk takes from the file
+        shortLinesUpTo(5 * Piece, "", false);
+        QTemporaryDir dir;
+        const QString name = dir.filePath("lines.txt");
+        writeFile(name, bytes);
+        const QStringList expected =
+            decodeSystemCodePage(bytes).split(QRegularExpression("\r\n|\r|\n"));
+        MemoText memo;
+        memo.setCacheLimits(2, 1 << 16);
+        memo.loadFromFile(name);
+        compareWith(memo.lines(), expected);
+    }
+
     // The items of a line longer than a stretch may be (more than 16 MiB) keep their text:
     // a chunk of them is not read again from the whole line.
     void itemsOfAVeryLongLine()

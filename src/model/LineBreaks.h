@@ -18,6 +18,14 @@ class LineBreaks
     template <typename View, typename Text, typename Break>
     void feed(View piece, Text text, Break lineBreak)
     {
+        feed(piece, text, lineBreak, [](View) { return qsizetype(0); });
+    }
+    // The same, where wholeLines is offered the rest of the piece at the start of the piece
+    // and after each break, and may take whole lines of it at once, with their breaks: it
+    // returns the length it took (0: none), which text and lineBreak are not handed.
+    template <typename View, typename Text, typename Break, typename WholeLines>
+    void feed(View piece, Text text, Break lineBreak, WholeLines wholeLines)
+    {
         if (m_ended)
             return;
         if (const View shown = upToNul(piece); shown.size() != piece.size()) {
@@ -28,10 +36,11 @@ class LineBreaks
         const qsizetype size = piece.size();
         qsizetype start = m_afterCr && size > 0 && chars[0] == '\n' ? 1 : 0;
         m_afterCr = false;
+        start += wholeLines(piece.sliced(start));
         // Bytes are searched 64 at a time, wide text 8 characters at a time.
         std::conditional_t<std::is_same_v<View, QLatin1StringView>, ByteBreaks, WideBreaks> breaks(
             chars, size);
-        for (qsizetype i = start; (i = breaks.next(i)) < size; ++i) {
+        for (qsizetype i = start; (i = breaks.next(i)) < size;) {
             text(piece.sliced(start, i - start));
             lineBreak();
             if (chars[i] == '\r') {
@@ -41,6 +50,8 @@ class LineBreaks
                     ++i;
             }
             start = i + 1;
+            start += wholeLines(piece.sliced(start));
+            i = start;
         }
         text(piece.sliced(start));
     }

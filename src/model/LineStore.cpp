@@ -356,6 +356,53 @@ template <typename View> bool LineStore::putRunItem(View item)
     return true;
 }
 
+qsizetype LineStore::appendLinesFromSource(QLatin1StringView bytes, const SourceFile *file,
+                                           qint64 first, qint64 &lines)
+{
+    lines = 0;
+    if (!continuesRun(file, first, {}, {}))
+        return 0;
+    Chunk &last = *m_run.chunk;
+    if (!last.resident || last.isWide || last.lines() >= ChunkLines)
+        return 0;
+    const char *units = bytes.data();
+    const qsizetype n = bytes.size();
+    const qsizetype old = last.narrow.size();
+    const int before = last.lines();
+    // The lines' text is shorter than the bytes; room for a block of 16 written past it.
+    last.narrow.resize(old + qMin(n, ChunkChars - old) + 16);
+    char *out = last.narrow.data();
+    qsizetype size = old, from = 0;
+    ByteBreaks breaks(units, n);
+    for (int count = before; count < ChunkLines; ++count) {
+        const qsizetype to = breaks.next(from);
+        if (to == n || (units[to] == '\r' && to + 1 == n))
+            break; // the line goes on after these bytes, or may
+        const qsizetype length = to - from;
+        if (size + length > ChunkChars)
+            break;
+        // A short line, as most are, copied as one block without a call; what the block
+        // copies beyond the line is written over next.
+        if (length <= 16 && from + 16 <= n)
+            std::memcpy(out + size, units + from, 16);
+        else
+            std::memcpy(out + size, units + from, size_t(length));
+        size += length;
+        last.ends.push_back(int(size));
+        from = to + (units[to] == '\r' && units[to + 1] == '\n' ? 2 : 1);
+    }
+    last.narrow.resize(size);
+    lines = last.lines() - before;
+    if (lines > 0) {
+        last.spillOffset = -1;
+        m_characters += size - old;
+        m_count += lines;
+        m_itemLine = m_run.lastLine = first + lines - 1;
+        m_itemsOfLine = 0;
+    }
+    return from;
+}
+
 bool LineStore::completeLastFromSource(QStringView prefix, QStringView line, QStringView suffix,
                                        const std::shared_ptr<const SourceFile> &file,
                                        const SourcePosition &reader)

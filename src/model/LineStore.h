@@ -78,6 +78,14 @@ class LineStore
     // The same for a Latin-1 item.
     void appendFromSource(QLatin1StringView item, const std::shared_ptr<const SourceFile> &file,
                           const SourcePosition &reader);
+    // Whole lines of Latin-1 bytes read in order from file, the first of them its line
+    // number first, each ended by a CR LF, CR or LF in bytes (a CR at their end might be
+    // the first half of a pair: its line is not whole yet): as many as go on with the
+    // reference to file that the last chunk is, added with appendFromSource's result, but
+    // at once. Returns the bytes they took with their breaks, and their count in lines; 0
+    // where the next line has to take appendFromSource (it starts a chunk).
+    qsizetype appendLinesFromSource(QLatin1StringView bytes, const SourceFile *file, qint64 first,
+                                    qint64 &lines);
     qsizetype lastLineLength() const
     {
         const Chunk &last = *m_chunks.back();

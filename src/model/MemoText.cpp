@@ -113,6 +113,8 @@ class LoadPosition : public SourcePosition
         m_known = m_known && m_units >= 0;
         return m_known;
     }
+    // Lines were taken whole, at once.
+    void linesTaken(qint64 lines) { m_line += lines; }
     // A line ends that started at index of this piece, or in an earlier one.
     void lineEnds(qsizetype index, bool startedBefore)
     {
@@ -186,6 +188,17 @@ void MemoText::loadFromFile(const QString &fileName)
                     add(QStringView(partial));
                     partial.clear();
                 }
+            },
+            [&](decltype(decoded) rest) {
+                // Latin-1 lines that go on a chunk of the file's lines, at once.
+                qint64 taken = 0;
+                qsizetype took = 0;
+                if constexpr (!wide)
+                    if (file && known && partial.isEmpty())
+                        took = lines.appendLinesFromSource(rest, file.get(),
+                                                           position.lineNumber() + 1, taken);
+                position.linesTaken(taken);
+                return took;
             });
         if (partial.isEmpty() && known && piece.data()) // (none after a NUL)
             position.lineGoesOn(piece.data() - decoded.data());
