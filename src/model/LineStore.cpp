@@ -19,7 +19,8 @@
 // of them lies above U+00FF, or with noNul is a NUL. Eight characters are checked and
 // narrowed at a time, the last eight overlapping the ones before; four at a time below
 // eight: most lines are short, and a loop a character would stop at each one's length.
-template <bool noNul = false> static bool narrowInto(char *out, const char16_t *in, qsizetype n)
+template <bool noNul = false>
+static Q_ALWAYS_INLINE bool narrowInto(char *out, const char16_t *in, qsizetype n)
 {
 #if defined(__SSE2__)
     const __m128i high = _mm_set1_epi16(short(0xFF00));
@@ -1161,6 +1162,12 @@ void LineStore::readChunkOf(qsizetype line, ChunkText &out) const
             out.narrow = chunk.narrow;
         return;
     }
+    readOutOfMemory(chunk, out);
+}
+
+void LineStore::readOutOfMemory(const Chunk &chunk, ChunkText &out) const
+{
+    out.isWide = chunk.isWide;
     if (chunk.source) {
         readSource(chunk, out.narrow, out.wide, out.ends);
         return;
@@ -1174,19 +1181,24 @@ void LineStore::write(const TextWriter &write, bool breakAfterLast) const
 {
     QString wide;      // one chunk's lines with their breaks
     QByteArray narrow; // the same for a Latin-1 chunk
+    ChunkText read;    // a chunk out of memory, read without passing through the cache
     for (size_t c = 0; c < m_chunks.size(); ++c) {
-        const Chunk &chunk = resident(c);
-        const int lines = chunk.lines();
+        const Chunk &chunk = *m_chunks[c];
+        if (!chunk.resident)
+            readOutOfMemory(chunk, read);
+        const std::vector<int> &ends = chunk.resident ? chunk.ends : read.ends;
+        const bool isWide = chunk.isWide;
+        const int lines = int(ends.size());
         const bool breakLast = breakAfterLast || c + 1 < m_chunks.size();
         // Copies the lines of text (of characters T) into out with CR LF between them.
-        auto gather = [&](auto &out, const auto *text) {
-            const qsizetype size = chunk.size();
+        auto gather = [&](auto &out, const auto *text, qsizetype size) {
             constexpr int Block = 16 / int(sizeof(*text)); // characters in 16 bytes
             // Room for one block written past the end; it is cut off below.
             out.resize(size + 2 * (lines - (breakLast ? 0 : 1)) + Block);
             auto *to = out.data();
+            int from = 0;
             for (int k = 0; k < lines; ++k) {
-                const int from = chunk.start(k), n = chunk.ends[size_t(k)] - from;
+                const int n = ends[size_t(k)] - from;
                 if (n <= Block && from + Block <= size) {
                     // A short line, as most are: one block copied whole, without a call; what
                     // it copies beyond the line is written over next.
@@ -1195,6 +1207,7 @@ void LineStore::write(const TextWriter &write, bool breakAfterLast) const
                     std::memcpy(to, text + from, size_t(n) * sizeof(*text));
                 }
                 to += n;
+                from += n;
                 if (k + 1 < lines || breakLast) {
                     *to++ = '\r';
                     *to++ = '\n';
@@ -1202,11 +1215,13 @@ void LineStore::write(const TextWriter &write, bool breakAfterLast) const
             }
             out.resize(to - out.data());
         };
-        if (chunk.isWide) {
-            gather(wide, chunk.wide.constData());
+        if (isWide) {
+            const QString &text = chunk.resident ? chunk.wide : read.wide;
+            gather(wide, text.constData(), text.size());
             write(QStringView(wide));
         } else {
-            gather(narrow, chunk.narrow.constData());
+            const QByteArray &text = chunk.resident ? chunk.narrow : read.narrow;
+            gather(narrow, text.constData(), text.size());
             write(QLatin1StringView(narrow));
         }
     }

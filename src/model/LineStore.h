@@ -182,6 +182,8 @@ class LineStore
         return last;
     }
     void makeResident(Chunk &chunk) const;
+    // Reads a chunk that is out of memory into out, leaving it out.
+    void readOutOfMemory(const Chunk &chunk, ChunkText &out) const;
     // Decodes a source chunk's bytes into its text and line ends, checked against what was
     // read at first (the chunk's counts while it is out of memory, and its checksum);
     // throws the read error when they cannot be read or differ.
