@@ -318,7 +318,7 @@ bool LineStore::putRunLine(QStringView line)
     const qsizetype old = last.narrow.size();
     const qsizetype size = prefix.size() + line.size() + suffix.size();
     if (!m_run.narrow || !last.resident || last.isWide || old + size > ChunkChars ||
-        last.lines() >= ChunkLines)
+        last.lines() >= ChunkLines || last.start(last.lines() - 1) != old)
         return false;
     last.narrow.resize(old + size);
     char *to = last.narrow.data() + old;
@@ -404,14 +404,13 @@ qsizetype LineStore::appendLinesFromSource(QLatin1StringView bytes, const Source
     return from;
 }
 
-bool LineStore::completeLastFromSource(QStringView prefix, QStringView line, QStringView suffix,
-                                       const std::shared_ptr<const SourceFile> &file,
-                                       const SourcePosition &reader)
+bool LineStore::completeLastFromSourceGenerally(QStringView prefix, QStringView line,
+                                                QStringView suffix,
+                                                const std::shared_ptr<const SourceFile> &file,
+                                                const SourcePosition &reader)
 {
-    if (const qint64 number = reader.lineNumber();
-        continuesRun(file.get(), number, prefix, suffix) &&
-        continueRun(number, [&] { return putRunLine(line); }))
-        return true;
+    if (lastLineLength() != 0)
+        return false; // the line would go on the text already there
     // A line starts a chunk when it completes the empty line that one holds alone.
     const Chunk &last = *m_chunks.back();
     const bool fresh =
@@ -1184,12 +1183,12 @@ void LineStore::write(const TextWriter &write, bool breakAfterLast) const
     ChunkText read;    // a chunk out of memory, read without passing through the cache
     for (size_t c = 0; c < m_chunks.size(); ++c) {
         const Chunk &chunk = *m_chunks[c];
+        const bool breakLast = breakAfterLast || c + 1 < m_chunks.size();
         if (!chunk.resident)
             readOutOfMemory(chunk, read);
         const std::vector<int> &ends = chunk.resident ? chunk.ends : read.ends;
         const bool isWide = chunk.isWide;
         const int lines = int(ends.size());
-        const bool breakLast = breakAfterLast || c + 1 < m_chunks.size();
         // Copies the lines of text (of characters T) into out with CR LF between them.
         auto gather = [&](auto &out, const auto *text, qsizetype size) {
             constexpr int Block = 16 / int(sizeof(*text)); // characters in 16 bytes

@@ -66,10 +66,19 @@ class LineStore
         return completeLastFromSource({}, line, {}, file, reader);
     }
     // The same for the line decorated: prefix + line + suffix. A chunk refers to the file for
-    // the lines of one prefix and suffix. False, with nothing added, when a part holds a NUL.
+    // the lines of one prefix and suffix. False, with nothing added, when a part holds a NUL
+    // or the last line is not empty.
+    // Inline: the steady case of a run runs once a line of a file of millions.
     bool completeLastFromSource(QStringView prefix, QStringView line, QStringView suffix,
                                 const std::shared_ptr<const SourceFile> &file,
-                                const SourcePosition &reader);
+                                const SourcePosition &reader)
+    {
+        const qint64 number = reader.lineNumber();
+        if (continuesRun(file.get(), number, prefix, suffix) &&
+            continueRun(number, [&] { return putRunLine(line); }))
+            return true;
+        return completeLastFromSourceGenerally(prefix, line, suffix, file, reader);
+    }
     // append(item) for an item that itemsOf finds in the line reader has just read whole
     // from file (at most half a chunk long), the items of every line being added in order:
     // the chunks that come to hold only such items refer to file the same way.
@@ -269,10 +278,14 @@ class LineStore
                (prefix.isEmpty() || prefix.data() == m_run.prefixAt) &&
                (suffix.isEmpty() || suffix.data() == m_run.suffixAt) && !m_itemFile.expired();
     }
-    // Completes the last line with such a line between the run's prefix and suffix and
-    // starts the next, in the run's Latin-1 chunk where it has room; false, with nothing
-    // changed, otherwise or when the line is not Latin-1 or holds a NUL.
+    // Completes the last line, when it is empty, with such a line between the run's prefix
+    // and suffix and starts the next, in the run's Latin-1 chunk where it has room; false,
+    // with nothing changed, otherwise or when the line is not Latin-1 or holds a NUL.
     bool putRunLine(QStringView line);
+    bool completeLastFromSourceGenerally(QStringView prefix, QStringView line,
+                                         QStringView suffix,
+                                         const std::shared_ptr<const SourceFile> &file,
+                                         const SourcePosition &reader);
     // Adds such an item (a line of Open, an item of a list) after the last line the same
     // way.
     template <typename View> bool putRunItem(View item);

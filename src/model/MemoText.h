@@ -55,8 +55,7 @@ class MemoText
                             const std::shared_ptr<const SourceFile> &file,
                             const SourcePosition &reader)
     {
-        if (m_lines.lastLineLength() == 0 &&
-            prefix.size() + line.size() + suffix.size() <= LineStore::ChunkChars / 2 &&
+        if (prefix.size() + line.size() + suffix.size() <= LineStore::ChunkChars / 2 &&
             m_lines.completeLastFromSource(prefix, line, suffix, file, reader))
             return m_lines.count() - 2;
         return addOwnLine(prefix, line, suffix);
