@@ -10,10 +10,7 @@ target=${1:?usage: scripts/fuzz.sh linereader|splitter|integer|textfile [seconds
 seconds=${2:-60}
 shift $(( $# < 2 ? $# : 2 ))
 "$root/scripts/ensure-deps.sh" clang libclang-rt-14-dev
-if [ ! -f "$root/build-fuzz/build.ninja" ]; then
-  CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -G Ninja \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVANE_FUZZ=ON >/dev/null
-fi
+(cd "$root" && cmake --preset sanitize >/dev/null) # clang, the sanitizers, assertions on
 cmake --build "$root/build-fuzz" -j2 --target "fuzz_$target"
 corpus="$root/fuzz/corpus/$target"
 work=$(mktemp -d)

@@ -6,10 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-30}
 "$root/scripts/ensure-deps.sh" clang libclang-rt-14-dev
-if [ ! -f "$root/build-fuzz/build.ninja" ]; then
-  CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -G Ninja \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVANE_FUZZ=ON >/dev/null
-fi
+(cd "$root" && cmake --preset sanitize >/dev/null) # clang, the sanitizers, assertions on
 cmake --build "$root/build-fuzz" -j2
 (
   cd "$root/build-fuzz"

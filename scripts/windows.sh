@@ -41,11 +41,7 @@ done
 prefixReady || { echo "windows.sh: the Wine prefix could not be made" >&2; exit 1; }
 
 start=$(date +%s)
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
-    -DCMAKE_CROSSCOMPILING_EMULATOR="$wine" >/dev/null
-fi
+(cd "$root" && QUORVANE_WINDOWS_QT="$qt" QUORVANE_WINE="$wine" cmake --preset windows >/dev/null)
 cmake --build "$build" -j2
 echo "Windows programs built in $(( $(date +%s) - start )) s"
 
