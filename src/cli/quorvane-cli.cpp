@@ -21,13 +21,6 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
-#ifdef Q_OS_WIN
-#include <fcntl.h>
-#include <io.h>
-#define isatty _isatty
-#else
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -48,7 +41,7 @@ struct UsageError
 class Progress
 {
   public:
-    Progress(bool quiet, qint64 total) : m_shown(!quiet && isatty(2) && total > 0), m_total(total)
+    Progress(bool quiet, qint64 total) : m_shown(!quiet && StandardErrorIsTerminal() && total > 0), m_total(total)
     {
         m_timer.start();
     }
@@ -347,21 +340,6 @@ int run(QCommandLineParser &parser)
     return status;
 }
 
-// The arguments as the system gives them: on POSIX systems names are bytes, kept whole.
-QStringList argumentsOf(int argc, char **argv)
-{
-#ifdef Q_OS_WIN
-    Q_UNUSED(argc);
-    Q_UNUSED(argv);
-    return QCoreApplication::arguments();
-#else
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(FileNameFromNative(argv[i]));
-    return arguments;
-#endif
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -388,11 +366,8 @@ int main(int argc, char **argv)
     });
     parser.addPositionalArgument("command", "extract, join, cut, edit or count.");
     parser.addPositionalArgument("files", "The files the command works on.", "FILE...");
-#ifdef Q_OS_WIN
-    // Bytes go out as they are: no CR is put before each LF.
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
-    if (!parser.parse(argumentsOf(argc, argv))) {
+    MakeStandardOutputBinary();
+    if (!parser.parse(ProgramArguments(argc, argv))) {
         std::fprintf(stderr, "%s\n%s", qPrintable(parser.errorText()), Usage);
         return 2;
     }

@@ -12,9 +12,10 @@
 #include <memory>
 #include <vector>
 
-// Lines of text held compactly: chunks of up to a few thousand lines, each one string with
-// the end offsets of its lines, so that a line costs its characters and four bytes, and
-// an edit touches one chunk. A chunk whose characters all lie below U+0100 keeps them as
+// Lines of text held compactly: chunks of up to ChunkLines lines and ChunkChars characters
+// as they are added (edits may grow one to twice that before it is split, and merge small
+// neighbours), each one string with the end offsets of its lines, so that a line costs its
+// characters and four bytes, and an edit touches one chunk. A chunk whose characters all lie below U+0100 keeps them as
 // single bytes (Latin-1), which halves the memory of mostly-ASCII text.
 //
 // Only a bounded cache of chunks stays in memory: the one being appended to and the ones

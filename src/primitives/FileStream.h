@@ -86,8 +86,10 @@ using CopyProgress = std::function<void(qint64 copied)>;
 //    target at commit;
 // 4. a replaced file keeps its owner, group, mode and extended attributes;
 // 5. a replacement that ends uncommitted (a failure, a stop) removes its temporary, and so
-//    does a program ended by SIGINT, SIGTERM or SIGHUP, which are held back while a commit
-//    renames or overwrites.
+//    does a program ended by SIGINT, SIGTERM or SIGHUP (on Windows by a console's control
+//    event), which are held back while a commit renames or overwrites; on Windows a
+//    temporary is also marked to be deleted when its handle closes until the commit, so a
+//    process ended outright leaves none.
 class FileReplacement
 {
   public:
@@ -130,8 +132,10 @@ class FileReplacement
 QByteArray NativeFileName(const QString &fileName);
 QString FileNameFromNative(QByteArrayView name);
 
-// Copies count bytes from source's position to destination's position in chunks of at
-// most 61440 bytes; a count of 0 or below copies the whole source from its first byte.
+// Copies count bytes from source's position to destination's position: inside the system
+// where it can (in steps sized to take about 20 ms), else through a buffer of 61440 bytes;
+// a source that ends early leaves only whole chunks of 61440 bytes copied. A count of 0 or
+// below copies the whole source from its first byte.
 // Returns the count it set out to copy. Throws the read or write error.
 qint64 CopyFrom(FileStream &destination, FileStream &source, qint64 count,
                 const CopyProgress &progress = {});

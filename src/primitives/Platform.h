@@ -1,7 +1,7 @@
 #pragma once
 
 // Declarations shared by the portable primitives and their platform layer
-// (Platform_posix.cpp or Platform_win.cpp).
+// (Platform_linux.cpp or Platform_win.cpp).
 #include <QByteArray>
 #include <QtGlobal>
 

@@ -9,10 +9,14 @@
 #include "primitives/SpillFile.h"
 #include "primitives/TextFile.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QUuid>
 
+#include <cstdio>
+#include <fcntl.h>
+#include <io.h>
 #include <memory>
 #include <mutex>
 
@@ -693,6 +697,43 @@ void MakeStandardStreamsValid()
 void IgnoreBrokenPipeSignal()
 {
     // A write to a pipe without a reader fails with ERROR_NO_DATA: no signal.
+}
+
+void AttachStandardStreams()
+{
+    // Output sent to a pipe or a file: the runtime's streams are tied to it.
+    auto bind = [](DWORD which, FILE *stream) {
+        const HANDLE handle = ::GetStdHandle(which);
+        if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+            return false;
+        const int fd = _open_osfhandle(intptr_t(handle), _O_BINARY);
+        if (fd < 0)
+            return false;
+        if (_fileno(stream) < 0)
+            std::freopen("NUL", "wb", stream);
+        return _dup2(fd, _fileno(stream)) == 0;
+    };
+    const bool bound = bind(STD_OUTPUT_HANDLE, stdout);
+    bind(STD_ERROR_HANDLE, stderr);
+    if (!bound && ::AttachConsole(ATTACH_PARENT_PROCESS)) {
+        std::freopen("CONOUT$", "w", stdout);
+        std::freopen("CONOUT$", "w", stderr);
+    }
+}
+
+void MakeStandardOutputBinary()
+{
+    _setmode(_fileno(stdout), _O_BINARY);
+}
+
+bool StandardErrorIsTerminal()
+{
+    return _isatty(2) != 0;
+}
+
+QStringList ProgramArguments(int, char **)
+{
+    return QCoreApplication::arguments(); // from the UTF-16 command line
 }
 
 namespace {

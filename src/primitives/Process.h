@@ -4,6 +4,7 @@
 // (the platform layer).
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 // Makes descriptors 0, 1 and 2 (or the standard handles) valid before anything else is
@@ -11,6 +12,19 @@
 // closed one is opened on the null device, in the direction that makes its use fail (reading
 // a closed output, writing a closed input).
 void MakeStandardStreamsValid();
+
+// A program with no console of its own (Windows' GUI subsystem): its standard output and
+// error are tied to the pipe or file they were sent to, else to the console of the program
+// that started it, so that what it prints reaches whoever asked. Nothing elsewhere.
+void AttachStandardStreams();
+// Bytes written to standard output go out as they are (Windows' runtime would put a CR
+// before each LF).
+void MakeStandardOutputBinary();
+// True when standard error is a terminal (a console).
+bool StandardErrorIsTerminal();
+// The program's arguments as the system gives them: on Linux names are bytes, kept whole;
+// on Windows the UTF-16 command line. Once the application object exists.
+QStringList ProgramArguments(int argc, char **argv);
 
 // Makes a write to a pipe without a reader the write error instead of the end of the
 // process (for the window program; the command line ends as other filters do).

@@ -11,40 +11,8 @@
 #include <QIcon>
 #include <cstdio>
 #include <cstdlib>
-#ifdef Q_OS_WIN
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-#endif
 
 namespace {
-
-// A program of the Windows GUI subsystem has no console: what it prints goes to the console
-// of the program that started it, unless its output is already sent somewhere (a pipe, a
-// file). Elsewhere, standard output is already there.
-void printToConsole()
-{
-#ifdef Q_OS_WIN
-    // Output sent to a pipe or a file: the runtime's streams are tied to it.
-    auto bind = [](DWORD which, FILE *stream) {
-        const HANDLE handle = ::GetStdHandle(which);
-        if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
-            return false;
-        const int fd = _open_osfhandle(intptr_t(handle), _O_BINARY);
-        if (fd < 0)
-            return false;
-        if (_fileno(stream) < 0)
-            std::freopen("NUL", "wb", stream);
-        return _dup2(fd, _fileno(stream)) == 0;
-    };
-    const bool bound = bind(STD_OUTPUT_HANDLE, stdout);
-    bind(STD_ERROR_HANDLE, stderr);
-    if (!bound && ::AttachConsole(ATTACH_PARENT_PROCESS)) {
-        std::freopen("CONOUT$", "w", stdout);
-        std::freopen("CONOUT$", "w", stderr);
-    }
-#endif
-}
 
 // --help and --version print and end the program before any window or display is needed.
 // Every other argument is left to Qt's own options (-platform, -style, ...).
@@ -64,7 +32,7 @@ void answerInformationOptions(int argc, char **argv)
         return;
     // Printed here rather than by the parser, which shows a message box instead on Windows
     // when it finds no console, and the caller would wait on it.
-    printToConsole();
+    AttachStandardStreams();
     const QString text = parser.isSet(version) ? QCoreApplication::applicationName() + u' ' +
                                                      QCoreApplication::applicationVersion() + u'\n'
                                                : parser.helpText();

@@ -1,6 +1,7 @@
-// The platform layer of the primitives on POSIX systems: files, their sharing (through
-// open-file-description locks), attributes, system error texts and the system code page
-// (Windows-1252).
+// The platform layer of the primitives on Linux (open-file-description locks, O_TMPFILE,
+// copy_file_range, fallocate, renameat2 are Linux's own): files, their sharing, attributes,
+// the safe replacement and the signals that end it, system error texts, the spill file, the
+// process's standard streams and the system code page (Windows-1252).
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
 #include "primitives/Platform.h"
@@ -990,6 +991,29 @@ void MakeStandardStreamsValid()
 void IgnoreBrokenPipeSignal()
 {
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+void AttachStandardStreams()
+{
+    // Standard output and error are the ones the program was started with.
+}
+
+void MakeStandardOutputBinary()
+{
+    // Bytes are written as they are.
+}
+
+bool StandardErrorIsTerminal()
+{
+    return ::isatty(2) == 1;
+}
+
+QStringList ProgramArguments(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(FileNameFromNative(argv[i]));
+    return arguments;
 }
 
 namespace {
