@@ -300,8 +300,10 @@ void LineStore::addFromSource(const std::shared_ptr<const SourceFile> &file,
                  prefix.toString(),
                  suffix.toString(),
                  prefix.data(),
-                 suffix.data()};
-        m_run.narrow = QtPrivate::isLatin1(prefix) && QtPrivate::isLatin1(suffix);
+                 suffix.data(),
+                 {},
+                 {},
+                 QtPrivate::isLatin1(prefix) && QtPrivate::isLatin1(suffix)};
         if (m_run.narrow) {
             m_run.narrowPrefix = m_run.prefix.toLatin1();
             m_run.narrowSuffix = m_run.suffix.toLatin1();
