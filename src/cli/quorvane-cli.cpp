@@ -41,7 +41,8 @@ struct UsageError
 class Progress
 {
   public:
-    Progress(bool quiet, qint64 total) : m_shown(!quiet && StandardErrorIsTerminal() && total > 0), m_total(total)
+    Progress(bool quiet, qint64 total)
+        : m_shown(!quiet && StandardErrorIsTerminal() && total > 0), m_total(total)
     {
         m_timer.start();
     }

@@ -3,22 +3,21 @@
 
 void CopyingJob::stop()
 {
-    if (m_copying)
-        m_stopRequested = true;
+    m_running = false;
 }
 
 CopyingJob::Run::Run(CopyingJob &job, qint64 total, CopySink *sink)
     : m_job(job), m_sink(sink), m_total(total)
 {
     m_job.m_copying = true;
-    m_job.m_stopRequested = false;
+    m_job.m_running = true;
     m_started.start();
 }
 
 CopyingJob::Run::~Run()
 {
     m_job.m_copying = false;
-    m_job.m_stopRequested = false;
+    m_job.m_running = false;
 }
 
 void CopyingJob::Run::report(const QString &fileName, qint64 done)
@@ -28,7 +27,7 @@ void CopyingJob::Run::report(const QString &fileName, qint64 done)
         m_lastReport = now;
         m_sink->progress({fileName, done, m_total, now > 0 ? done * 1000 / now : 0});
     }
-    if (m_job.m_stopRequested)
+    if (!m_job.m_running)
         throw CopyStopped();
 }
 

@@ -3,6 +3,7 @@
 // What the long copies of Join Files and Cut Files share: progress reported by time and a
 // stop that ends the copy at its next report.
 #include "primitives/FileStream.h"
+#include "rules/Job.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -72,5 +73,5 @@ class CopyingJob
 
   private:
     bool m_copying = false;
-    bool m_stopRequested = false;
+    RunFlag m_running = false; // cleared by stop while a run copies
 };

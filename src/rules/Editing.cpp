@@ -192,7 +192,7 @@ void EditJob::start(const QString &fileName, QString prefix, QString suffix, Edi
         ~CloseReader() { reader.reset(); }
     } closeReader{EditLineReader};
     // A sink that takes parts gets a line longer than a part in parts; other lines whole.
-    const qsizetype partChars = sink.takesParts() ? MaxPart : std::numeric_limits<qsizetype>::max();
+    const qsizetype partChars = sink.partChars();
     while (!EditLineReader->EndOfStream() && EditRunning) {
         bool lineEnded = false;
         const QStringView first = EditLineReader->ReadLinePart(partChars, lineEnded);

@@ -3,6 +3,7 @@
 // The rules of Edit Text, shared by its window and the command line.
 #include "model/LineBreaks.h"
 #include "primitives/TextFile.h"
+#include "rules/Job.h"
 
 #include <QString>
 #include <memory>
@@ -77,10 +78,9 @@ class MemoTextStream
 
 // Where Edit Text's Start puts its decorated lines; every 1000 lines a progress point, where
 // the window pumps its messages and the prefix and suffix may change.
-class EditSink
+class EditSink : public LineSink
 {
   public:
-    virtual ~EditSink() = default;
     virtual void line(QStringView decorated) = 0;
     // A line with its prefix and suffix; by default joined and handed to line.
     virtual void decoratedLine(QStringView prefix, QStringView line, QStringView suffix)
@@ -88,10 +88,8 @@ class EditSink
         Editing::decorate(m_decorated, prefix, line, suffix);
         this->line(m_decorated);
     }
-    // A sink that takes lines in parts is handed a line longer than MaxPart so instead of
-    // whole, in memory bounded whatever the line's length: beginLine, the prefix, the line a
-    // part at a time, the suffix, endLine.
-    virtual bool takesParts() const { return false; }
+    // A sink that takes lines in parts is handed a line longer than MaxPart as beginLine,
+    // the prefix, the line a part at a time, the suffix, endLine.
     virtual void beginLine() {}
     virtual void linePart(QStringView) {}
     virtual void endLine() {}
@@ -111,12 +109,9 @@ class EditJob
     // Throws the open, read and encoding errors, and the sink's.
     void start(const QString &fileName, QString prefix, QString suffix, EditSink &sink);
 
-    // The longest line handed whole to a sink that takes parts, and the longest part.
-    static constexpr qsizetype MaxPart = 1 << 18;
-
     // The run's values, named as the tool's unit names them; a window clears EditRunning
     // for Stop.
-    bool EditRunning = false;
+    RunFlag EditRunning = false;
     QString EditFileName;
     qint64 EditLineCount = 0;
     std::unique_ptr<LineReader> EditLineReader; // open during a run

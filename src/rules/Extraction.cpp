@@ -160,7 +160,7 @@ void ExtractionJob::run(const QString &fileName,
                          .arg(*total, Numbers::formatOneDecimal(double(ExtractionLineCount) /
                                                                 double(t) * 100)));
     };
-    const qsizetype partChars = sink.takesParts() ? MaxPart : std::numeric_limits<qsizetype>::max();
+    const qsizetype partChars = sink.partChars();
     try {
         while (!ExtractionLineReader->EndOfStream() && ExtractionRunning) {
             bool lineEnded = false;

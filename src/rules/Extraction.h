@@ -3,6 +3,7 @@
 // The rules of the address scan, shared by the Extract Emails window and the command line:
 // the line count pass, what the scan sees of a line and how it is cut into pieces.
 #include "primitives/TextFile.h"
+#include "rules/Job.h"
 
 #include <QString>
 #include <QStringList>
@@ -247,15 +248,13 @@ class PieceStream
 
 // What an extraction scan reports, in order: each line read, then (for a line holding "@")
 // that line's field and its pieces holding "@"; every 1000 lines a progress point; log lines.
-class ExtractionSink
+class ExtractionSink : public LineSink
 {
   public:
-    virtual ~ExtractionSink() = default;
     virtual void line(QStringView) {}
     virtual void addressLine(QStringView /*field*/) {}
     // A sink that takes lines in parts is handed only the pieces of a line longer than
-    // ExtractionJob::MaxPart (no line, no field), read a part at a time in bounded memory.
-    virtual bool takesParts() const { return false; }
+    // MaxPart (no line, no field), read a part at a time.
     virtual void piece(QStringView piece) = 0;
     // Every 1000 lines, after bytes of the file are taken: the window pumps its messages
     // here. Gives the line total's text for the progress line, or nothing for none.
@@ -274,9 +273,6 @@ class ExtractionJob
     ExtractionJob();
     ~ExtractionJob();
 
-    // The longest line handed whole to a sink that takes parts, and the longest part.
-    static constexpr qsizetype MaxPart = 1 << 18;
-
     // "File Size : N Bytes " for a file (-1 when it cannot be had).
     static QString sizeReport(const QString &fileName);
     // The count pass: the line count and the log line "Lines read = N\r elapsed time = T".
@@ -289,7 +285,7 @@ class ExtractionJob
 
     // The scan's values, named as the tool's unit names them; the job writes them, a
     // window reads them and clears ExtractionRunning for Stop.
-    bool ExtractionRunning = true;
+    RunFlag ExtractionRunning = true;
     QString ExtractionFileName;
     qint64 ExtractionLineCount = 0;
     qint64 ExtractionTicks = 0;                       // after a scan: its milliseconds
