@@ -100,27 +100,16 @@ QAccessibleInterface *accessibleFactory(const QString &className, QObject *objec
 
 } // namespace
 
-ListBox::ListBox(QWidget *parent) : QAbstractScrollArea(parent)
+ListBox::ListBox(QWidget *parent) : LineBox(parent)
 {
     static std::once_flag registered;
     std::call_once(registered, [] { QAccessible::installFactory(accessibleFactory); });
-    setFocusPolicy(Qt::StrongFocus);
-    viewport()->setBackgroundRole(QPalette::Base);
-    viewport()->setAutoFillBackground(true);
-    ScrollBars::paintOpaque(this);
-    m_batchId = Pump::registerBatch([this] { flush(); });
-    m_findBar = new FindBar(this, *this);
-    m_room = lineRoom(font());
 }
 
-void ListBox::changeEvent(QEvent *event)
+void ListBox::fontChanged()
 {
-    QAbstractScrollArea::changeEvent(event);
-    if (event->type() == QEvent::FontChange) {
-        m_room = lineRoom(font());
-        updateScrollBars();
-        viewport()->update();
-    }
+    updateScrollBars();
+    viewport()->update();
 }
 
 Searchable::Place ListBox::searchStart(bool backward) const
@@ -132,10 +121,7 @@ Searchable::Place ListBox::searchStart(bool backward) const
     return {m_current + 1, 0};
 }
 
-ListBox::~ListBox()
-{
-    Pump::unregisterBatch(m_batchId);
-}
+ListBox::~ListBox() = default;
 
 void ListBox::add(QStringView item)
 {
@@ -164,7 +150,7 @@ void ListBox::makeRoomForOne()
 QString ListBox::itemGuarded(int index) const
 {
     QString text;
-    ErrorDisplay::runInView(m_failureShown, [&] { text = item(index); });
+    readGuarded([&] { text = item(index); });
     return text;
 }
 
@@ -179,7 +165,7 @@ QStringList ListBox::items() const
 
 void ListBox::clear()
 {
-    m_failureShown.clear();
+    forgetFailure();
     m_items.clear();
     m_current = -1;
     m_viewFilled = false;
@@ -332,16 +318,4 @@ void ListBox::mousePressEvent(QMouseEvent *event)
     const int row = verticalScrollBar()->value() + int(event->position().y()) / itemHeight();
     if (row < count())
         setCurrentIndex(row);
-}
-
-bool ListBox::event(QEvent *event)
-{
-    return ErrorDisplay::dispatchInView(m_failureShown,
-                                        [&] { return QAbstractScrollArea::event(event); });
-}
-
-bool ListBox::viewportEvent(QEvent *event)
-{
-    return ErrorDisplay::dispatchInView(m_failureShown,
-                                        [&] { return QAbstractScrollArea::viewportEvent(event); });
 }

@@ -1,15 +1,13 @@
 #pragma once
 
 #include "model/LineStore.h"
-#include "toolkit/FindBar.h"
-#include "toolkit/LineRoom.h"
+#include "toolkit/LineBox.h"
 
-#include <QAbstractScrollArea>
 #include <QStringList>
 
 // A list box of text items with one selection. The items live in a compact store and only
 // the rows on screen are drawn, so a list of millions of items stays small and quick.
-class ListBox : public QAbstractScrollArea, public Searchable
+class ListBox : public LineBox
 {
     Q_OBJECT
   public:
@@ -32,8 +30,7 @@ class ListBox : public QAbstractScrollArea, public Searchable
     void setCurrentIndex(int index);
     // Puts the selected item on the clipboard (Ctrl+C and the context menu).
     void copy() const;
-    // Brings the scroll bar and the view up to date with items added since.
-    void flush();
+    void flush() override;
     // Hands every item to take, in order.
     void forEachItem(const std::function<void(QStringView)> &take) const
     {
@@ -46,18 +43,12 @@ class ListBox : public QAbstractScrollArea, public Searchable
     static constexpr int ItemHeight = 13; // at least: more where the font's glyphs need it
     int itemHeight() const { return qMax(ItemHeight, m_room.height()); }
 
-    FindBar *findBar() const { return m_findBar; }
     const LineStore &searchedLines() const override { return m_items; }
     Place searchStart(bool backward) const override;
     void showMatch(const TextSearch::Match &match) override { setCurrentIndex(int(match.line)); }
     void showLine(qsizetype line) override { setCurrentIndex(int(line)); }
-    void setBottomMargin(int height) override { setViewportMargins(0, 0, 0, height); }
 
   protected:
-    // Every event of the box and of its viewport runs through the error display's view
-    // guard: a failure to read its lines ends the event, never the program.
-    bool event(QEvent *event) override;
-    bool viewportEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -68,14 +59,10 @@ class ListBox : public QAbstractScrollArea, public Searchable
     void makeRoomForOne(); // throws when the box is full
     void updateScrollBars();
     int pageRows() const;
-    void changeEvent(QEvent *event) override;
+    void fontChanged() override;
 
     LineStore m_items;
     int m_current = -1;
-    LineRoom m_room;           // of the font in use
     bool m_viewFilled = false; // the last paint filled the view: items added below leave it
-    int m_batchId;
-    mutable QString m_failureShown; // the failure last shown for an event or read of the box
-    FindBar *m_findBar;
     qsizetype m_accessibleFirstAdded = -1; // the first item added since the last flush
 };

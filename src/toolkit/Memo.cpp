@@ -225,30 +225,20 @@ QAccessibleInterface *accessibleFactory(const QString &className, QObject *objec
 
 } // namespace
 
-Memo::Memo(QWidget *parent) : QAbstractScrollArea(parent)
+Memo::Memo(QWidget *parent) : LineBox(parent)
 {
     static std::once_flag registered;
     std::call_once(registered, [] { QAccessible::installFactory(accessibleFactory); });
-    setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     viewport()->setCursor(Qt::IBeamCursor);
-    viewport()->setBackgroundRole(QPalette::Base);
-    viewport()->setAutoFillBackground(true);
-    ScrollBars::paintOpaque(this);
-    m_batchId = Pump::registerBatch([this] { flush(); });
-    m_findBar = new FindBar(this, *this);
-    m_room = lineRoom(font());
     updateScrollBars();
 }
 
-Memo::~Memo()
-{
-    Pump::unregisterBatch(m_batchId);
-}
+Memo::~Memo() = default;
 
 void Memo::clear()
 {
-    m_failureShown.clear();
+    forgetFailure();
     m_text.clear();
     m_cursor = m_anchor = {};
     m_widest = 0;
@@ -268,14 +258,9 @@ qsizetype Memo::addLine(QStringView prefix, QStringView line, QStringView suffix
     return addAtEnd([&] { return m_text.addLine(prefix, line, suffix); });
 }
 
-bool Memo::readGuarded(const std::function<void()> &read) const
-{
-    return ErrorDisplay::runInView(m_failureShown, read);
-}
-
 void Memo::setText(const QString &text)
 {
-    m_failureShown.clear();
+    forgetFailure();
     m_text.setText(text);
     m_cursor = m_anchor = {};
     m_widest = 0;
@@ -362,7 +347,7 @@ void Memo::setWordWrap(bool wrap)
 
 void Memo::loadFromFile(const QString &fileName)
 {
-    m_failureShown.clear();
+    forgetFailure();
     m_text.loadFromFile(fileName);
     m_cursor = m_anchor = {};
     m_widest = 0;
@@ -499,15 +484,6 @@ void Memo::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
     contentChanged();
-}
-
-void Memo::changeEvent(QEvent *event)
-{
-    QAbstractScrollArea::changeEvent(event);
-    if (event->type() == QEvent::FontChange) {
-        m_room = lineRoom(font());
-        contentChanged();
-    }
 }
 
 void Memo::scrollContentsBy(int, int)
@@ -820,16 +796,4 @@ void Memo::focusOutEvent(QFocusEvent *event)
     m_blink.stop();
     viewport()->update();
     QAbstractScrollArea::focusOutEvent(event);
-}
-
-bool Memo::event(QEvent *event)
-{
-    return ErrorDisplay::dispatchInView(m_failureShown,
-                                        [&] { return QAbstractScrollArea::event(event); });
-}
-
-bool Memo::viewportEvent(QEvent *event)
-{
-    return ErrorDisplay::dispatchInView(m_failureShown,
-                                        [&] { return QAbstractScrollArea::viewportEvent(event); });
 }

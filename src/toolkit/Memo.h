@@ -1,10 +1,8 @@
 #pragma once
 
 #include "model/MemoText.h"
-#include "toolkit/FindBar.h"
-#include "toolkit/LineRoom.h"
+#include "toolkit/LineBox.h"
 
-#include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <optional>
 
@@ -13,7 +11,7 @@ class QTextLayout;
 // A multi-line text box whose text holds its lines separated by CR LF. The text lives in a
 // model (MemoText) and the view lays out only the lines on screen, so a memo of tens of
 // millions of lines stays small and quick; it stays editable with keyboard and mouse.
-class Memo : public QAbstractScrollArea, public Searchable
+class Memo : public LineBox
 {
     Q_OBJECT
     Q_PROPERTY(bool wordWrap READ wordWrap WRITE setWordWrap)
@@ -41,8 +39,7 @@ class Memo : public QAbstractScrollArea, public Searchable
     void setText(const QString &text);
     qsizetype lineCount() const { return m_text.lineCount(); }
     QString line(qsizetype index) const { return m_text.line(index); }
-    // Brings the scroll bars and the view up to date with lines added since.
-    void flush();
+    void flush() override;
 
     bool wordWrap() const { return m_wordWrap; }
     void setWordWrap(bool wrap);
@@ -52,9 +49,6 @@ class Memo : public QAbstractScrollArea, public Searchable
     void saveToFile(const QString &fileName) const { m_text.saveToFile(fileName); }
     void letGoOf(const QString &fileName) const { m_text.lines().letGoOf(fileName); }
     const MemoText &content() const { return m_text; }
-    // Runs a read of the text for a caller that must not see it fail (accessibility tools):
-    // a failure is shown once, as for the box's events; false when it failed.
-    bool readGuarded(const std::function<void()> &read) const;
 
     using Position = MemoText::Position;
     Position cursorPosition() const { return m_cursor; }
@@ -78,18 +72,12 @@ class Memo : public QAbstractScrollArea, public Searchable
     QRect characterRect(Position position) const;
     Position positionAtPoint(const QPoint &memoPoint) const;
 
-    FindBar *findBar() const { return m_findBar; }
     const LineStore &searchedLines() const override { return m_text.lines(); }
     Place searchStart(bool backward) const override;
     void showMatch(const TextSearch::Match &match) override;
     void showLine(qsizetype line) override;
-    void setBottomMargin(int height) override { setViewportMargins(0, 0, 0, height); }
 
   protected:
-    // Every event of the box and of its viewport runs through the error display's view
-    // guard: a failure to read its lines ends the event, never the program.
-    bool event(QEvent *event) override;
-    bool viewportEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -101,7 +89,7 @@ class Memo : public QAbstractScrollArea, public Searchable
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
-    void changeEvent(QEvent *event) override;
+    void fontChanged() override { contentChanged(); }
 
   private:
     // A line added at the end by add (which returns the line that holds it), the cursor after it.
@@ -150,7 +138,6 @@ class Memo : public QAbstractScrollArea, public Searchable
     Position endPosition() const { return m_text.endPosition(); }
 
     MemoText m_text;
-    LineRoom m_room; // of the font in use
     bool m_wordWrap = false;
     Position m_cursor;
     Position m_anchor;
@@ -168,9 +155,6 @@ class Memo : public QAbstractScrollArea, public Searchable
     mutable bool m_layoutsStale = true;
     mutable bool m_viewFilled = false;
     mutable qsizetype m_changedFrom = 0; // first line changed since the view was laid out
-    int m_batchId;
-    mutable QString m_failureShown; // the failure last shown for an event or read of the box
-    FindBar *m_findBar;
     // Where the lines added since the last flush begin, for accessibility tools.
     std::optional<Position> m_accessibleInsert;
 };
