@@ -28,6 +28,17 @@
 
 namespace {
 
+// Makes a system call again while it fails with EINTR (a signal was handled first); its
+// result otherwise. Every call that can be interrupted goes through it.
+template <typename Call> auto retryOnSignal(Call call)
+{
+    for (;;) {
+        const auto result = call();
+        if (result >= 0 || errno != EINTR)
+            return result;
+    }
+}
+
 // The lock that stands for the sharing: writers that keep others out hold a write lock,
 // readers that deny writing hold a read lock, a conflicting lock makes the open fail.
 short lockTypeFor(const OpenMode &spec)
@@ -197,33 +208,26 @@ void FileStream::setPosition(qint64 position)
 
 qint64 FileStream::read(char *buffer, qint64 count)
 {
-    for (;;) {
-        const ssize_t n = ::read(int(m_handle), buffer, size_t(count));
-        if (n >= 0)
-            return n;
-        if (errno != EINTR) {
-            m_lastError = errno;
-            return -1;
-        }
-    }
+    const ssize_t n = retryOnSignal([&] { return ::read(int(m_handle), buffer, size_t(count)); });
+    if (n < 0)
+        m_lastError = errno;
+    return n < 0 ? -1 : n;
 }
 
 qint64 FileStream::copyFrom(FileStream &source, qint64 count)
 {
-    for (;;) {
-        const ssize_t n = ::copy_file_range(int(source.m_handle), nullptr, int(m_handle), nullptr,
-                                            size_t(count), 0);
-        if (n >= 0)
-            return n;
-        if (errno == EINTR)
-            continue;
-        m_lastError = errno;
-        // Not offered between these two files: the caller copies through a buffer.
-        return errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
-                       errno == EBADF
-                   ? -2
-                   : -1;
-    }
+    const ssize_t n = retryOnSignal([&] {
+        return ::copy_file_range(int(source.m_handle), nullptr, int(m_handle), nullptr,
+                                 size_t(count), 0);
+    });
+    if (n >= 0)
+        return n;
+    m_lastError = errno;
+    // Not offered between these two files: the caller copies through a buffer.
+    return errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                   errno == EBADF
+               ? -2
+               : -1;
 }
 
 bool FileStream::resize(qint64 size)
@@ -238,15 +242,10 @@ bool FileStream::resize(qint64 size)
 
 qint64 FileStream::write(const char *buffer, qint64 count)
 {
-    for (;;) {
-        const ssize_t n = ::write(int(m_handle), buffer, size_t(count));
-        if (n >= 0)
-            return n;
-        if (errno != EINTR) {
-            m_lastError = errno;
-            return -1;
-        }
-    }
+    const ssize_t n = retryOnSignal([&] { return ::write(int(m_handle), buffer, size_t(count)); });
+    if (n < 0)
+        m_lastError = errno;
+    return n < 0 ? -1 : n;
 }
 
 namespace {
@@ -599,9 +598,8 @@ void FileReplacement::write(const char *data, qint64 size)
 {
     const int fd = int(m_way == Way::Direct ? m_target.m_handle : m_temporary.m_handle);
     for (qint64 done = 0; done < size;) {
-        const ssize_t n = ::write(fd, data + done, size_t(size - done));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n =
+            retryOnSignal([&] { return ::write(fd, data + done, size_t(size - done)); });
         if (n <= 0)
             throw Errors::writeError();
         done += n;
@@ -642,15 +640,12 @@ void FileReplacement::copyOverTarget()
     // only SIGKILL or a power cut can leave the target part old, part new.
     const CleanupSignalsHeld held;
     for (off_t at = 0; at < st.st_size;) {
-        const ssize_t n = ::pread(from, buffer.get(), 1 << 20, at);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = retryOnSignal([&] { return ::pread(from, buffer.get(), 1 << 20, at); });
         if (n <= 0)
             throw Errors::writeError();
         for (ssize_t done = 0; done < n;) {
-            const ssize_t put = ::pwrite(to, buffer.get() + done, size_t(n - done), at + done);
-            if (put < 0 && errno == EINTR)
-                continue;
+            const ssize_t put = retryOnSignal(
+                [&] { return ::pwrite(to, buffer.get() + done, size_t(n - done), at + done); });
             if (put <= 0)
                 throw Errors::writeError();
             done += put;
@@ -907,9 +902,7 @@ void SpillFile::release()
 template <typename Transfer> static bool transferAll(qint64 size, Transfer transfer)
 {
     for (qint64 done = 0; done < size;) {
-        const ssize_t n = transfer(done);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = retryOnSignal([&] { return transfer(done); });
         if (n <= 0)
             return false;
         done += n;
@@ -935,10 +928,9 @@ bool SourceFile::openShared()
 {
     // No lock: other programs go on writing the file as they please. A pipe's open does not
     // wait for a writer: it is refused below.
-    int fd;
-    do
-        fd = ::open(nativeName(m_fileName).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    while (fd < 0 && errno == EINTR);
+    int fd = retryOnSignal([&] {
+        return ::open(nativeName(m_fileName).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    });
     struct stat st;
     if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
         ::close(fd); // only a regular file's bytes can be read again
