@@ -1,6 +1,7 @@
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
 #include "primitives/TextFile.h"
+#include "primitives/Windows1252.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -233,6 +234,39 @@ class TestPrimitives : public QObject
         recorded = TextEncoding::None;
         QVERIFY_THROWS_EXCEPTION(QuorvaneError, loadWhole(write("one", "\xFF\xFEx"), recorded));
         QCOMPARE(recorded, TextEncoding::Utf16LE);
+    }
+
+    // Windows-1252 (the code page of the Linux platform layer, built on both systems): each
+    // byte decodes to its character and back at every length (the vector loop and its
+    // tail), a character outside it becomes '?', and Latin-1 text keeps what the code page
+    // shares with Latin-1.
+    void windows1252()
+    {
+        QByteArray all;
+        for (int b = 0; b < 256; ++b)
+            all += char(b);
+        const QString text = Windows1252::decode(all);
+        QCOMPARE(text.size(), 256);
+        for (int b = 0; b < 256; ++b)
+            if (b < 0x80 || b >= 0xA0)
+                QCOMPARE(text[b].unicode(), char16_t(b));
+        QCOMPARE(text[0x80], QChar(0x20AC)); // €
+        QCOMPARE(text[0x81], QChar(0x0081)); // unassigned: kept
+        QCOMPARE(text[0x8A], QChar(0x0160)); // Š
+        QCOMPARE(text[0x9F], QChar(0x0178)); // Ÿ
+        for (int length = 0; length <= 256; length += length < 20 ? 1 : 37) {
+            QByteArray back;
+            Windows1252::append(back, QStringView(text).first(length));
+            QCOMPARE(back, all.first(length));
+        }
+        QByteArray out("x");
+        Windows1252::append(out, u"aĀ中€");
+        QCOMPARE(out, QByteArray("xa??\x80"));
+        out.clear();
+        Windows1252::append(out, QLatin1StringView("\x80\x81\xE9"));
+        QCOMPARE(out, QByteArray("?\x81\xE9")); // U+0080 is not in it, U+0081 is
+        QVERIFY(Windows1252::decodesAsLatin1("caf\xE9 \xFF"));
+        QVERIFY(!Windows1252::decodesAsLatin1("caf\xE9 \x9F"));
     }
 
     void saveRoundTrips_data()
