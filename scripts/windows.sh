@@ -59,6 +59,8 @@ echo "Tests under Wine: $(( $(date +%s) - start )) s"
 # The Windows command line writes what the Linux one writes (built by ./test, when there).
 if [ -x "$root/build/quorvane-cli" ]; then
   WINE="$wine" "$root/tests/windows_cli_check.sh" "$root/build/quorvane-cli" "$build/quorvane-cli.exe"
+else
+  echo "windows cli check skipped: no build/quorvane-cli to compare with (run ./test first)"
 fi
 
 # The program itself on a virtual display, with Windows' own platform plugin: its launcher
