@@ -4,10 +4,6 @@
 #include "primitives/FileStream.h"
 #include "primitives/Platform.h"
 #include "primitives/Process.h"
-#include "primitives/SourceFile.h"
-#include "primitives/SpillFile.h"
-#include "primitives/TextFile.h"
-#include "primitives/Windows1252.h"
 #include "primitives/linux/Linux.h"
 
 #include <QDir>
@@ -16,7 +12,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/falloc.h>
 #include <memory>

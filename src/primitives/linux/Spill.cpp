@@ -1,29 +1,15 @@
 // The platform layer on Linux: the spill file and the source files that memos and lists
 // read their lines from again.
-#include "primitives/Errors.h"
-#include "primitives/FileStream.h"
-#include "primitives/Platform.h"
-#include "primitives/Process.h"
 #include "primitives/SourceFile.h"
 #include "primitives/SpillFile.h"
-#include "primitives/TextFile.h"
-#include "primitives/Windows1252.h"
 #include "primitives/linux/Linux.h"
 
 #include <QDir>
 #include <QFile>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <linux/falloc.h>
-#include <memory>
-#include <mutex>
-#include <pthread.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace LinuxLayer;
