@@ -1,7 +1,22 @@
 #pragma once
 
-// Declarations shared by the portable primitives and their platform layer
-// (Platform_linux.cpp or Platform_win.cpp).
+// Declarations shared by the portable primitives and their platform layer, and the list of
+// what the platform layer defines: on Linux the files of linux/ (Handles, Replacement,
+// Identity, Spill, Console), on Windows Platform_win.cpp. Both define, by the header that
+// declares it:
+// - FileStream.h: FileStream's handle (openHandle, the standard input's constructor, close,
+//   size, position, setPosition, read, write, resize, copyFrom); FileReplacement (its
+//   constructor and destructor, write, wrote, commit, copyOverTarget, discardTemporary);
+//   NativeFileName, FileNameFromNative, FileSizeOf, FileExists, SameFile,
+//   IgnoreFileSizeLimitSignal.
+// - Process.h: every function it declares.
+// - SpillFile.h: SpillFile::create, release, writeAt, read.
+// - SourceFile.h: SourceFile::openShared, release, read, blocksReplacement.
+// - TextFile.h: decodeSystemCodePage, decodesAsLatin1, appendSystemCodePage (both),
+//   systemCodePageBom (Windows-1252 on Linux, through Windows1252.h).
+// - Errors.h: Errors::systemErrorText, Errors::dosErrorCode.
+// - here: PlatformErrors' codes (the portable FileStream.cpp defines parseMode and
+//   temporaryName).
 #include <QByteArray>
 #include <QtGlobal>
 
