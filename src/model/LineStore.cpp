@@ -373,7 +373,7 @@ qsizetype LineStore::appendLinesFromSource(QLatin1StringView bytes, const Source
     const qsizetype old = last.narrow.size();
     const int before = last.lines();
     // The lines' text is shorter than the bytes; room for a block of 16 written past it.
-    last.narrow.resize(old + qMin(n, ChunkChars - old) + 16);
+    last.narrow.resize(old + qBound(qsizetype(0), ChunkChars - old, n) + 16);
     char *out = last.narrow.data();
     qsizetype size = old, from = 0;
     ByteBreaks breaks(units, n);

@@ -15,8 +15,9 @@
 // Lines of text held compactly: chunks of up to ChunkLines lines and ChunkChars characters
 // as they are added (edits may grow one to twice that before it is split, and merge small
 // neighbours), each one string with the end offsets of its lines, so that a line costs its
-// characters and four bytes, and an edit touches one chunk. A chunk whose characters all lie below U+0100 keeps them as
-// single bytes (Latin-1), which halves the memory of mostly-ASCII text.
+// characters and four bytes, and an edit touches one chunk. A chunk whose characters all
+// lie below U+0100 keeps them as single bytes (Latin-1), which halves the memory of
+// mostly-ASCII text.
 //
 // Only a bounded cache of chunks stays in memory: the one being appended to and the ones
 // used last. The others are written to a private spill file and read back, in one read,
@@ -283,20 +284,19 @@ class LineStore
     // and suffix and starts the next, in the run's Latin-1 chunk where it has room; false,
     // with nothing changed, otherwise or when the line is not Latin-1 or holds a NUL.
     bool putRunLine(QStringView line);
-    bool completeLastFromSourceGenerally(QStringView prefix, QStringView line,
-                                         QStringView suffix,
+    // completeLastFromSource for every other line: it may start a chunk, end the run, or
+    // be the store's own.
+    bool completeLastFromSourceGenerally(QStringView prefix, QStringView line, QStringView suffix,
                                          const std::shared_ptr<const SourceFile> &file,
                                          const SourcePosition &reader);
     // Adds such an item (a line of Open, an item of a list) after the last line the same
     // way.
     template <typename View> bool putRunItem(View item);
-    // Puts such a line with put (a step of appendToNarrowLast, that ends no run); true when
-    // it went in.
+    // Puts such a line with put (putRunLine or putRunItem); true when it went in, the run
+    // then at that line.
     template <typename Put> bool continueRun(qint64 line, Put put)
     {
-        m_addingFromSource = true;
         const bool added = put();
-        m_addingFromSource = false;
         if (added) {
             m_itemLine = m_run.lastLine = line;
             m_itemsOfLine = 0;
