@@ -383,7 +383,7 @@ qsizetype LineStore::appendLinesFromSource(QLatin1StringView bytes, const Source
             break; // the line goes on after these bytes, or may
         const qsizetype length = to - from;
         if (size + length > ChunkChars || length > ChunkChars / 2)
-            break; // a new chunk, or a long line that is the store's own (appendFromSource)
+            break; // a new chunk, or a long line (the load makes it the store's own)
         // A short line, as most are, copied as one block without a call; what the block
         // copies beyond the line is written over next.
         if (length <= 16 && from + 16 <= n)
