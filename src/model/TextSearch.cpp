@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -26,7 +27,7 @@ qsizetype findBytes(const char *text, qsizetype size, const char *needle, qsizet
         unsigned mask = unsigned(
             _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
         while (mask) {
-            const int bit = __builtin_ctz(mask);
+            const int bit = std::countr_zero(mask);
             if (std::memcmp(text + i + bit + 1, needle + 1, size_t(m - 2 > 0 ? m - 2 : 0)) == 0)
                 return i + bit;
             mask &= mask - 1;
@@ -82,7 +83,7 @@ qsizetype findFoldedBytes(const char *text, qsizetype size, const std::u16string
         const __m128i lastOk = _mm_or_si128(_mm_cmpeq_epi8(b, last0), _mm_cmpeq_epi8(b, last1));
         unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(firstOk, lastOk)));
         while (mask) {
-            const int bit = __builtin_ctz(mask);
+            const int bit = std::countr_zero(mask);
             if (matchesAt(i + bit))
                 return i + bit;
             mask &= mask - 1;

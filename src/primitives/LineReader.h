@@ -73,7 +73,7 @@ class LineReader : public SourcePosition
             m_word = w;
             m_wordBreaks = bits = breaksOfWord(w);
         }
-        return qMin(w * 64 + qsizetype(__builtin_ctzll(bits)), to);
+        return qMin(w * 64 + qsizetype(std::countr_zero(bits)), to);
     }
 
     FileStream m_stream;

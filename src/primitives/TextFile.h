@@ -50,7 +50,7 @@ inline QStringView upToNul(QStringView text)
     for (; i + 8 <= size; i += 8) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
         if (const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(v, zero)))
-            return text.first(i + (__builtin_ctz(unsigned(mask)) >> 1));
+            return text.first(i + (std::countr_zero(unsigned(mask)) >> 1));
     }
 #endif
     for (; i < size; ++i)
@@ -77,7 +77,7 @@ inline qsizetype findLineBreak(const char16_t *s, qsizetype from, qsizetype size
         const int mask =
             _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(v, cr)));
         if (mask)
-            return i + (__builtin_ctz(unsigned(mask)) >> 1);
+            return i + (std::countr_zero(unsigned(mask)) >> 1);
     }
 #endif
     for (; i < size; ++i)
@@ -167,7 +167,7 @@ inline qsizetype findLineBreak(const char *s, qsizetype from, qsizetype size)
         const int mask =
             _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)));
         if (mask)
-            return i + __builtin_ctz(unsigned(mask));
+            return i + std::countr_zero(unsigned(mask));
     }
 #endif
     for (; i < size; ++i)

@@ -1,9 +1,5 @@
 #include "rules/Extraction.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "primitives/Clock.h"
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
@@ -11,10 +7,11 @@
 #include "primitives/Numbers.h"
 
 #include <QStringList>
+#include <bit>
+#include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -237,13 +234,13 @@ LineMarks markLine(QStringView line)
         const unsigned nulBits = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(v, nul)));
         const unsigned atBits = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(v, at)));
         const unsigned quoteBits = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(v, quote)));
-        const unsigned before = nulBits ? (1u << __builtin_ctz(nulBits)) - 1 : 0xFFFFu;
+        const unsigned before = nulBits ? (1u << std::countr_zero(nulBits)) - 1 : 0xFFFFu;
         if (marks.firstAt < 0 && (atBits & before))
-            marks.firstAt = i + (__builtin_ctz(atBits & before) >> 1);
+            marks.firstAt = i + (std::countr_zero(atBits & before) >> 1);
         if (quoteBits & before)
             marks.hasQuote = true;
         if (nulBits) {
-            marks.length = i + (__builtin_ctz(nulBits) >> 1);
+            marks.length = i + (std::countr_zero(nulBits) >> 1);
             return marks;
         }
     }
@@ -273,11 +270,11 @@ qsizetype nextSeparator(QStringView s, qsizetype from)
 #if defined(__SSE2__)
     for (; i + 8 <= n; i += 8)
         if (const unsigned bits = separatorBits(p + i))
-            return i + (__builtin_ctz(bits) >> 1);
+            return i + (std::countr_zero(bits) >> 1);
     if (i < n && n >= 8) { // the rest as the end of a block that overlaps the one before
         const qsizetype back = 8 - (n - i);
         const unsigned bits = separatorBits(p + n - 8) >> (2 * back);
-        return bits ? i + (__builtin_ctz(bits) >> 1) : n;
+        return bits ? i + (std::countr_zero(bits) >> 1) : n;
     }
 #endif
     while (i < n && !isSeparator(QChar(p[i])))
@@ -292,10 +289,10 @@ qsizetype afterPreviousSeparator(QStringView s, qsizetype before)
 #if defined(__SSE2__)
     for (; i >= 8; i -= 8)
         if (const unsigned bits = separatorBits(p + i - 8))
-            return i - 8 + ((31 - __builtin_clz(bits)) >> 1) + 1;
+            return i - 8 + ((31 - std::countl_zero(bits)) >> 1) + 1;
     if (i > 0 && s.size() >= 8) { // the first characters as a block that overlaps the next
         const unsigned bits = separatorBits(p) & ((1u << (2 * i)) - 1);
-        return bits ? ((31 - __builtin_clz(bits)) >> 1) + 1 : 0;
+        return bits ? ((31 - std::countl_zero(bits)) >> 1) + 1 : 0;
     }
 #endif
     while (i > 0 && !isSeparator(QChar(p[i - 1])))
