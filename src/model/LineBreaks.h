@@ -37,9 +37,7 @@ class LineBreaks
         qsizetype start = m_afterCr && size > 0 && chars[0] == '\n' ? 1 : 0;
         m_afterCr = false;
         start += wholeLines(piece.sliced(start));
-        // Bytes are searched 64 at a time, wide text 8 characters at a time.
-        std::conditional_t<std::is_same_v<View, QLatin1StringView>, ByteBreaks, WideBreaks> breaks(
-            chars, size);
+        Scan::Breaks breaks(chars, size);
         for (qsizetype i = start; (i = breaks.next(i)) < size;) {
             text(piece.sliced(start, i - start));
             lineBreak();

@@ -1,9 +1,5 @@
 #include "model/LineStore.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
 
@@ -16,56 +12,11 @@
 #include <type_traits>
 
 // Copies n characters into out as Latin-1 bytes; false (out then holds rubbish) when one
-// of them lies above U+00FF, or with noNul is a NUL. Eight characters are checked and
-// narrowed at a time, the last eight overlapping the ones before; four at a time below
-// eight: most lines are short, and a loop a character would stop at each one's length.
+// of them lies above U+00FF, or with noNul is a NUL.
 template <bool noNul = false>
 static Q_ALWAYS_INLINE bool narrowInto(char *out, const char16_t *in, qsizetype n)
 {
-#if defined(__SSE2__)
-    const __m128i high = _mm_set1_epi16(short(0xFF00));
-    const __m128i zero = _mm_setzero_si128();
-    // A byte mask of the characters of v that are taken.
-    const auto taken = [&](__m128i v) {
-        __m128i fits = _mm_cmpeq_epi16(_mm_and_si128(v, high), zero);
-        if constexpr (noNul)
-            fits = _mm_andnot_si128(_mm_cmpeq_epi16(v, zero), fits);
-        return _mm_movemask_epi8(fits);
-    };
-    const auto load = [](const char16_t *at) {
-        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
-    };
-    if (n >= 8) {
-        for (qsizetype i = 0;; i += 8) {
-            i = qMin(i, n - 8);
-            const __m128i v = load(in + i);
-            if (taken(v) != 0xFFFF)
-                return false;
-            _mm_storel_epi64(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(v, v));
-            if (i == n - 8)
-                return true;
-        }
-    }
-    if (n >= 4) {
-        const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(in));
-        const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(in + n - 4));
-        if ((taken(a) & taken(b) & 0xFF) != 0xFF)
-            return false;
-        const quint32 first = quint32(_mm_cvtsi128_si32(_mm_packus_epi16(a, a)));
-        const quint32 last = quint32(_mm_cvtsi128_si32(_mm_packus_epi16(b, b)));
-        std::memcpy(out, &first, 4);
-        std::memcpy(out + n - 4, &last, 4);
-        return true;
-    }
-#endif
-    unsigned all = 0; // checked once at the end
-    bool nul = false;
-    for (qsizetype i = 0; i < n; ++i) {
-        all |= in[i];
-        nul |= noNul && in[i] == 0;
-        out[i] = char(in[i]);
-    }
-    return all <= 0xFF && !nul;
+    return Scan::narrow < noNul ? Scan::Narrow::Latin1NoNul : Scan::Narrow::Latin1 > (out, in, n);
 }
 
 template <bool noNul, typename... Parts>
@@ -83,7 +34,7 @@ bool LineStore::appendToNarrowLast(bool thenNewLine, Parts... parts)
     char *to = last.narrow.data() + old;
     const auto narrowed = [&](auto part) {
         if constexpr (std::is_same_v<decltype(part), QLatin1StringView>) {
-            copyBytes(to, part.data(), part.size()); // Latin-1 already
+            Scan::copyBytes(to, part.data(), part.size()); // Latin-1 already
         } else if (!narrowInto<noNul>(to, part.utf16(), part.size())) {
             return false;
         }
@@ -324,12 +275,12 @@ bool LineStore::putRunLine(QStringView line)
         return false;
     last.narrow.resize(old + size);
     char *to = last.narrow.data() + old;
-    copyBytes(to, prefix.constData(), prefix.size());
+    Scan::copyBytes(to, prefix.constData(), prefix.size());
     if (!narrowInto<true>(to + prefix.size(), line.utf16(), line.size())) {
         last.narrow.resize(old);
         return false;
     }
-    copyBytes(to + prefix.size() + line.size(), suffix.constData(), suffix.size());
+    Scan::copyBytes(to + prefix.size() + line.size(), suffix.constData(), suffix.size());
     last.spillOffset = -1;
     last.ends.back() = int(old + size);
     last.ends.push_back(int(old + size));
@@ -347,7 +298,7 @@ template <typename View> bool LineStore::putRunItem(View item)
         return false;
     last.narrow.resize(old + item.size());
     if constexpr (std::is_same_v<View, QLatin1StringView>) {
-        copyBytes(last.narrow.data() + old, item.data(), item.size());
+        Scan::copyBytes(last.narrow.data() + old, item.data(), item.size());
     } else if (!narrowInto(last.narrow.data() + old, item.utf16(), item.size())) {
         last.narrow.resize(old);
         return false;
@@ -376,7 +327,7 @@ qsizetype LineStore::appendLinesFromSource(QLatin1StringView bytes, const Source
     last.narrow.resize(old + qBound(qsizetype(0), ChunkChars - old, n) + 16);
     char *out = last.narrow.data();
     qsizetype size = old, from = 0;
-    ByteBreaks breaks(units, n);
+    Scan::Breaks breaks(units, n);
     for (int count = before; count < ChunkLines; ++count) {
         const qsizetype to = breaks.next(from);
         if (to == n || (units[to] == '\r' && to + 1 == n))
@@ -384,15 +335,10 @@ qsizetype LineStore::appendLinesFromSource(QLatin1StringView bytes, const Source
         const qsizetype length = to - from;
         if (size + length > ChunkChars || length > ChunkChars / 2)
             break; // a new chunk, or a long line (the load makes it the store's own)
-        // A short line, as most are, copied as one block without a call; what the block
-        // copies beyond the line is written over next.
-        if (length <= 16 && from + 16 <= n)
-            std::memcpy(out + size, units + from, 16);
-        else
-            std::memcpy(out + size, units + from, size_t(length));
+        Scan::copyLine(out + size, units + from, length, units + n);
         size += length;
         last.ends.push_back(int(size));
-        from = to + (units[to] == '\r' && units[to + 1] == '\n' ? 2 : 1);
+        from = breaks.after(to);
     }
     last.narrow.resize(size);
     lines = last.lines() - before;
@@ -531,7 +477,7 @@ qsizetype copyAsciiLines(QByteArrayView bytes, QByteArrayView prefix, QByteArray
     const char *units = bytes.data();
     const qsizetype n = bytes.size();
     const qsizetype decoration = prefix.size() + suffix.size();
-    ByteBreaks breaks(units, n);
+    Scan::Breaks breaks(units, n);
     qsizetype at = 0;
     int line = 0;
     for (qsizetype from = 0; from < n && line < lines;) {
@@ -539,21 +485,14 @@ qsizetype copyAsciiLines(QByteArrayView bytes, QByteArrayView prefix, QByteArray
         const qsizetype length = to - from;
         if (length + decoration > chars - at)
             return -1;
-        copyBytes(out + at, prefix.data(), prefix.size());
+        Scan::copyBytes(out + at, prefix.data(), prefix.size());
         at += prefix.size();
-        // A short line, as most are, copied as one block without a call; what the block
-        // copies beyond the line is written over next.
-        if (length <= 16 && from + 16 <= n)
-            std::memcpy(out + at, units + from, 16);
-        else
-            std::memcpy(out + at, units + from, size_t(length));
+        Scan::copyLine(out + at, units + from, length, units + n);
         at += length;
-        copyBytes(out + at, suffix.data(), suffix.size());
+        Scan::copyBytes(out + at, suffix.data(), suffix.size());
         at += suffix.size();
         ends[line++] = int(at);
-        if (to < n)
-            to += units[to] == '\r' && to + 1 < n && units[to + 1] == '\n' ? 2 : 1;
-        from = to;
+        from = breaks.after(to);
     }
     return line == lines ? at : -1;
 }
@@ -624,12 +563,11 @@ void LineStore::readSource(const Chunk &chunk, QByteArray &narrow, QString &wide
     // Lines break at CR LF, CR and LF, as the reader and the load break them.
     const auto *units = reinterpret_cast<const char16_t *>(text.constData());
     const qsizetype n = text.size();
+    Scan::Breaks breaks(units, n);
     for (qsizetype from = 0; same && from < n && int(ends.size()) < lines;) {
-        qsizetype to = findLineBreak(units, from, n);
+        const qsizetype to = breaks.next(from);
         const QStringView line(units + from, to - from);
-        if (to < n)
-            to += units[to] == u'\r' && to + 1 < n && units[to + 1] == u'\n' ? 2 : 1;
-        from = to;
+        from = breaks.after(to);
         if (chunk.source->itemsOf) {
             chunk.source->itemsOf(line, take);
         } else {
@@ -1193,20 +1131,16 @@ void LineStore::write(const TextWriter &write, bool breakAfterLast) const
         const int lines = int(ends.size());
         // Copies the lines of text (of characters T) into out with CR LF between them.
         auto gather = [&](auto &out, const auto *text, qsizetype size) {
-            constexpr int Block = 16 / int(sizeof(*text)); // characters in 16 bytes
-            // Room for one block written past the end; it is cut off below.
-            out.resize(size + 2 * (lines - (breakLast ? 0 : 1)) + Block);
+            constexpr int Unit = int(sizeof(*text));
+            // Room for one block of 16 bytes written past the end; it is cut off below.
+            out.resize(size + 2 * (lines - (breakLast ? 0 : 1)) + 16 / Unit);
             auto *to = out.data();
+            const auto *end = reinterpret_cast<const char *>(text + size);
             int from = 0;
             for (int k = 0; k < lines; ++k) {
                 const int n = ends[size_t(k)] - from;
-                if (n <= Block && from + Block <= size) {
-                    // A short line, as most are: one block copied whole, without a call; what
-                    // it copies beyond the line is written over next.
-                    std::memcpy(to, text + from, 16);
-                } else {
-                    std::memcpy(to, text + from, size_t(n) * sizeof(*text));
-                }
+                Scan::copyLine(reinterpret_cast<char *>(to),
+                               reinterpret_cast<const char *>(text + from), n * Unit, end);
                 to += n;
                 from += n;
                 if (k + 1 < lines || breakLast) {

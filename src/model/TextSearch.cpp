@@ -2,41 +2,23 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+
+#include "primitives/Scan.h"
 
 namespace {
 
-// Index of the first place in text where needle (m bytes, m >= 1) lies, or -1. Sixteen
-// places are tried at a time for the needle's first and last bytes; only where both agree
-// are the bytes between compared.
+// Index of the first place in text where needle (m bytes, m >= 1) lies, or -1. Only where
+// the needle's first and last bytes agree are the bytes between compared.
 qsizetype findBytes(const char *text, qsizetype size, const char *needle, qsizetype m)
 {
-    if (m > size)
-        return -1;
-    qsizetype i = 0;
-#if defined(__SSE2__)
-    const __m128i first = _mm_set1_epi8(needle[0]);
-    const __m128i last = _mm_set1_epi8(needle[m - 1]);
-    for (; i + m - 1 + 16 <= size; i += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + i + m - 1));
-        unsigned mask = unsigned(
-            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
-        while (mask) {
-            const int bit = std::countr_zero(mask);
-            if (std::memcmp(text + i + bit + 1, needle + 1, size_t(m - 2 > 0 ? m - 2 : 0)) == 0)
-                return i + bit;
-            mask &= mask - 1;
-        }
-    }
-#endif
-    for (; i + m <= size; ++i)
-        if (text[i] == needle[0] && std::memcmp(text + i, needle, size_t(m)) == 0)
+    const uchar first[2] = {uchar(needle[0]), uchar(needle[0])};
+    const uchar last[2] = {uchar(needle[m - 1]), uchar(needle[m - 1])};
+    for (qsizetype i = 0, end = size - m + 1; i < end; ++i) {
+        i = Scan::nextCandidate(text, i, end, first, last, m - 1);
+        if (i < end && std::memcmp(text + i, needle, size_t(m)) == 0)
             return i;
+    }
     return -1;
 }
 
@@ -54,8 +36,8 @@ const std::array<char16_t, 256> &latin1Folds()
 
 // Index of the first place in Latin-1 text where the folded needle lies, each byte
 // compared by its folded case, or -1. firstBytes and lastBytes are the bytes that fold to
-// the needle's first and last characters (two each, the same twice for one): sixteen places
-// are tried at a time for them before the whole needle is compared.
+// the needle's first and last characters (two each, the same twice for one): only where
+// they agree is the whole needle compared.
 qsizetype findFoldedBytes(const char *text, qsizetype size, const std::u16string &folded,
                           const uchar firstBytes[2], const uchar lastBytes[2])
 {
@@ -70,29 +52,11 @@ qsizetype findFoldedBytes(const char *text, qsizetype size, const std::u16string
                 return false;
         return true;
     };
-    qsizetype i = 0;
-#if defined(__SSE2__)
-    const __m128i first0 = _mm_set1_epi8(char(firstBytes[0]));
-    const __m128i first1 = _mm_set1_epi8(char(firstBytes[1]));
-    const __m128i last0 = _mm_set1_epi8(char(lastBytes[0]));
-    const __m128i last1 = _mm_set1_epi8(char(lastBytes[1]));
-    for (; i + m - 1 + 16 <= size; i += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + i + m - 1));
-        const __m128i firstOk = _mm_or_si128(_mm_cmpeq_epi8(a, first0), _mm_cmpeq_epi8(a, first1));
-        const __m128i lastOk = _mm_or_si128(_mm_cmpeq_epi8(b, last0), _mm_cmpeq_epi8(b, last1));
-        unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(firstOk, lastOk)));
-        while (mask) {
-            const int bit = std::countr_zero(mask);
-            if (matchesAt(i + bit))
-                return i + bit;
-            mask &= mask - 1;
-        }
-    }
-#endif
-    for (; i + m <= size; ++i)
-        if (matchesAt(i))
+    for (qsizetype i = 0, end = size - m + 1; i < end; ++i) {
+        i = Scan::nextCandidate(text, i, end, firstBytes, lastBytes, m - 1);
+        if (i < end && matchesAt(i))
             return i;
+    }
     return -1;
 }
 

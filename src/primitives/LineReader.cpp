@@ -94,32 +94,6 @@ void LineReader::fill()
     decodeBlock(block, size, m_bufferOffset + (block - m_buffer.constData()));
 }
 
-quint64 LineReader::breaksOfWord(qsizetype w) const
-{
-    const auto *chars = reinterpret_cast<const char16_t *>(m_queue.constData());
-    const qsizetype start = w * 64, size = m_queue.size();
-    quint64 bits = 0;
-    qsizetype i = start;
-#if defined(__SSE2__)
-    if (start + 64 <= size) {
-        const __m128i lf = _mm_set1_epi16('\n');
-        const __m128i cr = _mm_set1_epi16('\r');
-        auto breaksOf = [&](qsizetype at) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(chars + at));
-            return _mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(v, cr));
-        };
-        for (int k = 0; k < 4; ++k, i += 16) // 16 characters to 16 bits
-            bits |=
-                quint64(unsigned(_mm_movemask_epi8(_mm_packs_epi16(breaksOf(i), breaksOf(i + 8)))))
-                << (16 * k);
-    }
-#endif
-    for (; i < qMin(start + 64, size); ++i)
-        if (chars[i] == u'\n' || chars[i] == u'\r')
-            bits |= quint64(1) << (i - start);
-    return bits;
-}
-
 void LineReader::decodeBlock(const char *data, qsizetype size, qint64 offset)
 {
     if (size == 0)
@@ -141,7 +115,7 @@ void LineReader::decodeBlock(const char *data, qsizetype size, qint64 offset)
         m_queue.remove(0, m_head);
         m_head = 0;
     }
-    m_word = -1; // the queue changes: the word of marks is made again when asked for
+    m_breaksStale = true; // the queue changes
     const qsizetype old = m_queue.size();
     m_blocks.emplace_back(old, offset);
     if (old + size > (1 << 20) && m_queue.capacity() < old + size) {
@@ -192,7 +166,12 @@ QStringView LineReader::ReadLinePart(qsizetype maxChars, bool &lineEnded)
     for (;;) {
         const auto *chars = reinterpret_cast<const char16_t *>(m_queue.constData()) + m_head;
         const qsizetype available = m_queue.size() - m_head;
-        const qsizetype i = nextBreak(m_head + m_scanned, m_head + available) - m_head;
+        if (m_breaksStale) {
+            m_breaks = Scan::Breaks(reinterpret_cast<const char16_t *>(m_queue.constData()),
+                                    m_queue.size());
+            m_breaksStale = false;
+        }
+        const qsizetype i = m_breaks.next(m_head + m_scanned) - m_head;
         // A break is taken only when the character after it is in the queue or the
         // data has ended; otherwise the queue is filled first.
         const bool breakFound = i < available && (i + 1 < available || m_endOfData);

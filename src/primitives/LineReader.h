@@ -51,30 +51,6 @@ class LineReader : public SourcePosition
     void decodeBlock(const char *data, qsizetype size, qint64 offset);
     // Byte offset in the file of the character at index of the queue.
     qint64 offsetOf(qsizetype index) const;
-    // A bit for each of the 64 characters of the queue from w * 64 on, set for a CR or LF.
-    quint64 breaksOfWord(qsizetype w) const;
-    // Index of the first CR or LF of the queue in [from, to), or to when there is none. The
-    // marks of the last word looked at are kept: short lines, several to a word, are found
-    // from them with a few instructions each.
-    qsizetype nextBreak(qsizetype from, qsizetype to)
-    {
-        if (from >= to)
-            return to;
-        qsizetype w = from / 64;
-        if (w != m_word) {
-            m_word = w;
-            m_wordBreaks = breaksOfWord(w);
-        }
-        quint64 bits = m_wordBreaks & (~quint64(0) << (from % 64));
-        const qsizetype last = (to - 1) / 64;
-        while (bits == 0) {
-            if (++w > last)
-                return to;
-            m_word = w;
-            m_wordBreaks = bits = breaksOfWord(w);
-        }
-        return qMin(w * 64 + qsizetype(std::countr_zero(bits)), to);
-    }
 
     FileStream m_stream;
     QByteArray m_buffer; // stream read buffer
@@ -92,12 +68,13 @@ class LineReader : public SourcePosition
     QString m_queue;         // decoded characters from m_head on
     qsizetype m_head = 0;    // first character not yet returned
     qsizetype m_scanned = 0; // characters after m_head known to hold no CR or LF
-    qsizetype m_word = -1;   // the word of the queue whose marks are kept
     // Where each block decoded into the queue starts: its first character's index and its
     // byte offset in the file (a block's bytes decode to its characters and no others).
     std::vector<std::pair<qsizetype, qint64>> m_blocks;
     qsizetype m_lineStart = -1; // queue index of the line last returned whole
     bool m_inParts = false;     // a line is being returned in parts
     qint64 m_linesRead = 0;
-    quint64 m_wordBreaks = 0;
+    // The breaks of the queue, found 64 characters at a time; made again when it changes.
+    Scan::Breaks<char16_t> m_breaks{nullptr, 0};
+    bool m_breaksStale = true;
 };

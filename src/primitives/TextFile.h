@@ -3,12 +3,10 @@
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
-#include <bit>
 #include <cstring>
 #include <functional>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+
+#include "primitives/Scan.h"
 
 // The encodings of text files. SystemCodePage is the legacy 8-bit code page of the user's
 // system: Windows-1252 where the platform has no such notion.
@@ -39,24 +37,10 @@ QByteArrayView systemCodePageBom();
 
 // The text up to its first NUL: all that an edit field, a memo line, the "@" test and the
 // splitter see of it.
-// Inline: it runs once for each line read, and most lines are short.
 inline QStringView upToNul(QStringView text)
 {
-    const auto *s = reinterpret_cast<const char16_t *>(text.utf16());
-    const qsizetype size = text.size();
-    qsizetype i = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    for (; i + 8 <= size; i += 8) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
-        if (const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(v, zero)))
-            return text.first(i + (std::countr_zero(unsigned(mask)) >> 1));
-    }
-#endif
-    for (; i < size; ++i)
-        if (s[i] == 0)
-            return text.first(i);
-    return text;
+    return text.first(
+        Scan::nulIndex(reinterpret_cast<const char16_t *>(text.utf16()), text.size()));
 }
 
 // Whether the text holds a NUL.
@@ -65,141 +49,11 @@ inline bool holdsNul(QStringView text)
     return upToNul(text).size() != text.size();
 }
 
-// Index of the first CR or LF in s from from on, or size when there is none.
-inline qsizetype findLineBreak(const char16_t *s, qsizetype from, qsizetype size)
-{
-    qsizetype i = from;
-#if defined(__SSE2__)
-    const __m128i lf = _mm_set1_epi16('\n');
-    const __m128i cr = _mm_set1_epi16('\r');
-    for (; i + 8 <= size; i += 8) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
-        const int mask =
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(v, cr)));
-        if (mask)
-            return i + (std::countr_zero(unsigned(mask)) >> 1);
-    }
-#endif
-    for (; i < size; ++i)
-        if (s[i] == u'\n' || s[i] == u'\r')
-            return i;
-    return size;
-}
-
-// Finds the CR and LF bytes of a text in order, 64 bytes at a time: where lines are short,
-// each break costs a count of zeros instead of a loop that stops at every line.
-class ByteBreaks
-{
-  public:
-    ByteBreaks(const char *s, qsizetype size) : m_s(s), m_size(size) {}
-    // Index of the first CR or LF from from on, or size when there is none.
-    qsizetype next(qsizetype from)
-    {
-        while (from < m_size) {
-            const qsizetype word = from & ~qsizetype(63);
-            if (word != m_word) {
-                m_word = word;
-                m_bits = bitsAt(word);
-            }
-            if (const quint64 rest = m_bits >> (from - word))
-                return from + std::countr_zero(rest);
-            from = word + 64;
-        }
-        return m_size;
-    }
-
-  private:
-    quint64 bitsAt(qsizetype word) const
-    {
-        quint64 bits = 0;
-#if defined(__SSE2__)
-        if (word + 64 <= m_size) {
-            const __m128i lf = _mm_set1_epi8('\n');
-            const __m128i cr = _mm_set1_epi8('\r');
-            for (int k = 0; k < 4; ++k) {
-                const __m128i v =
-                    _mm_loadu_si128(reinterpret_cast<const __m128i *>(m_s + word + 16 * k));
-                bits |= quint64(unsigned(_mm_movemask_epi8(
-                            _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)))))
-                        << (16 * k);
-            }
-            return bits;
-        }
-#endif
-        for (qsizetype i = word; i < m_size && i < word + 64; ++i)
-            if (m_s[i] == '\n' || m_s[i] == '\r')
-                bits |= quint64(1) << (i - word);
-        return bits;
-    }
-
-    const char *m_s;
-    qsizetype m_size;
-    qsizetype m_word = -1; // the start of the 64 bytes whose breaks m_bits marks
-    quint64 m_bits = 0;
-};
-
-// The breaks of UTF-16 text in order, with the same call.
-class WideBreaks
-{
-  public:
-    WideBreaks(const char16_t *s, qsizetype size) : m_s(s), m_size(size) {}
-    qsizetype next(qsizetype from) const { return findLineBreak(m_s, from, m_size); }
-
-  private:
-    const char16_t *m_s;
-    qsizetype m_size;
-};
-
 // The same for Latin-1 text.
 inline QLatin1StringView upToNul(QLatin1StringView text)
 {
     const void *nul = std::memchr(text.data(), 0, size_t(text.size()));
     return nul ? text.first(static_cast<const char *>(nul) - text.data()) : text;
-}
-inline qsizetype findLineBreak(const char *s, qsizetype from, qsizetype size)
-{
-    qsizetype i = from;
-#if defined(__SSE2__)
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i cr = _mm_set1_epi8('\r');
-    for (; i + 16 <= size; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
-        const int mask =
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)));
-        if (mask)
-            return i + std::countr_zero(unsigned(mask));
-    }
-#endif
-    for (; i < size; ++i)
-        if (s[i] == '\n' || s[i] == '\r')
-            return i;
-    return size;
-}
-
-// Copies size bytes. A short stretch (most lines and their parts are short) is moved in two
-// overlapping moves of a fixed size, without a call; a longer one by memcpy.
-Q_ALWAYS_INLINE void copyBytes(void *to, const void *from, qsizetype size)
-{
-    auto *d = static_cast<char *>(to);
-    const auto *s = static_cast<const char *>(from);
-    auto move = [](char *d, const char *s, auto unit) {
-        std::memcpy(&unit, s, sizeof unit);
-        std::memcpy(d, &unit, sizeof unit);
-    };
-    if (size > 16) {
-        std::memcpy(d, s, size_t(size));
-    } else if (size >= 8) {
-        move(d, s, quint64());
-        move(d + size - 8, s + size - 8, quint64());
-    } else if (size >= 4) {
-        move(d, s, quint32());
-        move(d + size - 4, s + size - 4, quint32());
-    } else if (size >= 2) {
-        move(d, s, quint16());
-        move(d + size - 2, s + size - 2, quint16());
-    } else if (size == 1) {
-        *d = *s;
-    }
 }
 
 // Length of the well-formed UTF-8 character that starts at p, or 0 when none does or it

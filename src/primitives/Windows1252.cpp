@@ -1,9 +1,8 @@
 #include "primitives/Windows1252.h"
 
+#include "primitives/Scan.h"
+
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -62,33 +61,12 @@ void append(QByteArray &bytes, QStringView text)
                 return char(0x80 + k);
         return Substitute;
     };
-#if defined(__SSE2__)
-    // Eight characters at a time; a block of ASCII, which the code page keeps as it is, is
+    // Eight characters at a time: a block of ASCII, which the code page keeps as it is, is
     // packed into bytes at once.
-    const __m128i high = _mm_set1_epi16(short(0xFF80));
-    for (; end - in >= 8; in += 8, out += 8) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), _mm_setzero_si128())) ==
-            0xFFFF) {
-            _mm_storel_epi64(reinterpret_cast<__m128i *>(out), _mm_packus_epi16(v, v));
-            continue;
-        }
-        for (int k = 0; k < 8; ++k)
-            out[k] = encode(in[k]);
-    }
-    // The last few characters as the end of a block that overlaps the one before.
-    if (in < end && text.size() >= 8) {
-        const qsizetype back = 8 - (end - in);
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in - back));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), _mm_setzero_si128())) ==
-            0xFFFF) {
-            _mm_storel_epi64(reinterpret_cast<__m128i *>(out - back), _mm_packus_epi16(v, v));
-            return;
-        }
-    }
-#endif
-    for (; in < end; ++in)
-        *out++ = encode(*in);
+    for (qsizetype n; (n = qMin<qsizetype>(end - in, 8)) > 0; in += n, out += n)
+        if (!Scan::narrow<Scan::Narrow::Ascii>(out, in, n))
+            for (qsizetype k = 0; k < n; ++k)
+                out[k] = encode(in[k]);
 }
 
 // Windows-1252 is Latin-1 but for 0x80-0x9F, where only its five unassigned bytes keep

@@ -60,14 +60,14 @@ void MemoTextStream::gather(QLatin1StringView bytes)
     }
     if (!m_pendingBytes)
         m_pendingBytes.reset(new char[PendingChars]);
-    copyBytes(m_pendingBytes.get() + m_usedBytes, bytes.data(), bytes.size());
+    Scan::copyBytes(m_pendingBytes.get() + m_usedBytes, bytes.data(), bytes.size());
     m_usedBytes += bytes.size();
 }
 
 void MemoTextStream::gather(QStringView text)
 {
     if (m_pending && m_usedBytes == 0 && m_used + text.size() <= PendingChars) {
-        copyBytes(m_pending.get() + m_used, text.utf16(), text.size() * 2); // the usual case
+        Scan::copyBytes(m_pending.get() + m_used, text.utf16(), text.size() * 2); // the usual case
         m_used += text.size();
         return;
     }
@@ -81,7 +81,7 @@ void MemoTextStream::gather(QStringView text)
     }
     if (!m_pending)
         m_pending.reset(new char16_t[PendingChars]);
-    copyBytes(m_pending.get() + m_used, text.utf16(), text.size() * 2);
+    Scan::copyBytes(m_pending.get() + m_used, text.utf16(), text.size() * 2);
     m_used += text.size();
 }
 

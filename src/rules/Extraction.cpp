@@ -9,9 +9,6 @@
 #include <QStringList>
 #include <bit>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <limits>
 #include <memory>
 
@@ -197,107 +194,6 @@ void forEachPieceOfLine(QStringView line, const std::function<void(QStringView)>
     const LineMarks marks = markLine(line);
     if (marks.firstAt >= 0)
         forEachAddressPiece(line.first(marks.length), marks.firstAt, marks.hasQuote, take);
-}
-
-LineMarks markLine(QStringView line)
-{
-    const char16_t *s = line.utf16();
-    const qsizetype n = line.size();
-    LineMarks marks{n, -1, false};
-    // Looks at one character; false at a NUL, where the line ends for the scan.
-    auto mark = [&](qsizetype i) {
-        const char16_t c = s[i];
-        if (c == 0) {
-            marks.length = i;
-            return false;
-        }
-        if (c == u'@' && marks.firstAt < 0)
-            marks.firstAt = i;
-        else if (c == u'"')
-            marks.hasQuote = true;
-        return true;
-    };
-    qsizetype i = 0;
-#if defined(__SSE2__)
-    // Eight characters at a time; only a block holding a NUL, "@" or '"' is looked into.
-    const __m128i nul = _mm_setzero_si128();
-    const __m128i at = _mm_set1_epi16('@');
-    const __m128i quote = _mm_set1_epi16('"');
-    for (; i + 8 <= n; i += 8) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
-        const __m128i any =
-            _mm_or_si128(_mm_cmpeq_epi16(v, nul),
-                         _mm_or_si128(_mm_cmpeq_epi16(v, at), _mm_cmpeq_epi16(v, quote)));
-        if (!_mm_movemask_epi8(any))
-            continue;
-        // Two mask bits a character.
-        const unsigned nulBits = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(v, nul)));
-        const unsigned atBits = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(v, at)));
-        const unsigned quoteBits = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(v, quote)));
-        const unsigned before = nulBits ? (1u << std::countr_zero(nulBits)) - 1 : 0xFFFFu;
-        if (marks.firstAt < 0 && (atBits & before))
-            marks.firstAt = i + (std::countr_zero(atBits & before) >> 1);
-        if (quoteBits & before)
-            marks.hasQuote = true;
-        if (nulBits) {
-            marks.length = i + (std::countr_zero(nulBits) >> 1);
-            return marks;
-        }
-    }
-#endif
-    for (; i < n; ++i)
-        if (!mark(i))
-            return marks;
-    return marks;
-}
-
-#if defined(__SSE2__)
-// The separators (U+0001 to U+0020) among eight characters, two mask bits each.
-static inline unsigned separatorBits(const char16_t *p)
-{
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-    const __m128i t = _mm_sub_epi16(v, _mm_set1_epi16(1)); // NUL wraps round to 0xFFFF
-    return unsigned(_mm_movemask_epi8(
-        _mm_cmpeq_epi16(_mm_subs_epu16(t, _mm_set1_epi16(31)), _mm_setzero_si128())));
-}
-#endif
-
-qsizetype nextSeparator(QStringView s, qsizetype from)
-{
-    const char16_t *p = s.utf16();
-    const qsizetype n = s.size();
-    qsizetype i = from;
-#if defined(__SSE2__)
-    for (; i + 8 <= n; i += 8)
-        if (const unsigned bits = separatorBits(p + i))
-            return i + (std::countr_zero(bits) >> 1);
-    if (i < n && n >= 8) { // the rest as the end of a block that overlaps the one before
-        const qsizetype back = 8 - (n - i);
-        const unsigned bits = separatorBits(p + n - 8) >> (2 * back);
-        return bits ? i + (std::countr_zero(bits) >> 1) : n;
-    }
-#endif
-    while (i < n && !isSeparator(QChar(p[i])))
-        ++i;
-    return i;
-}
-
-qsizetype afterPreviousSeparator(QStringView s, qsizetype before)
-{
-    const char16_t *p = s.utf16();
-    qsizetype i = before;
-#if defined(__SSE2__)
-    for (; i >= 8; i -= 8)
-        if (const unsigned bits = separatorBits(p + i - 8))
-            return i - 8 + ((31 - std::countl_zero(bits)) >> 1) + 1;
-    if (i > 0 && s.size() >= 8) { // the first characters as a block that overlaps the next
-        const unsigned bits = separatorBits(p) & ((1u << (2 * i)) - 1);
-        return bits ? ((31 - std::countl_zero(bits)) >> 1) + 1 : 0;
-    }
-#endif
-    while (i > 0 && !isSeparator(QChar(p[i - 1])))
-        --i;
-    return i;
 }
 
 } // namespace Extraction

@@ -90,18 +90,22 @@ void forEachAddressPiece(QStringView s, qsizetype at, bool hasQuote, Take take);
 // What the scan needs to know of a line, found in one pass over it: its length up to its
 // first NUL (all that an edit field holds of it), its first "@" before that (-1 for none)
 // and whether a double quote comes before that NUL.
-struct LineMarks
+using LineMarks = Scan::AtMarks;
+inline LineMarks markLine(QStringView line)
 {
-    qsizetype length;
-    qsizetype firstAt;
-    bool hasQuote;
-};
-LineMarks markLine(QStringView line);
+    return Scan::atMarks(line.utf16(), line.size());
+}
 
 // Index of the first separator of s at or after from, or the size of s.
-qsizetype nextSeparator(QStringView s, qsizetype from);
+inline qsizetype nextSeparator(QStringView s, qsizetype from)
+{
+    return Scan::nextControl(s.utf16(), from, s.size());
+}
 // Index after the last separator of s before `before`, or 0 when there is none.
-qsizetype afterPreviousSeparator(QStringView s, qsizetype before);
+inline qsizetype afterPreviousSeparator(QStringView s, qsizetype before)
+{
+    return Scan::afterPreviousControl(s.utf16(), before, s.size());
+}
 
 // Hands every piece of s that holds an "@" to take, in order (s holds no NUL). Without a
 // double quote the pieces are found from each "@" outwards, so the pieces around them

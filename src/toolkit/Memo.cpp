@@ -21,16 +21,7 @@
 
 namespace {
 
-constexpr QChar LoneCrSymbol(0x240D); // a CR inside a line is shown as this symbol
 constexpr int Margin = 3;
-// A line is drawn up to this many characters, then an ellipsis: laying out a line of tens
-// of millions of characters takes seconds, at every repaint.
-constexpr int MaxShownColumns = 20000;
-
-int shownColumn(qsizetype column)
-{
-    return int(qMin<qsizetype>(column, MaxShownColumns));
-}
 
 } // namespace
 
@@ -50,7 +41,7 @@ void Memo::clear()
     forgetFailure();
     m_text.clear();
     m_cursor = m_anchor = {};
-    m_widest = 0;
+    m_layouts.resetWidest();
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
     contentChanged();
@@ -72,7 +63,7 @@ void Memo::setText(const QString &text)
     forgetFailure();
     m_text.setText(text);
     m_cursor = m_anchor = {};
-    m_widest = 0;
+    m_layouts.resetWidest();
     contentChanged();
     textReplaced();
 }
@@ -117,12 +108,6 @@ void Memo::caretMoved()
     }
 }
 
-bool Memo::needsRepaint() const
-{
-    return m_visibleDirty || !m_viewFilled || m_visible.empty() ||
-           m_changedFrom <= m_visible.back().line;
-}
-
 void Memo::flush()
 {
     if (m_accessibleInsert) {
@@ -141,8 +126,8 @@ void Memo::flush()
         m_followCursor = false;
         ensureCursorVisible();
     }
-    if (needsRepaint()) {
-        m_visibleDirty = true;
+    if (m_layouts.needsRepaint()) {
+        m_layouts.moved();
         viewport()->update();
     }
 }
@@ -159,7 +144,7 @@ void Memo::loadFromFile(const QString &fileName)
     forgetFailure();
     m_text.loadFromFile(fileName);
     m_cursor = m_anchor = {};
-    m_widest = 0;
+    m_layouts.resetWidest();
     contentChanged();
     textReplaced();
 }
@@ -185,86 +170,32 @@ void Memo::updateScrollBars()
     const qsizetype lastTop = qMax<qsizetype>(0, m_text.lineCount() - pageLines());
     setScrollBar(verticalScrollBar(), int(qMin<qsizetype>(INT_MAX, lastTop)), pageLines(), 1);
     setScrollBar(horizontalScrollBar(),
-                 m_wordWrap ? 0 : qMax(0, m_widest + 2 * Margin - viewport()->width()),
+                 m_wordWrap ? 0 : qMax(0, m_layouts.widest() + 2 * Margin - viewport()->width()),
                  viewport()->width(), fontMetrics().averageCharWidth() * 4);
 }
 
 void Memo::contentChanged()
 {
-    m_visibleDirty = true;
-    m_layoutsStale = true;
+    m_layouts.invalidate();
     updateScrollBars();
     viewport()->update();
 }
 
-std::shared_ptr<QTextLayout> Memo::layoutLine(qsizetype index) const
+MemoLayouts::Look Memo::look() const
 {
-    return layoutText(m_text.line(index, MaxShownColumns + 1));
-}
-
-std::shared_ptr<QTextLayout> Memo::layoutText(QString shown) const
-{
-    if (shown.size() > MaxShownColumns) {
-        shown.truncate(MaxShownColumns);
-        shown += QChar(0x2026);
-    }
-    shown.replace(u'\r', LoneCrSymbol);
-    auto layout = std::make_shared<QTextLayout>(shown, font());
-    QTextOption option;
-    option.setWrapMode(m_wordWrap ? QTextOption::WrapAtWordBoundaryOrAnywhere
-                                  : QTextOption::NoWrap);
-    layout->setTextOption(option);
-    layout->setCacheEnabled(true);
-    const qreal width = m_wordWrap ? qMax(1, viewport()->width() - 2 * Margin) : 1e9;
-    layout->beginLayout();
-    qreal y = 0;
-    for (QTextLine line = layout->createLine(); line.isValid(); line = layout->createLine()) {
-        line.setLineWidth(width);
-        line.setPosition(QPointF(0, y + m_room.above));
-        y += m_room.above + line.height() + m_room.below;
-    }
-    layout->endLayout();
-    return layout;
+    return {font(), m_wordWrap, viewport()->width() - 2 * Margin, m_room};
 }
 
 const std::vector<Memo::VisibleLine> &Memo::visibleLines() const
 {
-    if (!needsRepaint())
-        return m_visible;
-    std::vector<VisibleLine> before;
-    before.swap(m_visible);
-    // The lines a screen can show, in one call; a line laid out before and unchanged since
-    // keeps its layout.
-    const qsizetype first = verticalScrollBar()->value();
-    const QStringList texts = m_text.lines(first, pageLines() + 1, MaxShownColumns + 1);
-    auto layoutOf = [&](qsizetype i) {
-        if (!m_layoutsStale && i < m_changedFrom && !before.empty() && i >= before.front().line &&
-            i <= before.back().line)
-            return before[size_t(i - before.front().line)].layout;
-        return layoutText(texts[i - first]);
-    };
-    int top = 0;
-    const int bottom = viewport()->height();
-    for (qsizetype i = first; i < first + texts.size() && top < bottom; ++i) {
-        auto layout = layoutOf(i);
-        m_visible.push_back({i, top, layout});
-        const QTextLine last = layout->lineAt(layout->lineCount() - 1);
-        top += last.isValid()
-                   ? qMax(lineHeight(), int(std::ceil(last.y() + last.height())) + m_room.below)
-                   : lineHeight();
-        m_widest = qMax(m_widest, int(std::ceil(layout->maximumWidth())));
-    }
-    m_viewFilled = top >= bottom;
-    m_changedFrom = std::numeric_limits<qsizetype>::max();
-    m_visibleDirty = false;
-    m_layoutsStale = false;
-    return m_visible;
+    return m_layouts.visible(m_text, verticalScrollBar()->value(), pageLines(),
+                             viewport()->height(), look());
 }
 
 void Memo::paintEvent(QPaintEvent *)
 {
     QPainter painter(viewport());
-    const int widestBefore = m_widest;
+    const int widestBefore = m_layouts.widest();
     const int dx = m_wordWrap ? 0 : horizontalScrollBar()->value();
     const Position from = qMin(m_cursor, m_anchor), to = qMax(m_cursor, m_anchor);
     for (const VisibleLine &shown : visibleLines()) {
@@ -282,9 +213,9 @@ void Memo::paintEvent(QPaintEvent *)
         const QPointF origin(Margin - dx, shown.top);
         shown.layout->draw(&painter, origin, selection);
         if (m_cursorShown && shown.line == m_cursor.line)
-            shown.layout->drawCursor(&painter, origin, shownColumn(m_cursor.column));
+            shown.layout->drawCursor(&painter, origin, MemoLayouts::shownColumn(m_cursor.column));
     }
-    if (m_widest != widestBefore)
+    if (m_layouts.widest() != widestBefore)
         QMetaObject::invokeMethod(
             this, [this] { updateScrollBars(); }, Qt::QueuedConnection);
 }
@@ -297,7 +228,7 @@ void Memo::resizeEvent(QResizeEvent *event)
 
 void Memo::scrollContentsBy(int, int)
 {
-    m_visibleDirty = true;
+    m_layouts.moved();
     viewport()->update();
 }
 
@@ -342,11 +273,13 @@ void Memo::ensureCursorVisible()
         v->setValue(int(m_cursor.line - pageLines() + 1));
     if (m_wordWrap)
         return;
-    const int x = int(layoutLine(m_cursor.line)->lineAt(0).cursorToX(shownColumn(m_cursor.column)));
+    const int x = int(MemoLayouts::layoutLine(m_text, m_cursor.line, look())
+                          ->lineAt(0)
+                          .cursorToX(MemoLayouts::shownColumn(m_cursor.column)));
     QScrollBar *h = horizontalScrollBar();
     const int visibleWidth = viewport()->width() - 2 * Margin;
-    if (x > m_widest) {
-        m_widest = x;
+    if (x > m_layouts.widest()) {
+        m_layouts.widen(x);
         updateScrollBars();
     }
     if (x < h->value())
@@ -384,10 +317,11 @@ QRect Memo::characterRect(Position position) const
     for (const VisibleLine &shown : visibleLines()) {
         if (shown.line != p.line)
             continue;
-        const QTextLine line = shown.layout->lineForTextPosition(shownColumn(p.column));
+        const QTextLine line =
+            shown.layout->lineForTextPosition(MemoLayouts::shownColumn(p.column));
         if (!line.isValid())
             return {};
-        const qreal x = line.cursorToX(shownColumn(p.column));
+        const qreal x = line.cursorToX(MemoLayouts::shownColumn(p.column));
         const QRect inViewport(int(x) + Margin - dx, shown.top + int(line.y()),
                                qMax(1, fontMetrics().averageCharWidth()), int(line.height()));
         return inViewport.translated(viewport()->pos());

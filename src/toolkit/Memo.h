@@ -2,11 +2,10 @@
 
 #include "model/MemoText.h"
 #include "toolkit/LineBox.h"
+#include "toolkit/MemoLayouts.h"
 
 #include <QBasicTimer>
 #include <optional>
-
-class QTextLayout;
 
 // A multi-line text box whose text holds its lines separated by CR LF. The text lives in a
 // model (MemoText) and the view lays out only the lines on screen, so a memo of tens of
@@ -97,7 +96,7 @@ class Memo : public LineBox
     {
         if (!m_accessibleInsert)
             m_accessibleInsert = m_text.endPosition(); // told to accessibility tools at a flush
-        m_changedFrom = qMin(m_changedFrom, m_text.lineCount() - 1);
+        m_layouts.changedFrom(m_text.lineCount() - 1);
         const qsizetype holder = add();
         // As with the platform's memo, the cursor goes to the end and the view follows it.
         // (Both from the value: copying the one just stored to the other would read it back
@@ -108,14 +107,8 @@ class Memo : public LineBox
         m_followCursor = true;
         return holder;
     }
-    struct VisibleLine
-    {
-        qsizetype line;
-        int top;
-        std::shared_ptr<QTextLayout> layout;
-    };
-    std::shared_ptr<QTextLayout> layoutLine(qsizetype index) const;
-    std::shared_ptr<QTextLayout> layoutText(QString shown) const; // shown: cut to the limit
+    using VisibleLine = MemoLayouts::VisibleLine;
+    MemoLayouts::Look look() const;
     const std::vector<VisibleLine> &visibleLines() const;
     Position hitTest(const QPoint &point) const;
     void moveCursor(Position to, bool keepAnchor);
@@ -143,18 +136,8 @@ class Memo : public LineBox
     Position m_anchor;
     bool m_cursorShown = false; // focused, and the blinking cursor is in its visible phase
     QBasicTimer m_blink;
-    bool m_followCursor = false; // lines were added: show the end at the next flush
-    mutable int m_widest = 0;
-    // The lines on screen, laid out at the last paint. Lines added below them leave the
-    // view as it is, so a long loop's pumps repaint only the scroll bar.
-    bool needsRepaint() const;
-    mutable std::vector<VisibleLine> m_visible;
-    mutable bool m_visibleDirty = true;
-    // The laid-out lines of m_visible no longer match the text, wrap width or font; when
-    // clear, lines before m_changedFrom keep their layouts as the view scrolls or grows.
-    mutable bool m_layoutsStale = true;
-    mutable bool m_viewFilled = false;
-    mutable qsizetype m_changedFrom = 0; // first line changed since the view was laid out
+    bool m_followCursor = false;   // lines were added: show the end at the next flush
+    mutable MemoLayouts m_layouts; // the lines on screen, laid out at the last paint
     // Where the lines added since the last flush begin, for accessibility tools.
     std::optional<Position> m_accessibleInsert;
 };
