@@ -471,17 +471,27 @@ bool isAscii(QByteArrayView bytes)
 // Copies the lines of ASCII bytes, each between prefix and suffix, to out (with room for
 // 16 bytes more than chars) and the end of each to ends, up to lines lines; the characters
 // copied, or -1 when they would be more than chars or the lines fewer than lines.
-qsizetype copyAsciiLines(QByteArrayView bytes, QByteArrayView prefix, QByteArrayView suffix,
+Q_NEVER_INLINE qsizetype copyAsciiLines(QByteArrayView bytes, QByteArrayView prefix, QByteArrayView suffix,
                          char *out, qsizetype chars, int *ends, int lines)
 {
     const char *units = bytes.data();
     const qsizetype n = bytes.size();
-    const qsizetype decoration = prefix.size() + suffix.size();
+    // First where each line ends (its break, or the end), then the copies: the loop that
+    // copies then runs without a call.
     Scan::Breaks breaks(units, n);
+    int found = 0;
+    for (qsizetype from = 0; from < n && found < lines; ++found) {
+        const qsizetype to = breaks.next(from);
+        ends[found] = int(to);
+        from = breaks.after(to);
+    }
+    if (found < lines)
+        return -1;
+    const qsizetype decoration = prefix.size() + suffix.size();
     qsizetype at = 0;
-    int line = 0;
-    for (qsizetype from = 0; from < n && line < lines;) {
-        qsizetype to = breaks.next(from);
+    qsizetype from = 0;
+    for (int line = 0; line < lines; ++line) {
+        const qsizetype to = ends[line];
         const qsizetype length = to - from;
         if (length + decoration > chars - at)
             return -1;
@@ -491,10 +501,10 @@ qsizetype copyAsciiLines(QByteArrayView bytes, QByteArrayView prefix, QByteArray
         at += length;
         Scan::copyBytes(out + at, suffix.data(), suffix.size());
         at += suffix.size();
-        ends[line++] = int(at);
-        from = breaks.after(to);
+        ends[line] = int(at);
+        from = to + (to < n && units[to] == '\r' && to + 1 < n && units[to + 1] == '\n' ? 2 : 1);
     }
-    return line == lines ? at : -1;
+    return at;
 }
 
 } // namespace

@@ -190,6 +190,36 @@ qsizetype afterPreviousControl(const char16_t *s, qsizetype before, qsizetype n)
     return i;
 }
 
+template <Narrow kind, Twin twin> bool narrowLong(char *out, const char16_t *in, qsizetype n)
+{
+#if defined(__SSE2__)
+    if constexpr (twin == Twin::Vector) {
+        // Eight characters at a time, the last eight overlapping the ones before.
+        const __m128i high = _mm_set1_epi16(short(kind == Narrow::Ascii ? 0xFF80 : 0xFF00));
+        const __m128i zero = _mm_setzero_si128();
+        for (qsizetype i = 0;; i += 8) {
+            i = qMin(i, n - 8);
+            const __m128i v = load(in + i);
+            __m128i kept = _mm_cmpeq_epi16(_mm_and_si128(v, high), zero);
+            if constexpr (kind == Narrow::Latin1NoNul)
+                kept = _mm_andnot_si128(_mm_cmpeq_epi16(v, zero), kept);
+            if (_mm_movemask_epi8(kept) != 0xFFFF)
+                return false;
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(v, v));
+            if (i == n - 8)
+                return true;
+        }
+    }
+#endif
+    const char16_t widest = kind == Narrow::Ascii ? 0x7F : 0xFF;
+    for (qsizetype i = 0; i < n; ++i) {
+        if (in[i] > widest || (kind == Narrow::Latin1NoNul && in[i] == 0))
+            return false;
+        out[i] = char(in[i]);
+    }
+    return true;
+}
+
 #define QUORVANE_SCAN_TWIN(twin)                                                                   \
     template quint64 breakMarks<twin>(const char *);                                               \
     template quint64 breakMarks<twin>(const char16_t *);                                           \
@@ -197,7 +227,10 @@ qsizetype afterPreviousControl(const char16_t *s, qsizetype before, qsizetype n)
                                            const uchar[2], qsizetype);                             \
     template AtMarks atMarks<twin>(const char16_t *, qsizetype);                                   \
     template qsizetype nextControl<twin>(const char16_t *, qsizetype, qsizetype);                  \
-    template qsizetype afterPreviousControl<twin>(const char16_t *, qsizetype, qsizetype);
+    template qsizetype afterPreviousControl<twin>(const char16_t *, qsizetype, qsizetype);         \
+    template bool narrowLong<Narrow::Ascii, twin>(char *, const char16_t *, qsizetype);            \
+    template bool narrowLong<Narrow::Latin1, twin>(char *, const char16_t *, qsizetype);           \
+    template bool narrowLong<Narrow::Latin1NoNul, twin>(char *, const char16_t *, qsizetype);
 QUORVANE_SCAN_TWIN(Twin::Plain)
 #if defined(__SSE2__)
 QUORVANE_SCAN_TWIN(Twin::Vector)

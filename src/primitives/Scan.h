@@ -14,8 +14,9 @@
 // runs the plain twins); the tests compare the two directly. Neither twin shows an
 // intrinsic outside Scan.cpp.
 //
-// The loops that run once per line (narrow, nulIndex, Breaks) are inline here, in portable
-// C++ that reads eight bytes as one integer: a call per line would cost more than the loop.
+// The loops that run once per line (narrow for short lines, nulIndex, Breaks' use of its
+// marks) are inline here, in portable C++ that reads eight bytes as one integer: a call per
+// line would cost more than the loop.
 namespace Scan {
 
 enum class Twin
@@ -70,6 +71,10 @@ enum class Narrow
     Latin1NoNul // U+0001 to U+00FF
 };
 
+// narrow (below) for more than 16 characters.
+template <Narrow kind, Twin twin = Chosen>
+bool narrowLong(char *out, const char16_t *in, qsizetype n);
+
 namespace Words {
 // Four UTF-16 units as one integer, the first in the low bits.
 inline quint64 load4(const char16_t *p)
@@ -86,52 +91,54 @@ inline quint64 zeroUnits(quint64 w)
 {
     return (w - Low) & ~w & High;
 }
-// Whether the four units of w are all kept by the narrowing.
-template <Narrow kind> inline bool kept(quint64 w)
+// Whether the units of a and b are all kept by the narrowing.
+template <Narrow kind> inline bool kept(quint64 a, quint64 b)
 {
     if constexpr (kind == Narrow::Ascii)
-        return (w & 0xFF80FF80FF80FF80u) == 0;
-    else if constexpr (kind == Narrow::Latin1)
-        return (w & 0xFF00FF00FF00FF00u) == 0;
-    else
-        return (w & 0xFF00FF00FF00FF00u) == 0 && zeroUnits(w) == 0;
+        return ((a | b) & 0xFF80FF80FF80FF80u) == 0;
+    if ((a | b) & 0xFF00FF00FF00FF00u)
+        return false;
+    if constexpr (kind ==
+                  Narrow::Latin1NoNul) // units under 0x100: + 0x7FFF sets the top bit of each but 0
+        return ((a + 0x7FFF7FFF7FFF7FFFu) & (b + 0x7FFF7FFF7FFF7FFFu) & High) == High;
+    return true;
 }
 // The four units of w, each under 0x100, as four bytes in order.
-inline quint32 pack4(quint64 w)
+inline quint64 pack4(quint64 w)
 {
     w = (w | (w >> 8)) & 0x0000FFFF0000FFFFu;
-    return quint32(w | (w >> 16));
+    return (w | (w >> 16)) & 0xFFFFFFFFu;
 }
 } // namespace Words
 
 // Copies n characters into out as bytes; false (out then holds rubbish) when one of them is
-// not kept by kind. Eight characters are checked and packed at a time, the last eight
-// overlapping the ones before, four at a time below eight.
+// not kept by kind. Up to 16 characters (most lines) are checked and packed here, eight at a
+// time, the last eight overlapping the ones before, four at a time below eight; longer
+// text by narrowLong's twins.
 template <Narrow kind> Q_ALWAYS_INLINE bool narrow(char *out, const char16_t *in, qsizetype n)
 {
     using namespace Words;
-    const auto put = [out](qsizetype at, quint64 w) {
-        const quint32 bytes = pack4(w);
-        std::memcpy(out + at, &bytes, 4);
-    };
+    if (n > 16)
+        return narrowLong<kind>(out, in, n);
     if (n >= 8) {
         for (qsizetype i = 0;; i += 8) {
             i = qMin(i, n - 8);
             const quint64 a = load4(in + i), b = load4(in + i + 4);
-            if (!kept<kind>(a) || !kept<kind>(b))
+            if (!kept<kind>(a, b))
                 return false;
-            put(i, a);
-            put(i + 4, b);
+            const quint64 bytes = pack4(a) | pack4(b) << 32;
+            std::memcpy(out + i, &bytes, 8);
             if (i == n - 8)
                 return true;
         }
     }
     if (n >= 4) {
         const quint64 a = load4(in), b = load4(in + n - 4);
-        if (!kept<kind>(a) || !kept<kind>(b))
+        if (!kept<kind>(a, b))
             return false;
-        put(0, a);
-        put(n - 4, b);
+        const quint32 first = quint32(pack4(a)), last = quint32(pack4(b));
+        std::memcpy(out, &first, 4);
+        std::memcpy(out + n - 4, &last, 4);
         return true;
     }
     unsigned all = 0; // checked once at the end
