@@ -548,9 +548,12 @@ void joinAgainstCat(const QString &label, const std::function<Result(const QStri
 
 // A cut of the 1 GB source into 3 in an empty folder (run by ours) against split -n 3
 // doing the same, in turn, 5 times each.
+// Against split -n 3, or split -n l/3 for a cut at line ends (the source's bytes hold a LF or
+// a CR every 128 bytes or so).
 void cutAgainstSplit(
     const QString &label,
-    const std::function<Result(const QString &source, const QString &pieces)> &ours)
+    const std::function<Result(const QString &source, const QString &pieces)> &ours,
+    bool atLineEnds = false)
 {
     const QString source = generateBytes("cut-source-1GB.bin", 1000000000);
     const QString pieces = benchDir() + "/pieces";
@@ -559,6 +562,7 @@ void cutAgainstSplit(
         QDir().mkpath(pieces);
     };
     warm(source);
+    const QString splitCount = atLineEnds ? "l/3" : "3";
     const auto [result, split] = paired(
         [&] {
             emptyFolder();
@@ -566,11 +570,11 @@ void cutAgainstSplit(
         },
         [&] {
             emptyFolder();
-            return measureCommand("cd " + quoted(pieces) + " && split -n 3 " + quoted(source) +
-                                  " piece-");
+            return measureCommand("cd " + quoted(pieces) + " && split -n " + splitCount + " " +
+                                  quoted(source) + " piece-");
         },
         5);
-    addRow(label, result, 1000000000 / 1048576.0, "split -n 3", split);
+    addRow(label, result, 1000000000 / 1048576.0, "split -n " + splitCount, split);
     QDir(pieces).removeRecursively();
 }
 
@@ -617,20 +621,25 @@ void benchJoin(int argc, char **argv)
 void benchCut(int argc, char **argv)
 {
     std::printf("Cut Files, 1 GB into 3 pieces\n");
-    cutAgainstSplit("Cut, 1 GB into 3 (median of 5)",
-                    [&](const QString &source, const QString &pieces) {
-                        return measure([&] {
-                            withWindows(argc, argv, [&] {
-                                FileDialog::scriptAnswer(source);
-                                Fcoupure->ui->Button4->click();
-                                QDir::setCurrent(pieces);
-                                Fcoupure->ui->Edit2->setText("3");
-                                Fcoupure->UpDown1Click();
-                                Fcoupure->ui->Button1->click();
-                                Fcoupure->ui->Button2->click();
-                            });
-                        });
+    for (const bool atLineEnds : {false, true})
+        cutAgainstSplit(
+            atLineEnds ? "Cut, 1 GB into 3 at line ends (median of 5)"
+                       : "Cut, 1 GB into 3 (median of 5)",
+            [&](const QString &source, const QString &pieces) {
+                return measure([&] {
+                    withWindows(argc, argv, [&] {
+                        FileDialog::scriptAnswer(source);
+                        Fcoupure->ui->Button4->click();
+                        QDir::setCurrent(pieces);
+                        Fcoupure->ui->Edit2->setText("3");
+                        Fcoupure->UpDown1Click();
+                        Fcoupure->ui->Button1->click();
+                        Fcoupure->ui->KeepLinesWhole->setChecked(atLineEnds);
+                        Fcoupure->ui->Button2->click();
                     });
+                });
+            },
+            atLineEnds);
 }
 
 // The command-line companion on the same files, beside the same peers.
@@ -674,11 +683,16 @@ void benchCli()
         return measureCommand(quoted(cli) + " join -o " + quoted(joined) + " " +
                               quotedList(joinParts()));
     });
-    cutAgainstSplit("cli cut, 1 GB into 3 (median of 5)",
-                    [&](const QString &source, const QString &pieces) {
-                        return measureCommand("cd " + quoted(pieces) + " && " + quoted(cli) +
-                                              " cut -n 3 " + quoted(source) + " > /dev/null");
-                    });
+    for (const bool atLineEnds : {false, true})
+        cutAgainstSplit(
+            atLineEnds ? "cli cut --lines, 1 GB into 3 (median of 5)"
+                       : "cli cut, 1 GB into 3 (median of 5)",
+            [&](const QString &source, const QString &pieces) {
+                return measureCommand("cd " + quoted(pieces) + " && " + quoted(cli) + " cut -n 3 " +
+                                      (atLineEnds ? "--lines " : "") + quoted(source) +
+                                      " > /dev/null");
+            },
+            atLineEnds);
     for (const char *suffix : {"", ".grep", ".sed"})
         QFile::remove(out + suffix);
 }

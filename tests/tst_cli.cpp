@@ -639,6 +639,103 @@ class TestCli : public QObject
     // A file size limit (a full device) at the second piece of a cut: the unfinished piece
     // removed, the window's message and the command line's alike, naming the piece that
     // failed and the pieces kept.
+    // Keep lines whole (and a header in every piece): the window and the command line make
+    // the same pieces, the ones expected.
+    void cutKeepsLinesWhole_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("header");
+        QTest::addColumn<QByteArrayList>("pieces");
+        // Many short lines: piece k ends with the line that holds the byte at k / count.
+        QByteArray lines;
+        for (int i = 0; i < 300; ++i)
+            lines += "line " + QByteArray::number(i * 7) +
+                     (i % 3 == 0   ? "\r\n"
+                      : i % 3 == 1 ? "\n"
+                                   : "\r");
+        QByteArrayList thirds;
+        qsizetype begin = 0;
+        for (int k = 1; k <= 3; ++k) {
+            qsizetype end = lines.size();
+            for (qsizetype i = lines.size() * k / 3 - 1; k < 3; ++i)
+                if (lines[i] == '\n' || (lines[i] == '\r' && lines[i + 1] != '\n')) {
+                    end = i + 1;
+                    break;
+                }
+            thirds << lines.mid(begin, end - begin);
+            begin = end;
+        }
+        QTest::newRow("many lines, every kind of break") << lines << 3 << false << thirds;
+        QTest::newRow("CR LF at a piece's edge")
+            << QByteArray("aaa\r\nbbb\r\nccc\r\n") << 3 << false
+            << QByteArrayList{"aaa\r\n", "bbb\r\n", "ccc\r\n"};
+        QTest::newRow("CR LF never split")
+            << QByteArray("ab\r\ncd") << 2 << false << QByteArrayList{"ab\r\n", "cd"};
+        QTest::newRow("CR LF across the reader's block")
+            << QByteArray(QByteArray((1 << 20) - 1, 'x') + "\r\ny\nz\n") << 3 << false
+            << QByteArrayList{QByteArray((1 << 20) - 1, 'x') + "\r\n", "y\n", "z\n"};
+        QTest::newRow("lone CR and LF at the edges")
+            << QByteArray("aaaa\rbbbb\ncccc\r") << 3 << false
+            << QByteArrayList{"aaaa\r", "bbbb\n", "cccc\r"};
+        QTest::newRow("a line longer than a piece")
+            << QByteArray("a\n" + QByteArray(100, 'L') + "\nb\nc\n") << 3 << false
+            << QByteArrayList{"a\n" + QByteArray(100, 'L') + "\n", "b\n", "c\n"};
+        QTest::newRow("the long line last")
+            << QByteArray("a\nb\n" + QByteArray(100, 'L')) << 3 << false
+            << QByteArrayList{"a\n", "b\n", QByteArray(100, 'L')};
+        QTest::newRow("fewer lines than pieces")
+            << QByteArray("one\ntwo\n") << 4 << false << QByteArrayList{"one\n", "two\n"};
+        QTest::newRow("empty file") << QByteArray() << 3 << false << QByteArrayList{""};
+        QTest::newRow("no final line end")
+            << QByteArray("abc\ndef\nghi") << 2 << false << QByteArrayList{"abc\ndef\n", "ghi"};
+        QTest::newRow("header") << QByteArray("name;mail\r\nA;a@x\r\nB;b@x\r\nC;c@x\r\n") << 2
+                                << true
+                                << QByteArrayList{"name;mail\r\nA;a@x\r\nB;b@x\r\n",
+                                                  "name;mail\r\nC;c@x\r\n"};
+        QTest::newRow("header line only")
+            << QByteArray("name;mail\n") << 3 << true << QByteArrayList{"name;mail\n"};
+        QTest::newRow("header, fewer lines than pieces")
+            << QByteArray("h\nx\ny") << 3 << true << QByteArrayList{"h\nx\n", "h\ny"};
+    }
+    void cutKeepsLinesWhole()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, count);
+        QFETCH(bool, header);
+        QFETCH(QByteArrayList, pieces);
+        const QString source = f->write("data.csv", content);
+        QVERIFY(!Fcoupure->ui->HeaderInEveryPiece->isEnabled());
+        Fcoupure->ui->KeepLinesWhole->setChecked(true);
+        QVERIFY(Fcoupure->ui->HeaderInEveryPiece->isEnabled());
+        Fcoupure->ui->HeaderInEveryPiece->setChecked(header);
+        planWindowCut(*f, source, QString::number(count));
+        Fcoupure->ui->Button2->click();
+        QVERIFY2(f->errors.isEmpty(), qPrintable(f->errors.join('|')));
+        QString done = "Cut Done, Check the folder !";
+        if (pieces.size() < count)
+            done += QString(" %1 of %2 pieces: the file has fewer lines than pieces.")
+                        .arg(pieces.size())
+                        .arg(count);
+        QCOMPARE(Fcoupure->ui->Edit5->text(), done);
+        QStringList arguments{"cut", "-n", QString::number(count), "--lines", source};
+        if (header)
+            arguments.insert(4, "--header");
+        const CliRun run = cli(arguments, f->path("cli"));
+        QCOMPARE(run.exitCode, 0);
+        const QStringList names = QString::fromLocal8Bit(run.out).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(names.size(), pieces.size());
+        for (qsizetype b = 0; b < Fcoupure->Job.PieceNames.size(); ++b) {
+            const QString window = f->path("window/" + Fcoupure->Job.PieceNames[b]);
+            if (b >= pieces.size()) {
+                QVERIFY(!QFile::exists(window));
+                continue;
+            }
+            QCOMPARE(WindowFixture::read(window), pieces[b]);
+            QCOMPARE(WindowFixture::read(f->path("cli/" + names[b])), pieces[b]);
+        }
+    }
+
     void cutFailsPartWay()
     {
         const QString source = f->write("big.dat", QByteArray(30 * 1024 + 100, 'x'));
@@ -757,7 +854,8 @@ class TestCli : public QObject
               QStringList{"cut", "-n", "0", "a"}, QStringList{"extract"}, QStringList{"--bogus"},
               QStringList{"count", "-n", "3", "a"},
               QStringList{"extract", "-o", "x", "-o", "y", "a"},
-              QStringList{"edit", "--prefix", "p", "-"}, QStringList{"cut", "-q", "-q", "a"}}) {
+              QStringList{"edit", "--prefix", "p", "-"}, QStringList{"cut", "-q", "-q", "a"},
+              QStringList{"cut", "-n", "2", "--header", "a"}}) {
             const CliRun run = cli(arguments, f->dir.path());
             QCOMPARE(run.exitCode, 2);
             QVERIFY(run.error.contains("usage: quorvane-cli"));

@@ -27,7 +27,7 @@ namespace {
 const char *const Usage = "usage: quorvane-cli extract FILE|- [--unique] [--sort] [--valid] "
                           "[-o OUT|-]\n"
                           "       quorvane-cli join -o DEST FILE...\n"
-                          "       quorvane-cli cut -n N FILE\n"
+                          "       quorvane-cli cut -n N [--lines [--header]] FILE\n"
                           "       quorvane-cli edit --prefix P --suffix S FILE [-o OUT|-]\n"
                           "       quorvane-cli count FILE|-\n";
 
@@ -197,7 +197,7 @@ void edit(const QString &file, const QString &prefix, const QString &suffix,
 
 // Select File, the piece count, "ok" and Cut: the pieces in the current folder. A signal
 // that ends the cut names on standard error the pieces it had written whole.
-QStringList cut(const QString &file, int count)
+QStringList cut(const QString &file, int count, CutJob::LineOptions lines)
 {
     class KeptPieces : public CopySink
     {
@@ -219,7 +219,12 @@ QStringList cut(const QString &file, int count)
     const auto [nameField, kib] = job.select(file);
     job.plan(nameField, count, Clock::now());
     KeptPieces kept;
-    job.CutFileIntoPieces(file, CutJob::pieceKib(kib, count) * 1024, &kept);
+    job.CutFileIntoPieces(file, lines.keepLinesWhole ? 0 : CutJob::pieceKib(kib, count) * 1024,
+                          &kept, lines);
+    if (lines.keepLinesWhole && job.CompletePieces.size() < count)
+        std::fprintf(stderr,
+                     "quorvane-cli: %d of %d pieces: the file has fewer lines than pieces\n",
+                     int(job.CompletePieces.size()), count);
     return job.PieceNames;
 }
 
@@ -248,7 +253,9 @@ const QHash<QString, QStringList> &optionsOf()
          {QStringLiteral("o"), QStringLiteral("q"), QStringLiteral("unique"),
           QStringLiteral("sort"), QStringLiteral("valid")}},
         {QStringLiteral("join"), {QStringLiteral("o"), QStringLiteral("q")}},
-        {QStringLiteral("cut"), {QStringLiteral("n"), QStringLiteral("q")}},
+        {QStringLiteral("cut"),
+         {QStringLiteral("n"), QStringLiteral("q"), QStringLiteral("lines"),
+          QStringLiteral("header")}},
         {QStringLiteral("edit"),
          {QStringLiteral("o"), QStringLiteral("prefix"), QStringLiteral("suffix"),
           QStringLiteral("q")}},
@@ -317,8 +324,12 @@ int run(QCommandLineParser &parser)
         if (!ok || count < 1 || count > CutJob::MaxPieces)
             throw UsageError{
                 QStringLiteral("cut takes -n N, a count from 1 to %1").arg(CutJob::MaxPieces)};
+        const CutJob::LineOptions lines{parser.isSet(QStringLiteral("lines")),
+                                        parser.isSet(QStringLiteral("header"))};
+        if (lines.header && !lines.keepLinesWhole)
+            throw UsageError{QStringLiteral("cut takes --header with --lines only")};
         const QString file = oneFile(false);
-        for (const QString &name : cut(file, count))
+        for (const QString &name : cut(file, count, lines))
             if (FileExists(name))
                 printLine(NativeFileName(name));
     } else if (command == u"edit") {
@@ -357,6 +368,8 @@ int main(int argc, char **argv)
     parser.addOptions({
         {{"o", "output"}, "Write the result to FILE (extract, edit) or join into it.", "FILE"},
         {"n", "The number of pieces (cut).", "N"},
+        {"lines", "Cut at line ends, the pieces as equal as whole lines allow (cut)."},
+        {"header", "Start every piece with the file's first line (cut --lines)."},
         {"prefix", "The text put before each line (edit).", "P"},
         {"suffix", "The text put after each line (edit).", "S"},
         {"q", "No progress on standard error."},

@@ -59,10 +59,13 @@ class CopyingJob
                   const QString &shownName);
         // Commits a file of the run and tells the sink it is written.
         void commit(FileReplacement &destination, const QString &shownName);
+        // Tells the sink where the run stands, done bytes of it copied (at most every
+        // ReportMilliseconds); throws CopyStopped after a stop.
+        void report(const QString &fileName, qint64 done);
+        // The bytes of the whole run, once known.
+        void setTotal(qint64 total) { m_total = total; }
 
       private:
-        void report(const QString &fileName, qint64 done);
-
         CopyingJob &m_job;
         CopySink *m_sink;
         qint64 m_total;

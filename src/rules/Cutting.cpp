@@ -2,6 +2,7 @@
 
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
+#include "primitives/Scan.h"
 
 namespace Cutting {
 
@@ -41,6 +42,98 @@ QString keptPieces(const QStringList &kept)
     return QStringLiteral("kept %1 piece(s): %2.").arg(kept.size()).arg(kept.join(", "));
 }
 
+namespace {
+
+constexpr qint64 ScanBlock = 1 << 20;
+
+// Hands end the end of each line of file[from, to) in order (the byte after its break, or to
+// for a last line without one) until it returns false; scanned is told of each block read.
+template <typename End>
+void forEachLineEnd(FileStream &file, qint64 from, qint64 to,
+                    const std::function<void(qint64)> &scanned, End end)
+{
+    // One byte more than a block is read: the LF of a CR LF pair split between two blocks.
+    QByteArray block(ScanBlock + 1, Qt::Uninitialized);
+    bool lineOpen = false; // bytes after the last end handed
+    for (qint64 at = from; at < to;) {
+        if (scanned)
+            scanned(at);
+        file.setPosition(at);
+        const qint64 got = file.read(block.data(), qMin(ScanBlock + 1, to - at));
+        if (got < 0)
+            throw Errors::readError();
+        if (got == 0)
+            break;                                             // the file was shortened
+        const qsizetype n = got > ScanBlock ? ScanBlock : got; // the bytes of this step
+        Scan::Breaks breaks(block.constData(), got);
+        qsizetype i = 0;
+        for (qsizetype b; (b = breaks.next(i)) < n; i = breaks.after(b))
+            if (!end(at + breaks.after(b)))
+                return;
+        lineOpen = i < n;
+        at += qMax(i, n);
+    }
+    if (lineOpen)
+        end(to);
+}
+
+// The end of the line that holds the byte at (the file's size when no break follows).
+qint64 endOfLineAt(FileStream &file, qint64 at, qint64 size)
+{
+    qint64 found = size;
+    forEachLineEnd(file, at, size, {}, [&](qint64 end) {
+        found = end;
+        return false;
+    });
+    return found;
+}
+
+// k / count of bytes, without overflow.
+qint64 share(qint64 bytes, int k, int count)
+{
+    return bytes / count * k + bytes % count * k / count;
+}
+
+} // namespace
+
+LinePlan planLines(FileStream &file, int count, bool header,
+                   const std::function<void(qint64 at)> &scanned)
+{
+    const qint64 size = file.size();
+    LinePlan plan;
+    if (header && size > 0)
+        plan.headerEnd = endOfLineAt(file, 0, size);
+    const qint64 start = plan.headerEnd, body = size - start;
+    // The usual case, lines shorter than a piece: the end of the line at each target, read
+    // near it alone. It holds when each piece gets a line or more.
+    bool quick = body > 0;
+    for (int k = 1; k < count && quick; ++k) {
+        const qint64 target = start + share(body, k, count);
+        const qint64 end = target > start ? endOfLineAt(file, target - 1, size) : start;
+        quick = end > (plan.ends.empty() ? start : plan.ends.back()) && end < size;
+        plan.ends.push_back(end);
+    }
+    if (!quick) {
+        // Every line end is needed: a line longer than a piece goes whole into one piece,
+        // and each piece keeps as many lines back as the pieces after it need.
+        plan.ends.clear();
+        qint64 lines = 0;
+        forEachLineEnd(file, start, size, scanned, [&](qint64) { return ++lines, true; });
+        const int pieces = int(qBound(qint64(1), lines, qint64(count)));
+        qint64 line = 0;
+        if (pieces > 1)
+            forEachLineEnd(file, start, size, scanned, [&](qint64 end) {
+                ++line;
+                const int k = int(plan.ends.size()) + 1; // the piece this line may end
+                if (end >= start + share(body, k, pieces) || lines - line == pieces - k)
+                    plan.ends.push_back(end);
+                return int(plan.ends.size()) < pieces - 1;
+            });
+    }
+    plan.ends.push_back(size);
+    return plan;
+}
+
 } // namespace Cutting
 
 std::pair<QString, qint64> CutJob::select(const QString &fileName)
@@ -69,11 +162,17 @@ void CutJob::plan(const QString &nameField, int count, const QDateTime &now)
 
 bool CutJob::CutFileIntoPieces(const QString &sourceName, qint64 pieceSize, CopySink *sink)
 {
+    return CutFileIntoPieces(sourceName, pieceSize, sink, {});
+}
+
+bool CutJob::CutFileIntoPieces(const QString &sourceName, qint64 pieceSize, CopySink *sink,
+                               LineOptions lines)
+{
     CompletePieces.clear();
     const QStringList names = PieceNames; // the plan as it stands when the cut starts
     if (sourceName.isEmpty())
         throw QuorvaneError(QStringLiteral("No file was chosen: use Select File first"));
-    if (pieceSize <= 0)
+    if (pieceSize <= 0 && !lines.keepLinesWhole)
         throw QuorvaneError(QStringLiteral("The size of a piece must be at least 1 Kb"));
     // Creating a piece that is the source itself would empty it before it is read.
     for (const QString &name : std::as_const(names))
@@ -83,27 +182,49 @@ bool CutJob::CutFileIntoPieces(const QString &sourceName, qint64 pieceSize, Copy
     FileStream source(sourceName, FileMode::OpenReadDenyWrite);
     const qint64 size = source.size();
     Run run(*this, size, sink);
-    for (qsizetype b = 0; b < names.size(); ++b) {
-        const qint64 remaining = size - source.position();
-        if (b > 0 && remaining <= 0)
-            break; // no empty pieces past the end of the source
-        const bool last = b == names.size() - 1;
-        const qint64 n = last ? remaining : qMin(pieceSize, remaining);
+    // Where each piece ends in the source, and the header that starts those after the first.
+    std::vector<qint64> ends;
+    qint64 header = 0;
+    try {
+        if (lines.keepLinesWhole && !names.isEmpty()) {
+            const Cutting::LinePlan plan =
+                Cutting::planLines(source, int(names.size()), lines.header,
+                                   [&](qint64) { run.report(sourceName, 0); });
+            ends = plan.ends;
+            header = lines.header ? plan.headerEnd : 0;
+            run.setTotal(size + header * qint64(ends.size() - 1));
+        } else if (!lines.keepLinesWhole) {
+            // The last planned piece runs on to the end; none is made past the end (the
+            // first always is).
+            for (qsizetype b = 0; b < names.size() && (b == 0 || b * pieceSize < size); ++b)
+                ends.push_back(b == names.size() - 1 ? size : qMin(size, (b + 1) * pieceSize));
+        }
+    } catch (const CopyStopped &) {
+        return false;
+    }
+    for (size_t b = 0; b < ends.size(); ++b) {
+        const QString &name = names[qsizetype(b)];
+        const qint64 begin = b == 0 ? 0 : ends[b - 1];
         try {
             // Each piece is made whole beside its name and put there once complete: a stop,
             // a failure or a signal leaves no unfinished piece and no old file half replaced.
-            FileReplacement piece(names[b], {sourceName});
-            if (n > 0) // a count of 0 would copy the whole source
-                run.copy(piece, source, n, names[b]);
-            run.commit(piece, names[b]);
+            FileReplacement piece(name, {sourceName});
+            if (b > 0 && header > 0) {
+                source.setPosition(0);
+                run.copy(piece, source, header, name);
+            }
+            source.setPosition(begin);
+            if (ends[b] > begin) // a count of 0 would copy the whole source
+                run.copy(piece, source, ends[b] - begin, name);
+            run.commit(piece, name);
         } catch (const CopyStopped &) {
             return false;
         } catch (const QuorvaneError &e) {
             throw QuorvaneError(QStringLiteral("%1 The piece \"%2\" was not written; %3")
-                                    .arg(Errors::withFullStop(e.message()), names[b],
+                                    .arg(Errors::withFullStop(e.message()), name,
                                          Cutting::keptPieces(CompletePieces)));
         }
-        CompletePieces << names[b];
+        CompletePieces << name;
     }
     return true;
 }

@@ -6,7 +6,9 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <utility>
+#include <vector>
 
 namespace Cutting {
 
@@ -21,6 +23,22 @@ QStringList pieceNames(const QString &nameField, int count, const QDateTime &now
                        const QString &extension);
 // What a cut that ended early kept: "kept 2 piece(s): a, b." or "no piece was kept.".
 QString keptPieces(const QStringList &kept);
+
+// Where the pieces of a cut that keeps lines whole end, in the file's bytes: the first line
+// (CR LF, LF or CR ends a line) is the header when there is one.
+struct LinePlan
+{
+    qint64 headerEnd = 0;     // the header is the bytes before it
+    std::vector<qint64> ends; // each piece's end; the last is the file's size
+};
+// Plans count pieces of the file's lines (after its first line, with header), as equal in
+// size as whole lines allow: piece k ends with the line that holds the byte at k / count of
+// them, each piece holds one line or more, and there are fewer pieces only when there are
+// fewer lines (at least one piece, empty for an empty file). scanned is told of each block
+// read when the plan needs every line (lines longer than a piece, or few of them); it may
+// throw to stop.
+LinePlan planLines(FileStream &file, int count, bool header,
+                   const std::function<void(qint64 at)> &scanned = {});
 
 } // namespace Cutting
 
@@ -48,6 +66,17 @@ class CutJob : public CopyingJob
     // made, the finished ones stay (CompletePieces). A failure's message names the piece it
     // stopped at and the pieces kept.
     bool CutFileIntoPieces(const QString &sourceName, qint64 pieceSize, CopySink *sink = nullptr);
+    // The same, where keepLinesWhole cuts the planned pieces at line ends (planLines; piece
+    // size unused), and header (with it) starts every piece after the first with the file's
+    // first line. The bytes are copied as they are: joined, the pieces without a header give
+    // the file back.
+    struct LineOptions
+    {
+        bool keepLinesWhole = false;
+        bool header = false;
+    };
+    bool CutFileIntoPieces(const QString &sourceName, qint64 pieceSize, CopySink *sink,
+                           LineOptions lines);
 
     // The extension, dot included, of the file last selected.
     QString SourceExtension;

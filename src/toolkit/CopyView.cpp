@@ -11,15 +11,17 @@ CopyView::CopyView(QLineEdit *status, QAbstractButton *startButton, const QList<
       m_locked(locked)
 {
     m_startButton->setText(QStringLiteral("Stop"));
-    for (QWidget *widget : m_locked)
+    for (QWidget *widget : m_locked) {
+        m_wasEnabled << widget->isEnabled();
         widget->setEnabled(false);
+    }
 }
 
 CopyView::~CopyView()
 {
     m_startButton->setText(m_startText);
-    for (QWidget *widget : m_locked)
-        widget->setEnabled(true);
+    for (qsizetype i = 0; i < m_locked.size(); ++i)
+        m_locked[i]->setEnabled(m_wasEnabled[i]);
     m_status->clear();
 }
 

@@ -30,4 +30,5 @@ class CopyView : public CopySink
     QAbstractButton *m_startButton;
     QString m_startText;
     QList<QWidget *> m_locked;
+    QList<bool> m_wasEnabled; // as each was before the copy
 };

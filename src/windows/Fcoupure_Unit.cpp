@@ -14,6 +14,7 @@
 #include "toolkit/WindowLook.h"
 #include "ui_Fcoupure.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 
 TFcoupure *const &Fcoupure = applicationWindows().cut;
@@ -21,6 +22,14 @@ TFcoupure *const &Fcoupure = applicationWindows().cut;
 namespace {
 const QString CutDoneText = QStringLiteral("Cut Done, Check the folder !");
 const QString CutFailedText = QStringLiteral("Cut failed, see the message.");
+
+// A cut that kept lines whole and made fewer pieces than planned.
+QString fewerPiecesText(qsizetype made, qsizetype planned)
+{
+    return QStringLiteral(" %1 of %2 pieces: the file has fewer lines than pieces.")
+        .arg(made)
+        .arg(planned);
+}
 
 QString cutStoppedText(const QStringList &kept)
 {
@@ -43,6 +52,8 @@ TFcoupure::TFcoupure(QWidget *parent)
     connectClick(ui->Button2, [this] { Button2Click(); });
     connect(ui->UpDown1, &UpDown::clicked, this,
             [this] { ErrorDisplay::runGuarded([this] { UpDown1Click(); }); });
+    // A header is repeated only in pieces cut at line ends.
+    connect(ui->KeepLinesWhole, &QCheckBox::toggled, ui->HeaderInEveryPiece, &QWidget::setEnabled);
     // A file dropped on the window is selected as if chosen in Select File's dialog.
     FileDrop::install(
         this, [this] { return !Job.isCopying(); },
@@ -97,20 +108,29 @@ void TFcoupure::Button2Click()
         return;
     }
     ui->Edit5->clear();
-    const qint64 pieceSize = qint64(Numbers::StrToInt(ui->Edit4->text())) * 1024;
+    const CutJob::LineOptions lines{ui->KeepLinesWhole->isChecked(),
+                                    ui->HeaderInEveryPiece->isChecked()};
+    // Pieces cut at line ends share the file out by its lines, not by the size field.
+    const qint64 pieceSize =
+        lines.keepLinesWhole ? 0 : qint64(Numbers::StrToInt(ui->Edit4->text())) * 1024;
     if (ui->ListBox1->count() == 0) {
         ui->Edit5->setText(CutDoneText);
         return;
     }
     bool finished = false;
     try {
-        CopyView view(ui->Edit5, ui->Button2, {ui->Button4, ui->Button1, ui->UpDown1});
-        finished = Job.CutFileIntoPieces(OpenDialog1.fileName(), pieceSize, &view);
+        CopyView view(
+            ui->Edit5, ui->Button2,
+            {ui->Button4, ui->Button1, ui->UpDown1, ui->KeepLinesWhole, ui->HeaderInEveryPiece});
+        finished = Job.CutFileIntoPieces(OpenDialog1.fileName(), pieceSize, &view, lines);
     } catch (...) {
         ui->Edit5->setText(CutFailedText);
         throw;
     }
-    ui->Edit5->setText(finished ? CutDoneText : cutStoppedText(Job.CompletePieces));
+    QString status = finished ? CutDoneText : cutStoppedText(Job.CompletePieces);
+    if (finished && lines.keepLinesWhole && Job.CompletePieces.size() < Job.PieceNames.size())
+        status += fewerPiecesText(Job.CompletePieces.size(), Job.PieceNames.size());
+    ui->Edit5->setText(status);
 }
 
 void TFcoupure::closeEvent(QCloseEvent *event)
