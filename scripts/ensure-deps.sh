@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the program and the tests need, when missing, and
 # any packages named as arguments.
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libssl-dev
           fonts-dejavu-core fonts-dejavu-extra fonts-wine fonts-symbola
           desktop-file-utils appstream help2man lintian dpkg-dev "$@")
 missing=()

@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QThread>
 #include <cstdio>
 #ifdef Q_OS_UNIX
@@ -734,6 +735,90 @@ class TestCli : public QObject
             QCOMPARE(WindowFixture::read(window), pieces[b]);
             QCOMPARE(WindowFixture::read(f->path("cli/" + names[b])), pieces[b]);
         }
+    }
+
+    // Checksums: Cut writes a file that sha256sum -c reads back; Join (the window always,
+    // the command line with --verify) checks the pieces and the destination against it.
+    void checksumsProveTheJoin()
+    {
+        QByteArray content;
+        for (int i = 0; i < 500; ++i)
+            content += "name" + QByteArray::number(i) + "@example.com\r\n";
+        QDir().mkdir(f->path("window"));
+        const QString source = f->write("window/contacts.txt", content);
+        Fcoupure->ui->KeepLinesWhole->setChecked(true);
+        Fcoupure->ui->WriteChecksums->setChecked(true);
+        planWindowCut(*f, source, "3");
+        Fcoupure->ui->Button2->click();
+        QVERIFY2(f->errors.isEmpty(), qPrintable(f->errors.join('|')));
+        QStringList pieces;
+        for (const QString &name : std::as_const(Fcoupure->Job.PieceNames))
+            pieces << f->path("window/" + name);
+        const QString listing = f->path("window/contacts.txt.sha256");
+        QCOMPARE(Fcoupure->Job.ChecksumFile, listing);
+        const QList<QByteArray> lines = WindowFixture::read(listing).split('\n');
+        QCOMPARE(lines.size(), 5); // three pieces, the source, the last line's end
+        QVERIFY(lines[3].endsWith("  contacts.txt"));
+        QVERIFY(lines[0].endsWith("  " + QFileInfo(pieces[0]).fileName().toUtf8()));
+        const QString sha256sum = QStandardPaths::findExecutable("sha256sum");
+        if (!sha256sum.isEmpty()) {
+            QProcess check;
+            check.setWorkingDirectory(f->path("window"));
+            check.start(sha256sum, {"-c", "--quiet", "contacts.txt.sha256"});
+            QVERIFY(check.waitForFinished());
+            QCOMPARE(check.readAll(), QByteArray());
+            QCOMPARE(check.exitCode(), 0);
+        }
+        // The command line's file lists the same digests.
+        const CliRun cut =
+            cli({"cut", "-n", "3", "--lines", "--checksums", source}, f->path("cli"));
+        QCOMPARE(cut.exitCode, 0);
+        QVERIFY(cut.out.trimmed().endsWith("contacts.txt.sha256"));
+        const QList<QByteArray> cliLines =
+            WindowFixture::read(f->path("cli/contacts.txt.sha256")).split('\n');
+        QCOMPARE(cliLines.size(), lines.size());
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            QCOMPARE(cliLines[i].left(64), lines[i].left(64));
+
+        auto windowJoin = [&] {
+            Fjointure->ui->ListBox1->clear();
+            for (const QString &piece : pieces) {
+                answer(piece);
+                Fjointure->ui->Button1->click();
+            }
+            Fjointure->ui->Edit1->setText(f->path("joined.txt"));
+            Fjointure->ui->Button2->click();
+            return Fjointure->ui->Edit5->text();
+        };
+        auto cliJoin = [&] {
+            return cli(QStringList{"join", "--verify", "-o", f->path("cli-joined.txt")} + pieces,
+                       f->dir.path());
+        };
+        const QString done = "Files Joinded Succesfully !, Check the folder !";
+        QCOMPARE(windowJoin(), done + " checksum matches (contacts.txt.sha256)");
+        QCOMPARE(WindowFixture::read(f->path("joined.txt")), content);
+        CliRun join = cliJoin();
+        QCOMPARE(join.exitCode, 0);
+        QCOMPARE(join.error, QString("quorvane-cli: checksum matches (contacts.txt.sha256)"));
+
+        // A byte changed in the second piece: that piece is named.
+        QByteArray second = WindowFixture::read(pieces[1]);
+        second[5] = 'X';
+        f->write("window/" + QFileInfo(pieces[1]).fileName(), second);
+        const QString differs = QString("checksum differs: the piece \"%1\" is not the one "
+                                        "listed in \"contacts.txt.sha256\"")
+                                    .arg(QFileInfo(pieces[1]).fileName());
+        QCOMPARE(windowJoin(), done + ' ' + differs);
+        join = cliJoin();
+        QCOMPARE(join.exitCode, 1);
+        QCOMPARE(join.error, "quorvane-cli: " + differs);
+
+        // No checksum file: the window says nothing of it, --verify fails.
+        QFile::remove(listing);
+        QCOMPARE(windowJoin(), done);
+        join = cliJoin();
+        QCOMPARE(join.exitCode, 1);
+        QVERIFY(join.error.startsWith("quorvane-cli: no checksum file lists"));
     }
 
     void cutFailsPartWay()

@@ -26,8 +26,8 @@ namespace {
 
 const char *const Usage = "usage: quorvane-cli extract FILE|- [--unique] [--sort] [--valid] "
                           "[-o OUT|-]\n"
-                          "       quorvane-cli join -o DEST FILE...\n"
-                          "       quorvane-cli cut -n N [--lines [--header]] FILE\n"
+                          "       quorvane-cli join [--verify] -o DEST FILE...\n"
+                          "       quorvane-cli cut -n N [--lines [--header]] [--checksums] FILE\n"
                           "       quorvane-cli edit --prefix P --suffix S FILE [-o OUT|-]\n"
                           "       quorvane-cli count FILE|-\n";
 
@@ -195,9 +195,10 @@ void edit(const QString &file, const QString &prefix, const QString &suffix,
                 {file});
 }
 
-// Select File, the piece count, "ok" and Cut: the pieces in the current folder. A signal
-// that ends the cut names on standard error the pieces it had written whole.
-QStringList cut(const QString &file, int count, CutJob::LineOptions lines)
+// Select File, the piece count, "ok" and Cut: the pieces in the current folder (and the
+// checksum file); the names of those made. A signal that ends the cut names on standard
+// error the pieces it had written whole.
+QStringList cut(const QString &file, int count, CutJob::CutOptions lines)
 {
     class KeptPieces : public CopySink
     {
@@ -225,7 +226,10 @@ QStringList cut(const QString &file, int count, CutJob::LineOptions lines)
         std::fprintf(stderr,
                      "quorvane-cli: %d of %d pieces: the file has fewer lines than pieces\n",
                      int(job.CompletePieces.size()), count);
-    return job.PieceNames;
+    QStringList written = job.PieceNames;
+    if (!job.ChecksumFile.isEmpty())
+        written << job.ChecksumFile;
+    return written;
 }
 
 // Refuses, before anything is read, an input that is also standard output: it would be read
@@ -252,10 +256,11 @@ const QHash<QString, QStringList> &optionsOf()
         {QStringLiteral("extract"),
          {QStringLiteral("o"), QStringLiteral("q"), QStringLiteral("unique"),
           QStringLiteral("sort"), QStringLiteral("valid")}},
-        {QStringLiteral("join"), {QStringLiteral("o"), QStringLiteral("q")}},
+        {QStringLiteral("join"),
+         {QStringLiteral("o"), QStringLiteral("q"), QStringLiteral("verify")}},
         {QStringLiteral("cut"),
          {QStringLiteral("n"), QStringLiteral("q"), QStringLiteral("lines"),
-          QStringLiteral("header")}},
+          QStringLiteral("header"), QStringLiteral("checksums")}},
         {QStringLiteral("edit"),
          {QStringLiteral("o"), QStringLiteral("prefix"), QStringLiteral("suffix"),
           QStringLiteral("q")}},
@@ -312,20 +317,36 @@ int run(QCommandLineParser &parser)
         if (!out || files.isEmpty() || isStandardStream(*out) ||
             std::any_of(files.begin(), files.end(), isStandardStream))
             throw UsageError{QStringLiteral("join takes -o DEST and one file or more")};
-        JoinJob().JoinFiles(*out, files, [&](const QString &source) {
-            std::fprintf(stderr, "quorvane-cli: passed over %s: %s\n",
-                         NativeFileName(source).constData(),
-                         FileSizeOf(source) < 0 ? "no such file" : "not a file");
-            status = 1;
-        });
+        const bool verify = parser.isSet(QStringLiteral("verify"));
+        JoinJob job;
+        job.JoinFiles(
+            *out, files,
+            [&](const QString &source) {
+                std::fprintf(stderr, "quorvane-cli: passed over %s: %s\n",
+                             NativeFileName(source).constData(),
+                             FileSizeOf(source) < 0 ? "no such file" : "not a file");
+                status = 1;
+            },
+            nullptr, verify);
+        if (verify) {
+            const QString verdict =
+                job.ChecksumVerdict.isEmpty()
+                    ? QStringLiteral("no checksum file lists %1")
+                          .arg(QString::fromLocal8Bit(NativeFileName(files.first())))
+                    : job.ChecksumVerdict;
+            std::fprintf(stderr, "quorvane-cli: %s\n", verdict.toLocal8Bit().constData());
+            if (!job.ChecksumMatches)
+                status = 1;
+        }
     } else if (command == u"cut") {
         bool ok = false;
         const int count = parser.value(QStringLiteral("n")).toInt(&ok);
         if (!ok || count < 1 || count > CutJob::MaxPieces)
             throw UsageError{
                 QStringLiteral("cut takes -n N, a count from 1 to %1").arg(CutJob::MaxPieces)};
-        const CutJob::LineOptions lines{parser.isSet(QStringLiteral("lines")),
-                                        parser.isSet(QStringLiteral("header"))};
+        const CutJob::CutOptions lines{parser.isSet(QStringLiteral("lines")),
+                                       parser.isSet(QStringLiteral("header")),
+                                       parser.isSet(QStringLiteral("checksums"))};
         if (lines.header && !lines.keepLinesWhole)
             throw UsageError{QStringLiteral("cut takes --header with --lines only")};
         const QString file = oneFile(false);
@@ -370,6 +391,9 @@ int main(int argc, char **argv)
         {"n", "The number of pieces (cut).", "N"},
         {"lines", "Cut at line ends, the pieces as equal as whole lines allow (cut)."},
         {"header", "Start every piece with the file's first line (cut --lines)."},
+        {"checksums", "Write FILE.sha256 beside the pieces, as sha256sum -c reads it (cut)."},
+        {"verify", "Check the pieces and DEST against the checksum file beside the first FILE "
+                   "that lists it; exit 1 when they differ or none does (join)."},
         {"prefix", "The text put before each line (edit).", "P"},
         {"suffix", "The text put after each line (edit).", "S"},
         {"q", "No progress on standard error."},

@@ -2,8 +2,8 @@
 
 // Declarations shared by the portable primitives and their platform layer, and the list of
 // what the platform layer defines: on Linux the files of linux/ (Handles, Replacement,
-// Identity, Spill, Console), on Windows Platform_win.cpp. Both define, by the header that
-// declares it:
+// Identity, Spill, Console, Sha256), on Windows Platform_win.cpp and windows/Sha256.cpp. Both
+// define, by the header that declares it:
 // - FileStream.h: FileStream's handle (openHandle, the standard input's constructor, close,
 //   size, position, setPosition, read, write, resize, copyFrom); FileReplacement (its
 //   constructor and destructor, write, wrote, commit, copyOverTarget, discardTemporary);
@@ -15,6 +15,7 @@
 // - TextFile.h: decodeSystemCodePage, decodesAsLatin1, appendSystemCodePage (both),
 //   systemCodePageBom (Windows-1252 on Linux, through Windows1252.h).
 // - Errors.h: Errors::systemErrorText, Errors::dosErrorCode.
+// - Sha256.h: all of Sha256 (OpenSSL's libcrypto on Linux, CNG on Windows).
 // - here: PlatformErrors' codes (the portable FileStream.cpp defines parseMode and
 //   temporaryName).
 #include <QByteArray>

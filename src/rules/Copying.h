@@ -62,6 +62,12 @@ class CopyingJob
         // Tells the sink where the run stands, done bytes of it copied (at most every
         // ReportMilliseconds); throws CopyStopped after a stop.
         void report(const QString &fileName, qint64 done);
+        // Counts bytes of the run done outside a copy (read again), and reports.
+        void advance(const QString &shownName, qint64 bytes)
+        {
+            m_done += bytes;
+            report(shownName, m_done);
+        }
         // The bytes of the whole run, once known.
         void setTotal(qint64 total) { m_total = total; }
 

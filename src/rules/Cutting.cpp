@@ -3,6 +3,8 @@
 #include "primitives/Errors.h"
 #include "primitives/FileStream.h"
 #include "primitives/Scan.h"
+#include "primitives/Sha256.h"
+#include "rules/Checksums.h"
 
 namespace Cutting {
 
@@ -166,13 +168,14 @@ bool CutJob::CutFileIntoPieces(const QString &sourceName, qint64 pieceSize, Copy
 }
 
 bool CutJob::CutFileIntoPieces(const QString &sourceName, qint64 pieceSize, CopySink *sink,
-                               LineOptions lines)
+                               CutOptions options)
 {
     CompletePieces.clear();
+    ChecksumFile.clear();
     const QStringList names = PieceNames; // the plan as it stands when the cut starts
     if (sourceName.isEmpty())
         throw QuorvaneError(QStringLiteral("No file was chosen: use Select File first"));
-    if (pieceSize <= 0 && !lines.keepLinesWhole)
+    if (pieceSize <= 0 && !options.keepLinesWhole)
         throw QuorvaneError(QStringLiteral("The size of a piece must be at least 1 Kb"));
     // Creating a piece that is the source itself would empty it before it is read.
     for (const QString &name : std::as_const(names))
@@ -186,14 +189,13 @@ bool CutJob::CutFileIntoPieces(const QString &sourceName, qint64 pieceSize, Copy
     std::vector<qint64> ends;
     qint64 header = 0;
     try {
-        if (lines.keepLinesWhole && !names.isEmpty()) {
+        if (options.keepLinesWhole && !names.isEmpty()) {
             const Cutting::LinePlan plan =
-                Cutting::planLines(source, int(names.size()), lines.header,
+                Cutting::planLines(source, int(names.size()), options.header,
                                    [&](qint64) { run.report(sourceName, 0); });
             ends = plan.ends;
-            header = lines.header ? plan.headerEnd : 0;
-            run.setTotal(size + header * qint64(ends.size() - 1));
-        } else if (!lines.keepLinesWhole) {
+            header = options.header ? plan.headerEnd : 0;
+        } else if (!options.keepLinesWhole) {
             // The last planned piece runs on to the end; none is made past the end (the
             // first always is).
             for (qsizetype b = 0; b < names.size() && (b == 0 || b * pieceSize < size); ++b)
@@ -202,6 +204,11 @@ bool CutJob::CutFileIntoPieces(const QString &sourceName, qint64 pieceSize, Copy
     } catch (const CopyStopped &) {
         return false;
     }
+    // The bytes written, and read again for the checksums.
+    const qint64 written = size + header * qint64(qMax<size_t>(ends.size(), 1) - 1);
+    run.setTotal(options.checksums ? 2 * written : written);
+    Sha256 whole;
+    QByteArray checksums; // a line a piece
     for (size_t b = 0; b < ends.size(); ++b) {
         const QString &name = names[qsizetype(b)];
         const qint64 begin = b == 0 ? 0 : ends[b - 1];
@@ -216,6 +223,16 @@ bool CutJob::CutFileIntoPieces(const QString &sourceName, qint64 pieceSize, Copy
             source.setPosition(begin);
             if (ends[b] > begin) // a count of 0 would copy the whole source
                 run.copy(piece, source, ends[b] - begin, name);
+            if (options.checksums) {
+                // The bytes of the piece read back from the source: the header, then its own
+                // bytes, which the source's hash takes in order too.
+                Sha256 own;
+                const auto read = [&](qint64 bytes) { run.advance(name, bytes); };
+                if (b > 0 && header > 0)
+                    Checksums::hashRange(source, 0, header, {&own}, read);
+                Checksums::hashRange(source, begin, ends[b], {&own, &whole}, read);
+                checksums += Checksums::line(own.hex(), name);
+            }
             run.commit(piece, name);
         } catch (const CopyStopped &) {
             return false;
@@ -225,6 +242,20 @@ bool CutJob::CutFileIntoPieces(const QString &sourceName, qint64 pieceSize, Copy
                                          Cutting::keptPieces(CompletePieces)));
         }
         CompletePieces << name;
+    }
+    if (options.checksums && !CompletePieces.isEmpty()) {
+        const QString listing = Checksums::fileNameFor(sourceName, CompletePieces.first());
+        try {
+            FileReplacement file(listing, {sourceName});
+            checksums += Checksums::line(whole.hex(), sourceName);
+            file.write(checksums.constData(), checksums.size());
+            run.commit(file, listing);
+        } catch (const QuorvaneError &e) {
+            throw QuorvaneError(QStringLiteral("%1 The checksum file \"%2\" was not written; %3")
+                                    .arg(Errors::withFullStop(e.message()), listing,
+                                         Cutting::keptPieces(CompletePieces)));
+        }
+        ChecksumFile = listing;
     }
     return true;
 }

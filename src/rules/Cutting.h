@@ -69,14 +69,16 @@ class CutJob : public CopyingJob
     // The same, where keepLinesWhole cuts the planned pieces at line ends (planLines; piece
     // size unused), and header (with it) starts every piece after the first with the file's
     // first line. The bytes are copied as they are: joined, the pieces without a header give
-    // the file back.
-    struct LineOptions
+    // the file back. With checksums, a checksum file beside the pieces (Checksums) lists
+    // each piece's SHA-256 digest and, last, the source's; it is written once every piece is.
+    struct CutOptions
     {
         bool keepLinesWhole = false;
         bool header = false;
+        bool checksums = false;
     };
     bool CutFileIntoPieces(const QString &sourceName, qint64 pieceSize, CopySink *sink,
-                           LineOptions lines);
+                           CutOptions options);
 
     // The extension, dot included, of the file last selected.
     QString SourceExtension;
@@ -84,4 +86,6 @@ class CutJob : public CopyingJob
     QStringList PieceNames;
     // The pieces the latest cut wrote whole.
     QStringList CompletePieces;
+    // The checksum file the latest cut wrote (empty: none).
+    QString ChecksumFile;
 };

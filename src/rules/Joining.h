@@ -24,8 +24,17 @@ class JoinJob : public CopyingJob
     // progress to sink (none for null): the destination changes only when the join is
     // complete. A destination that is one of the files to read is refused before anything
     // is created. A listed source that is missing or a folder is passed over, and named to
-    // passedOver. False when stopped: the destination is as it was.
+    // passedOver. False when stopped: the destination is as it was. With verify, where a
+    // checksum file in the first source's folder lists that source (a cut's), each piece
+    // it lists and the destination (against its source's line) are checked against it:
+    // ChecksumVerdict says what was found.
     bool JoinFiles(const QString &destinationName, const QStringList &sources,
                    const std::function<void(const QString &)> &passedOver = {},
-                   CopySink *sink = nullptr);
+                   CopySink *sink = nullptr, bool verify = false);
+
+    // The latest join's check: what it found ("checksum matches (file.sha256)" or what
+    // differs; empty when no checksum file lists the first source), and whether every
+    // listed piece and the destination match.
+    QString ChecksumVerdict;
+    bool ChecksumMatches = false;
 };

@@ -108,8 +108,9 @@ void TFcoupure::Button2Click()
         return;
     }
     ui->Edit5->clear();
-    const CutJob::LineOptions lines{ui->KeepLinesWhole->isChecked(),
-                                    ui->HeaderInEveryPiece->isChecked()};
+    const CutJob::CutOptions lines{ui->KeepLinesWhole->isChecked(),
+                                   ui->HeaderInEveryPiece->isChecked(),
+                                   ui->WriteChecksums->isChecked()};
     // Pieces cut at line ends share the file out by its lines, not by the size field.
     const qint64 pieceSize =
         lines.keepLinesWhole ? 0 : qint64(Numbers::StrToInt(ui->Edit4->text())) * 1024;
@@ -119,9 +120,9 @@ void TFcoupure::Button2Click()
     }
     bool finished = false;
     try {
-        CopyView view(
-            ui->Edit5, ui->Button2,
-            {ui->Button4, ui->Button1, ui->UpDown1, ui->KeepLinesWhole, ui->HeaderInEveryPiece});
+        CopyView view(ui->Edit5, ui->Button2,
+                      {ui->Button4, ui->Button1, ui->UpDown1, ui->KeepLinesWhole,
+                       ui->HeaderInEveryPiece, ui->WriteChecksums});
         finished = Job.CutFileIntoPieces(OpenDialog1.fileName(), pieceSize, &view, lines);
     } catch (...) {
         ui->Edit5->setText(CutFailedText);

@@ -82,12 +82,16 @@ void TFjointure::Button2Click()
     bool finished = false;
     try {
         CopyView view(ui->Edit5, ui->Button2, {ui->Button1, ui->Button3});
-        finished = Job.JoinFiles(ui->Edit1->text(), sources, {}, &view);
+        // A checksum file beside the first source that lists it is checked.
+        finished = Job.JoinFiles(ui->Edit1->text(), sources, {}, &view, true);
     } catch (...) {
         ui->Edit5->setText(JoinFailedText);
         throw; // the message goes to the default error display
     }
-    ui->Edit5->setText(finished ? JoinDoneText : JoinStoppedText);
+    QString status = finished ? JoinDoneText : JoinStoppedText;
+    if (finished && !Job.ChecksumVerdict.isEmpty())
+        status += u' ' + Job.ChecksumVerdict;
+    ui->Edit5->setText(status);
 }
 
 void TFjointure::closeEvent(QCloseEvent *event)
