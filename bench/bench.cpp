@@ -526,10 +526,21 @@ QString quotedList(const QStringList &names)
 }
 
 // A join into out (run by ours) against cat doing the same, in turn, 5 times each.
-void joinAgainstCat(const QString &label, const std::function<Result(const QString &out)> &ours)
+// With verify, beside a checksum file that lists the parts and their join, against cat and
+// sha256sum of the parts and the joined file after it (the digests the join checks).
+void joinAgainstCat(const QString &label, const std::function<Result(const QString &out)> &ours,
+                    bool verify = false)
 {
     const QString parts = quotedList(joinParts());
     const QString out = benchDir() + "/joined.bin";
+    const QString listing = benchDir() + "/join-parts.sha256";
+    QFile::remove(listing);
+    if (verify) {
+        // The parts' lines, then the join's under the listing's own name.
+        measureCommand("cd " + quoted(benchDir()) + " && sha256sum join-part1.bin join-part2.bin " +
+                       "join-part3.bin > " + quoted(listing) + " && cat " + parts +
+                       " | sha256sum | sed 's/-$/join-parts/' >> " + quoted(listing));
+    }
     measureCommand("cat " + parts + " > /dev/null");
     const auto [result, cat] = paired(
         [&] {
@@ -538,22 +549,27 @@ void joinAgainstCat(const QString &label, const std::function<Result(const QStri
         },
         [&] {
             QFile::remove(out + ".cat");
-            return measureCommand("cat " + parts + " > " + quoted(out + ".cat"));
+            return measureCommand(
+                "cat " + parts + " > " + quoted(out + ".cat") +
+                (verify ? " && sha256sum " + parts + " " + quoted(out + ".cat") + " > /dev/null"
+                        : QString()));
         },
         5);
-    addRow(label, result, 3 * 300000000 / 1048576.0, "cat", cat);
+    addRow(label, result, 3 * 300000000 / 1048576.0, verify ? "cat; sha256sum" : "cat", cat);
     QFile::remove(out);
     QFile::remove(out + ".cat");
+    QFile::remove(listing);
 }
 
 // A cut of the 1 GB source into 3 in an empty folder (run by ours) against split -n 3
 // doing the same, in turn, 5 times each.
 // Against split -n 3, or split -n l/3 for a cut at line ends (the source's bytes hold a LF or
-// a CR every 128 bytes or so).
+// a CR every 128 bytes or so); with checksums, sha256sum of the pieces and the source after
+// split (the digests the cut writes).
 void cutAgainstSplit(
     const QString &label,
     const std::function<Result(const QString &source, const QString &pieces)> &ours,
-    bool atLineEnds = false)
+    bool atLineEnds = false, bool checksums = false)
 {
     const QString source = generateBytes("cut-source-1GB.bin", 1000000000);
     const QString pieces = benchDir() + "/pieces";
@@ -570,11 +586,15 @@ void cutAgainstSplit(
         },
         [&] {
             emptyFolder();
-            return measureCommand("cd " + quoted(pieces) + " && split -n " + splitCount + " " +
-                                  quoted(source) + " piece-");
+            return measureCommand(
+                "cd " + quoted(pieces) + " && split -n " + splitCount + " " + quoted(source) +
+                " piece-" +
+                (checksums ? " && sha256sum piece-* " + quoted(source) + " > sums.sha256"
+                           : QString()));
         },
         5);
-    addRow(label, result, 1000000000 / 1048576.0, "split -n " + splitCount, split);
+    addRow(label, result, 1000000000 / 1048576.0,
+           "split -n " + splitCount + (checksums ? "; sha256sum" : ""), split);
     QDir(pieces).removeRecursively();
 }
 
@@ -695,6 +715,26 @@ void benchCli()
             atLineEnds);
     for (const char *suffix : {"", ".grep", ".sed"})
         QFile::remove(out + suffix);
+}
+
+// The cut and the join with their checksums, on the command line.
+void benchChecksums()
+{
+    const QString cli = QStringLiteral(QUORVANE_CLI_PATH);
+    cutAgainstSplit(
+        "cli cut --checksums, 1 GB into 3 (median of 5)",
+        [&](const QString &source, const QString &pieces) {
+            return measureCommand("cd " + quoted(pieces) + " && " + quoted(cli) +
+                                  " cut -n 3 --checksums " + quoted(source) + " > /dev/null");
+        },
+        false, true);
+    joinAgainstCat(
+        "cli join --verify, 3 x 300 MB (median of 5)",
+        [&](const QString &joined) {
+            return measureCommand(quoted(cli) + " join --verify -o " + quoted(joined) + " " +
+                                  quotedList(joinParts()) + " 2> /dev/null");
+        },
+        true);
 }
 
 // An address list of count pieces, one a line, of which three in ten repeat an earlier one.
@@ -836,6 +876,8 @@ int main(int argc, char **argv)
         benchCut(argc, argv);
     if (wanted("cli"))
         benchCli();
+    if (wanted("checksums"))
+        benchChecksums();
     if (wanted("sort"))
         benchSort();
     if (wanted("find"))

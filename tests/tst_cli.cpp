@@ -71,6 +71,8 @@ class TestCli : public QObject
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("lines") << QByteArray("hello a@b.c\nno address\n\"x y@z\" w@v,\n");
+        QTest::newRow("letter case") << QByteArray("Ann@X.org ann@x.ORG \xC3\x89l@x.fr\n"
+                                                   "\xC3\xA9L@X.FR b@x ann@x.org\n");
         QTest::newRow("NUL, marks, quotes")
             << QByteArray("a\0b@c\nx@y\0 z@w\n\t\xCC\x81q@r \"p\"\"@s\"\n", 31);
         QTest::newRow("UTF-8 with a mark, code page output")
@@ -127,7 +129,8 @@ class TestCli : public QObject
         // To standard output, the same bytes.
         QCOMPARE(cli({"extract", file}, f->dir.path()).out,
                  WindowFixture::read(f->path("window.txt")));
-        // Save Emails with its three choices and extract with its three options agree.
+        // Save Emails with its choices and extract with its options agree.
+        QVERIFY(!FExtraction->ui->IgnoreCaseCheckBox->isEnabled()); // only with Unique
         FExtraction->ui->UniqueCheckBox->setChecked(true);
         FExtraction->ui->SortedCheckBox->setChecked(true);
         FExtraction->ui->ValidOnlyCheckBox->setChecked(true);
@@ -135,6 +138,13 @@ class TestCli : public QObject
         FExtraction->ui->Button6->click();
         QCOMPARE(cli({"extract", "--unique", "--sort", "--valid", file}, f->dir.path()).out,
                  WindowFixture::read(f->path("window-chosen.txt")));
+        FExtraction->ui->SortedCheckBox->setChecked(false);
+        FExtraction->ui->ValidOnlyCheckBox->setChecked(false);
+        FExtraction->ui->IgnoreCaseCheckBox->setChecked(true);
+        answer(f->path("window-folded.txt"));
+        FExtraction->ui->Button6->click();
+        QCOMPARE(cli({"extract", "--unique", "--ignore-case", file}, f->dir.path()).out,
+                 WindowFixture::read(f->path("window-folded.txt")));
     }
 
 #ifdef Q_OS_UNIX
@@ -940,7 +950,8 @@ class TestCli : public QObject
               QStringList{"count", "-n", "3", "a"},
               QStringList{"extract", "-o", "x", "-o", "y", "a"},
               QStringList{"edit", "--prefix", "p", "-"}, QStringList{"cut", "-q", "-q", "a"},
-              QStringList{"cut", "-n", "2", "--header", "a"}}) {
+              QStringList{"cut", "-n", "2", "--header", "a"},
+              QStringList{"extract", "--ignore-case", "a"}}) {
             const CliRun run = cli(arguments, f->dir.path());
             QCOMPARE(run.exitCode, 2);
             QVERIFY(run.error.contains("usage: quorvane-cli"));

@@ -319,53 +319,66 @@ class TestRules : public QObject
         }
     }
 
-    // Unique, Sorted and Valid only on a list, in memory and with many spilled runs, against
-    // the same choices made by hand.
+    // Unique (ignoring case or not), Sorted and Valid only on a list, in memory and with many
+    // spilled runs, against the same choices made by hand.
     void addressChoices_data()
     {
         QTest::addColumn<bool>("unique");
         QTest::addColumn<bool>("sorted");
         QTest::addColumn<bool>("validOnly");
+        QTest::addColumn<bool>("ignoreCase");
         QTest::addColumn<qsizetype>("runBytes");
         for (const qsizetype runBytes : {qsizetype(64 << 20), qsizetype(256)})
-            for (int choice = 0; choice < 8; ++choice)
-                QTest::addRow("%s%s%s, runs of %lld", choice & 1 ? "unique " : "",
-                              choice & 2 ? "sorted " : "", choice & 4 ? "valid " : "",
-                              qlonglong(runBytes))
-                    << bool(choice & 1) << bool(choice & 2) << bool(choice & 4) << runBytes;
+            for (int choice = 0; choice < 16; ++choice)
+                if (!(choice & 8) || (choice & 1)) // ignoring case only with unique
+                    QTest::addRow("%s%s%s%s, runs of %lld", choice & 1 ? "unique " : "",
+                                  choice & 8 ? "ignoring case " : "", choice & 2 ? "sorted " : "",
+                                  choice & 4 ? "valid " : "", qlonglong(runBytes))
+                        << bool(choice & 1) << bool(choice & 2) << bool(choice & 4)
+                        << bool(choice & 8) << runBytes;
     }
     void addressChoices()
     {
         QFETCH(bool, unique);
         QFETCH(bool, sorted);
         QFETCH(bool, validOnly);
+        QFETCH(bool, ignoreCase);
         QFETCH(qsizetype, runBytes);
-        const QStringList pool = {"b@x.com",  "a@x.com", "B@x.com", "@",       "x@",
-                                  "@y",       "é@x.fr",  "€@x.com", "z@y.org", "a@x.co",
-                                  "a@x.com.", "œ@x.fr"}; // € is 0x80 and œ 0x9C in the code page
+        const QStringList pool = {
+            "b@x.com", "a@x.com", "B@x.com", "@",      "x@",       "@y",
+            "é@x.fr",  "€@x.com", "z@y.org", "a@x.co", "a@x.com.", "œ@x.fr",
+            "A@X.COM", "É@x.fr",  "Œ@X.fr",  "_@x.com"}; // € is 0x80, œ 0x9C and Œ 0x8C in the code
+                                                         // page
         QStringList list;
         QRandomGenerator random(7);
         for (int i = 0; i < 400; ++i)
             list << pool[random.bounded(int(pool.size()))];
-        QStringList expected;
+        // Pieces count once by their bytes, or by the lower case of their letters.
+        auto keyOf = [&](const QString &piece) { return ignoreCase ? piece.toLower() : piece; };
+        QStringList expected, keys;
         for (const QString &piece : std::as_const(list))
-            if ((!validOnly || IsValidAddress(piece)) && (!unique || !expected.contains(piece)))
+            if ((!validOnly || IsValidAddress(piece)) &&
+                (!unique || !keys.contains(keyOf(piece)))) {
                 expected << piece;
+                keys << keyOf(piece);
+            }
         auto encoded = [](const QString &piece) {
             QByteArray bytes;
             appendSystemCodePage(bytes, piece);
             return bytes;
         };
         if (sorted)
-            std::stable_sort(
-                expected.begin(), expected.end(),
-                [&](const QString &a, const QString &b) { return encoded(a) < encoded(b); });
+            std::stable_sort(expected.begin(), expected.end(),
+                             [&](const QString &a, const QString &b) {
+                                 return encoded(keyOf(a)) < encoded(keyOf(b));
+                             });
         QByteArray saved;
         qint64 written = -1;
         writeText([&](const char *data, qint64 size) { saved.append(data, size); },
                   TextEncoding::None,
                   [&](const TextWriter &write) {
-                      AddressListWriter addresses({unique, sorted, validOnly}, write, runBytes);
+                      AddressListWriter addresses({unique, sorted, validOnly, ignoreCase}, write,
+                                                  runBytes);
                       for (const QString &piece : std::as_const(list))
                           addresses.add(piece);
                       written = addresses.finish();
@@ -375,6 +388,28 @@ class TestRules : public QObject
             wanted += encoded(piece) + "\r\n";
         QCOMPARE(saved, wanted);
         QCOMPARE(written, qint64(expected.size()));
+    }
+
+    // Letter case folded one character to one (simple folding), outside the BMP too.
+    void caseFolding_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("folded");
+        QTest::newRow("ASCII") << "John.Doe@Example.COM"
+                               << "john.doe@example.com";
+        QTest::newRow("accented") << QString("ÉLODIE@CAFÉ.FR") << QString("élodie@café.fr");
+        QTest::newRow("Deseret, outside the BMP")
+            << QString("\U00010400@x.org") << QString("\U00010428@x.org");
+        QTest::newRow("sharp s stays one letter") << QString("STRAẞE") << QString("straße");
+        QTest::newRow("final sigma and Kelvin sign") << QString("ΟΔΟΣς\u212A") << QString("οδοσσk");
+        QTest::newRow("lone surrogate kept")
+            << QString(QChar(0xD801)) + "A" << QString(QChar(0xD801)) + "a";
+    }
+    void caseFolding()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, folded);
+        QCOMPARE(foldedCase(text), folded);
     }
 };
 

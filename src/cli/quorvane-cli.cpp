@@ -24,8 +24,8 @@
 
 namespace {
 
-const char *const Usage = "usage: quorvane-cli extract FILE|- [--unique] [--sort] [--valid] "
-                          "[-o OUT|-]\n"
+const char *const Usage = "usage: quorvane-cli extract FILE|- [--unique [--ignore-case]] [--sort] "
+                          "[--valid] [-o OUT|-]\n"
                           "       quorvane-cli join [--verify] -o DEST FILE...\n"
                           "       quorvane-cli cut -n N [--lines [--header]] [--checksums] FILE\n"
                           "       quorvane-cli edit --prefix P --suffix S FILE [-o OUT|-]\n"
@@ -255,7 +255,7 @@ const QHash<QString, QStringList> &optionsOf()
     static const QHash<QString, QStringList> options = {
         {QStringLiteral("extract"),
          {QStringLiteral("o"), QStringLiteral("q"), QStringLiteral("unique"),
-          QStringLiteral("sort"), QStringLiteral("valid")}},
+          QStringLiteral("sort"), QStringLiteral("valid"), QStringLiteral("ignore-case")}},
         {QStringLiteral("join"),
          {QStringLiteral("o"), QStringLiteral("q"), QStringLiteral("verify")}},
         {QStringLiteral("cut"),
@@ -309,10 +309,12 @@ int run(QCommandLineParser &parser)
     checkStandardOutput(inputs);
     int status = 0;
     if (command == u"extract") {
-        extract(oneFile(true),
-                {parser.isSet(QStringLiteral("unique")), parser.isSet(QStringLiteral("sort")),
-                 parser.isSet(QStringLiteral("valid"))},
-                out, quiet);
+        const AddressChoices choices{
+            parser.isSet(QStringLiteral("unique")), parser.isSet(QStringLiteral("sort")),
+            parser.isSet(QStringLiteral("valid")), parser.isSet(QStringLiteral("ignore-case"))};
+        if (choices.ignoreCase && !choices.unique)
+            throw UsageError{QStringLiteral("extract takes --ignore-case with --unique only")};
+        extract(oneFile(true), choices, out, quiet);
     } else if (command == u"join") {
         if (!out || files.isEmpty() || isStandardStream(*out) ||
             std::any_of(files.begin(), files.end(), isStandardStream))
@@ -401,6 +403,8 @@ int main(int argc, char **argv)
         {"sort", "The addresses in byte order, as LC_ALL=C sort orders them (extract)."},
         {"valid", "Only pieces that are well-formed addresses (extract; the rule is in the "
                   "README)."},
+        {"ignore-case", "With --unique, addresses that differ in letter case alone count once, "
+                        "the first kept (extract)."},
     });
     parser.addPositionalArgument("command", "extract, join, cut, edit or count.");
     parser.addPositionalArgument("files", "The files the command works on.", "FILE...");

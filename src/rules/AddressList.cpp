@@ -4,6 +4,7 @@
 #include "rules/ExternalSort.h"
 
 #include <QStringList>
+#include <QtEndian>
 #include <cstring>
 
 namespace {
@@ -80,6 +81,8 @@ QString AddressChoices::names() const
     QStringList applied;
     if (unique)
         applied << QStringLiteral("Unique");
+    if (unique && ignoreCase)
+        applied << QStringLiteral("Ignore case");
     if (sorted)
         applied << QStringLiteral("Sorted");
     if (validOnly)
@@ -93,6 +96,25 @@ bool IsValidAddress(QStringView piece)
     if (at < 0 || piece.indexOf(u'@', at + 1) >= 0 || codePointCount(piece) > 254)
         return false;
     return validLocalPart(piece.first(at)) && validDomain(piece.sliced(at + 1));
+}
+
+QString foldedCase(QStringView text)
+{
+    QString folded;
+    folded.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            c = QChar::surrogateToUcs4(char16_t(c), text[++i].unicode());
+        c = QChar::toCaseFolded(c);
+        if (QChar::requiresSurrogates(c)) {
+            folded += QChar(QChar::highSurrogate(c));
+            folded += QChar(QChar::lowSurrogate(c));
+        } else {
+            folded += QChar(char16_t(c));
+        }
+    }
+    return folded;
 }
 
 AddressListWriter::AddressListWriter(const AddressChoices &choices, const TextWriter &write,
@@ -132,8 +154,17 @@ void AddressListWriter::add(QStringView piece)
         return;
     }
     m_encoded.clear();
+    const quint64 position = quint64(m_added++);
+    if (foldsCase()) {
+        // Sorted by the folded piece, then where it came (the first met of equal ones
+        // first), and carrying the piece as it is: folded, NUL (pieces hold none), the
+        // position big-endian, the piece.
+        appendSystemCodePage(m_encoded, foldedCase(piece));
+        const quint64 bigEndian = qToBigEndian(position);
+        m_encoded.append('\0').append(reinterpret_cast<const char *>(&bigEndian), 8);
+    }
     appendSystemCodePage(m_encoded, piece);
-    m_sorter->add(m_encoded, quint64(m_added++));
+    m_sorter->add(m_encoded, position);
 }
 
 void AddressListWriter::writeEncoded(QByteArrayView bytes)
@@ -157,13 +188,23 @@ qint64 AddressListWriter::finish()
         return m_written;
     QByteArray previous;
     bool first = true;
-    // True for the first of equal pieces (they come together, the first added first).
+    // A record's key (what pieces count once by) and the piece as written.
+    const bool folds = foldsCase();
+    auto keyOf = [&](QByteArrayView bytes) {
+        return folds ? bytes.first(bytes.indexOf('\0')) : bytes;
+    };
+    auto pieceOf = [&](QByteArrayView bytes) {
+        return folds ? bytes.sliced(keyOf(bytes).size() + 9) : bytes;
+    };
+    // True for the first of pieces of equal keys (they come together, the first added
+    // first).
     auto isNew = [&](QByteArrayView bytes) {
-        if (!first && QByteArrayView(previous) == bytes)
+        const QByteArrayView key = keyOf(bytes);
+        if (!first && QByteArrayView(previous) == key)
             return false;
         first = false;
-        previous.resize(bytes.size());
-        std::memcpy(previous.data(), bytes.data(), size_t(bytes.size()));
+        previous.resize(key.size());
+        std::memcpy(previous.data(), key.data(), size_t(key.size()));
         return true;
     };
     if (!m_choices.unique) {
@@ -171,7 +212,7 @@ qint64 AddressListWriter::finish()
     } else if (m_choices.sorted) {
         m_sorter->finish([&](QByteArrayView bytes, quint64) {
             if (isNew(bytes))
-                writeEncoded(bytes);
+                writeEncoded(pieceOf(bytes));
         });
     } else {
         // Each piece once, where it first came: the first of each run of equal pieces,
@@ -179,7 +220,7 @@ qint64 AddressListWriter::finish()
         ExternalSorter byPosition(ExternalSorter::Order::Number, false, m_runBytes);
         m_sorter->finish([&](QByteArrayView bytes, quint64 position) {
             if (isNew(bytes))
-                byPosition.add(bytes, position);
+                byPosition.add(pieceOf(bytes), position);
         });
         m_sorter.reset();
         byPosition.finish([&](QByteArrayView bytes, quint64) { writeEncoded(bytes); });

@@ -14,9 +14,12 @@ struct AddressChoices
     bool unique = false;    // each piece once, where it first comes
     bool sorted = false;    // in the byte order of the saved encoding
     bool validOnly = false; // only pieces that pass IsValidAddress
+    // With unique: pieces that differ in letter case alone count once (foldedCase), the
+    // first met kept as it is; sorted then orders them by their folded case.
+    bool ignoreCase = false;
 
     bool any() const { return unique || sorted || validOnly; }
-    // "Unique, Sorted, Valid only" for the choices made, empty for none.
+    // "Unique, Ignore case, Sorted, Valid only" for the choices made, empty for none.
     QString names() const;
 };
 
@@ -26,6 +29,10 @@ struct AddressChoices
 // each, no hyphen first or last in a label, at least two labels, the last of two letters
 // or more; 254 characters at most in all. Letters may be any script's.
 bool IsValidAddress(QStringView piece);
+
+// The text with each character in its Unicode simple case folding (QChar::toCaseFolded):
+// pieces that differ in letter case alone fold alike.
+QString foldedCase(QStringView text);
 
 // Writes pieces to a text writer, each followed by CR LF, with the choices applied. Sorting
 // and keeping pieces once compare the pieces as encoded in the system code page (as
@@ -45,6 +52,7 @@ class AddressListWriter
     void writeEncoded(QByteArrayView bytes); // a piece already encoded, as a line
     void endLine();                          // CR LF after the piece gathered last
     void flushPending();
+    bool foldsCase() const { return m_choices.unique && m_choices.ignoreCase; }
 
     AddressChoices m_choices;
     const TextWriter &m_write;

@@ -12,6 +12,8 @@
 #include "toolkit/WindowLook.h"
 #include "ui_FExtraction.h"
 
+#include <QCheckBox>
+
 TFExtraction *const &FExtraction = applicationWindows().extraction;
 
 // The scan as the window shows it: each line into the raw-line box, the pieces into the
@@ -80,6 +82,8 @@ TFExtraction::TFExtraction(QWidget *parent)
         if (!Job.ExtractionLineReader)
             syncLineField();
     });
+    // Ignore case qualifies Unique.
+    connect(ui->UniqueCheckBox, &QCheckBox::toggled, ui->IgnoreCaseCheckBox, &QWidget::setEnabled);
     // A file dropped on the window is opened as if chosen in Open's dialog.
     FileDrop::install(
         this, [this] { return !Job.ExtractionLineReader; },
@@ -172,7 +176,8 @@ void TFExtraction::Button6Click()
     ui->Memo1->letGoOf(SaveTextFileDialog1.fileName());
     ui->ListBox1->letGoOf(SaveTextFileDialog1.fileName());
     const AddressChoices choices{ui->UniqueCheckBox->isChecked(), ui->SortedCheckBox->isChecked(),
-                                 ui->ValidOnlyCheckBox->isChecked()};
+                                 ui->ValidOnlyCheckBox->isChecked(),
+                                 ui->IgnoreCaseCheckBox->isChecked()};
     if (!choices.any()) {
         ui->ListBox1->saveToFile(SaveTextFileDialog1.fileName());
         return;
