@@ -50,23 +50,27 @@ constexpr qint64 ScanBlock = 1 << 20;
 
 // Hands end the end of each line of file[from, to) in order (the byte after its break, or to
 // for a last line without one) until it returns false; scanned is told of each block read.
+// The blocks read grow from firstBlock bytes to ScanBlock: a line end looked for near a
+// place is found in a small read.
 template <typename End>
 void forEachLineEnd(FileStream &file, qint64 from, qint64 to,
-                    const std::function<void(qint64)> &scanned, End end)
+                    const std::function<void(qint64)> &scanned, End end,
+                    qint64 firstBlock = ScanBlock)
 {
-    // One byte more than a block is read: the LF of a CR LF pair split between two blocks.
-    QByteArray block(ScanBlock + 1, Qt::Uninitialized);
+    QByteArray block;
     bool lineOpen = false; // bytes after the last end handed
-    for (qint64 at = from; at < to;) {
+    for (qint64 at = from, step = firstBlock; at < to; step = qMin(2 * step, ScanBlock)) {
         if (scanned)
             scanned(at);
+        // One byte more than the step: the LF of a CR LF pair split between two steps.
+        const qint64 want = qMin(step + 1, to - at);
+        if (block.size() < want)
+            block.resize(want);
         file.setPosition(at);
-        const qint64 got = file.read(block.data(), qMin(ScanBlock + 1, to - at));
-        if (got < 0)
+        const qint64 got = file.read(block.data(), want);
+        if (got <= 0) // a failure, or the file was shortened while it was cut
             throw Errors::readError();
-        if (got == 0)
-            break;                                             // the file was shortened
-        const qsizetype n = got > ScanBlock ? ScanBlock : got; // the bytes of this step
+        const qsizetype n = got > step ? step : got; // the bytes of this step
         Scan::Breaks breaks(block.constData(), got);
         qsizetype i = 0;
         for (qsizetype b; (b = breaks.next(i)) < n; i = breaks.after(b))
@@ -83,10 +87,13 @@ void forEachLineEnd(FileStream &file, qint64 from, qint64 to,
 qint64 endOfLineAt(FileStream &file, qint64 at, qint64 size)
 {
     qint64 found = size;
-    forEachLineEnd(file, at, size, {}, [&](qint64 end) {
-        found = end;
-        return false;
-    });
+    forEachLineEnd(
+        file, at, size, {},
+        [&](qint64 end) {
+            found = end;
+            return false;
+        },
+        4096);
     return found;
 }
 
