@@ -6,7 +6,9 @@
 #include "ui_Fedittext.h"
 #include "ui_Fiche_principale.h"
 #include "ui_Fjointure.h"
+#include <QCheckBox>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
@@ -248,18 +250,21 @@ class TestLauncher : public QObject
         QVERIFY(f->errors.isEmpty());
     }
 
-    // Text fits whatever fonts the system has: each label's box takes its whole text,
-    // growing to the right from its place, and the memos and lists draw glyphs that reach
-    // above capitals and below the baseline whole.
+    // Text fits whatever fonts the system has: each label's and check box's box takes its
+    // whole text, growing to the right from its place, and the memos and lists draw glyphs
+    // that reach above capitals and below the baseline whole.
     void textFitsTheFontInUse()
     {
         for (QWidget *window : {(QWidget *)Fiche_principale, (QWidget *)FExtraction,
-                                (QWidget *)Fjointure, (QWidget *)Fcoupure, (QWidget *)Fedittext})
+                                (QWidget *)Fjointure, (QWidget *)Fcoupure, (QWidget *)Fedittext}) {
             for (const QLabel *label : window->findChildren<QLabel *>())
                 if (!label->text().isEmpty())
                     QVERIFY2(
                         QRect(QPoint(), label->size()).contains(QRect(QPoint(), label->sizeHint())),
                         qPrintable(label->text()));
+            for (const QCheckBox *box : window->findChildren<QCheckBox *>())
+                QVERIFY2(box->width() >= box->sizeHint().width(), qPrintable(box->text()));
+        }
         QCOMPARE(Fcoupure->ui->Label3->pos(), QPoint(24, 16));
 
         // The ink of a line as drawn in the box, against the same text drawn with room all
