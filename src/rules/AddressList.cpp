@@ -159,7 +159,14 @@ void AddressListWriter::add(QStringView piece)
         // Sorted by the folded piece, then where it came (the first met of equal ones
         // first), and carrying the piece as it is: folded, NUL (pieces hold none), the
         // position big-endian, the piece.
-        appendSystemCodePage(m_encoded, foldedCase(piece));
+        if (QtPrivate::isAscii(piece)) { // most addresses: folded a byte at a time
+            m_encoded.resize(piece.size());
+            char *out = m_encoded.data();
+            for (const QChar c : piece)
+                *out++ = char(c >= u'A' && c <= u'Z' ? c.unicode() + 32 : c.unicode());
+        } else {
+            appendSystemCodePage(m_encoded, foldedCase(piece));
+        }
         const quint64 bigEndian = qToBigEndian(position);
         m_encoded.append('\0').append(reinterpret_cast<const char *>(&bigEndian), 8);
     }

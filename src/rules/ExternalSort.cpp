@@ -44,6 +44,17 @@ inline bool recordLess(ExternalSorter::Order order, const Key &keyA, quint64 num
     return numberA < numberB;
 }
 
+// Whether two records' bytes are equal up to their first NUL (all of them without one).
+bool equalUpToNul(const char *a, qsizetype na, const char *b, qsizetype nb)
+{
+    const auto upToNul = [](const char *s, qsizetype n) {
+        const void *nul = std::memchr(s, 0, size_t(n));
+        return nul ? static_cast<const char *>(nul) - s : n;
+    };
+    na = upToNul(a, na);
+    return na == upToNul(b, nb) && std::memcmp(a, b, size_t(na)) == 0;
+}
+
 constexpr qsizetype HeaderBytes = 12; // length (4) and number (8) of a record in a run
 
 } // namespace
@@ -155,8 +166,7 @@ void ExternalSorter::sortRun()
     if (m_keepFirstOfEqual && m_order == Order::BytesThenNumber) {
         const auto end =
             std::unique(m_entries.begin(), m_entries.end(), [&](const Entry &a, const Entry &b) {
-                return a.key.high == b.key.high && a.key.low == b.key.low && a.length == b.length &&
-                       std::memcmp(bytes + a.offset, bytes + b.offset, a.length) == 0;
+                return equalUpToNul(bytes + a.offset, a.length, bytes + b.offset, b.length);
             });
         m_entries.erase(end, m_entries.end());
     }

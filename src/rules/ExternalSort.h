@@ -20,7 +20,8 @@ class ExternalSorter
         Number           // numbers only
     };
     // With keepFirstOfEqual, of the records with equal bytes that meet in a run only the
-    // first in order is kept (the merge may still hand several, one from each run).
+    // first in order is kept (the merge may still hand several, one from each run); bytes
+    // are compared up to their first NUL, so that a record may carry more after one.
     explicit ExternalSorter(Order order, bool keepFirstOfEqual = false,
                             qsizetype runBytes = 64 << 20);
     ~ExternalSorter();
