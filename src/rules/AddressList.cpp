@@ -158,7 +158,7 @@ void AddressListWriter::add(QStringView piece)
     if (foldsCase()) {
         // Sorted by the folded piece, then where it came (the first met of equal ones
         // first), and carrying the piece as it is: folded, NUL (pieces hold none), the
-        // position big-endian, the piece.
+        // position big-endian, then the piece unless it is its own folded case (most are).
         if (QtPrivate::isAscii(piece)) { // most addresses: folded a byte at a time
             m_encoded.resize(piece.size());
             char *out = m_encoded.data();
@@ -167,10 +167,16 @@ void AddressListWriter::add(QStringView piece)
         } else {
             appendSystemCodePage(m_encoded, foldedCase(piece));
         }
+        const qsizetype folded = m_encoded.size();
         const quint64 bigEndian = qToBigEndian(position);
         m_encoded.append('\0').append(reinterpret_cast<const char *>(&bigEndian), 8);
+        const qsizetype at = m_encoded.size();
+        appendSystemCodePage(m_encoded, piece);
+        if (QByteArrayView(m_encoded).sliced(at) == QByteArrayView(m_encoded).first(folded))
+            m_encoded.truncate(at);
+    } else {
+        appendSystemCodePage(m_encoded, piece);
     }
-    appendSystemCodePage(m_encoded, piece);
     m_sorter->add(m_encoded, position);
 }
 
@@ -201,7 +207,10 @@ qint64 AddressListWriter::finish()
         return folds ? bytes.first(bytes.indexOf('\0')) : bytes;
     };
     auto pieceOf = [&](QByteArrayView bytes) {
-        return folds ? bytes.sliced(keyOf(bytes).size() + 9) : bytes;
+        if (!folds)
+            return bytes;
+        const QByteArrayView key = keyOf(bytes), piece = bytes.sliced(key.size() + 9);
+        return piece.isEmpty() ? key : piece; // a piece in its folded case carries no copy
     };
     // True for the first of pieces of equal keys (they come together, the first added
     // first).
