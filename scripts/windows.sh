@@ -79,12 +79,12 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
       { echo "$program --help printed no help" >&2; exit 1; }
   done
   echo "Quorvane.exe and quorvane-cli.exe under Wine print --version and --help to a pipe"
-  # Labels, memos and lists fit the fonts that the windows platform plugin gives them.
+  # Labels, check boxes, memos and lists fit the fonts that the windows platform plugin gives them.
   if ! result=$(timeout 300 "$0" "$3" -platform windows textFitsTheFontInUse 2>&1 </dev/null); then
     echo "$result" >&2
     exit 1
   fi
-  echo "With the windows platform plugin, labels, memos and lists fit their fonts"
+  echo "With the windows platform plugin, labels, check boxes, memos and lists fit their fonts"
   "$0" "$1" >/dev/null 2>&1 &
   for second in $(seq 90); do
     if xdotool search --name "^Quorvane\$" >/dev/null 2>&1; then
