@@ -198,7 +198,7 @@ void edit(const QString &file, const QString &prefix, const QString &suffix,
 // Select File, the piece count, "ok" and Cut: the pieces in the current folder (and the
 // checksum file); the names of those made. A signal that ends the cut names on standard
 // error the pieces it had written whole.
-QStringList cut(const QString &file, int count, CutJob::CutOptions lines)
+QStringList cut(const QString &file, int count, CutJob::CutOptions options)
 {
     class KeptPieces : public CopySink
     {
@@ -220,9 +220,9 @@ QStringList cut(const QString &file, int count, CutJob::CutOptions lines)
     const auto [nameField, kib] = job.select(file);
     job.plan(nameField, count, Clock::now());
     KeptPieces kept;
-    job.CutFileIntoPieces(file, lines.keepLinesWhole ? 0 : CutJob::pieceKib(kib, count) * 1024,
-                          &kept, lines);
-    if (lines.keepLinesWhole && job.CompletePieces.size() < count)
+    job.CutFileIntoPieces(file, options.keepLinesWhole ? 0 : CutJob::pieceKib(kib, count) * 1024,
+                          &kept, options);
+    if (options.keepLinesWhole && job.CompletePieces.size() < count)
         std::fprintf(stderr,
                      "quorvane-cli: %d of %d pieces: the file has fewer lines than pieces\n",
                      int(job.CompletePieces.size()), count);
@@ -346,13 +346,13 @@ int run(QCommandLineParser &parser)
         if (!ok || count < 1 || count > CutJob::MaxPieces)
             throw UsageError{
                 QStringLiteral("cut takes -n N, a count from 1 to %1").arg(CutJob::MaxPieces)};
-        const CutJob::CutOptions lines{parser.isSet(QStringLiteral("lines")),
-                                       parser.isSet(QStringLiteral("header")),
-                                       parser.isSet(QStringLiteral("checksums"))};
-        if (lines.header && !lines.keepLinesWhole)
+        const CutJob::CutOptions options{parser.isSet(QStringLiteral("lines")),
+                                         parser.isSet(QStringLiteral("header")),
+                                         parser.isSet(QStringLiteral("checksums"))};
+        if (options.header && !options.keepLinesWhole)
             throw UsageError{QStringLiteral("cut takes --header with --lines only")};
         const QString file = oneFile(false);
-        for (const QString &name : cut(file, count, lines))
+        for (const QString &name : cut(file, count, options))
             if (FileExists(name))
                 printLine(NativeFileName(name));
     } else if (command == u"edit") {

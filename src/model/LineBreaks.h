@@ -3,7 +3,6 @@
 #include "primitives/TextFile.h"
 
 #include <QStringView>
-#include <type_traits>
 
 // Cuts text that arrives in pieces at its line breaks (CR LF, a lone CR or a lone LF; a
 // CR LF pair split between two pieces is one break) and ends it at its first NUL, as a

@@ -108,12 +108,12 @@ void TFcoupure::Button2Click()
         return;
     }
     ui->Edit5->clear();
-    const CutJob::CutOptions lines{ui->KeepLinesWhole->isChecked(),
-                                   ui->HeaderInEveryPiece->isChecked(),
-                                   ui->WriteChecksums->isChecked()};
+    const CutJob::CutOptions options{ui->KeepLinesWhole->isChecked(),
+                                     ui->HeaderInEveryPiece->isChecked(),
+                                     ui->WriteChecksums->isChecked()};
     // Pieces cut at line ends share the file out by its lines, not by the size field.
     const qint64 pieceSize =
-        lines.keepLinesWhole ? 0 : qint64(Numbers::StrToInt(ui->Edit4->text())) * 1024;
+        options.keepLinesWhole ? 0 : qint64(Numbers::StrToInt(ui->Edit4->text())) * 1024;
     if (ui->ListBox1->count() == 0) {
         ui->Edit5->setText(CutDoneText);
         return;
@@ -123,13 +123,13 @@ void TFcoupure::Button2Click()
         CopyView view(ui->Edit5, ui->Button2,
                       {ui->Button4, ui->Button1, ui->UpDown1, ui->KeepLinesWhole,
                        ui->HeaderInEveryPiece, ui->WriteChecksums});
-        finished = Job.CutFileIntoPieces(OpenDialog1.fileName(), pieceSize, &view, lines);
+        finished = Job.CutFileIntoPieces(OpenDialog1.fileName(), pieceSize, &view, options);
     } catch (...) {
         ui->Edit5->setText(CutFailedText);
         throw;
     }
     QString status = finished ? CutDoneText : cutStoppedText(Job.CompletePieces);
-    if (finished && lines.keepLinesWhole && Job.CompletePieces.size() < Job.PieceNames.size())
+    if (finished && options.keepLinesWhole && Job.CompletePieces.size() < Job.PieceNames.size())
         status += fewerPiecesText(Job.CompletePieces.size(), Job.PieceNames.size());
     ui->Edit5->setText(status);
 }
